@@ -1,0 +1,44 @@
+# Vigil: the two everyday commands are `make run` and `make test`.
+JOBS ?= $(shell nproc)
+GENERATOR := -G Ninja
+CMAKE_COMMON := $(GENERATOR) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+
+.PHONY: all build run test asan tsan test-asan test-tsan bench format format-check clean
+
+all: build
+
+build:
+	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVIGIL_TESTS=OFF -DVIGIL_BENCH=ON
+	cmake --build build/release -j $(JOBS)
+
+# Starts the widget on the current display; without a display it renders the panel to vigil-panel.png.
+run: build
+	./build/release/Vigil_Today/Vigil_Today
+
+asan:
+	cmake -S . -B build/asan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DVIGIL_SANITIZE=address
+	cmake --build build/asan -j $(JOBS)
+
+tsan:
+	cmake -S . -B build/tsan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DVIGIL_SANITIZE=thread -DVIGIL_CORE_ONLY=ON
+	cmake --build build/tsan -j $(JOBS)
+	cd build/tsan && ctest -L core --output-on-failure -j $(JOBS)
+
+test-asan: asan
+	cd build/asan && ctest --output-on-failure -j $(JOBS)
+
+# The core under TSan first, then everything under ASan and UBSan: the last line is ctest's summary
+# of the whole suite.
+test: tsan test-asan
+
+bench: build
+	for b in build/release/bench/bench_*; do $$b; done
+
+format:
+	find VigilKit Vigil_Today tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+format-check:
+	find VigilKit Vigil_Today tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
+
+clean:
+	rm -rf build

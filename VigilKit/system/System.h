@@ -1,0 +1,105 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "system/SystemResource.h"
+#include "system/Timer.h"
+
+namespace vigil {
+
+class CPU;
+class GPU;
+class Disk;
+class Memory;
+class Network;
+class Battery;
+class Applications;
+
+// Owns every resource and one repeating background task per sampled resource. The program reads
+// resources through System::shared(), starts the group its rows need, starts delayed resources
+// while a detail view shows them, and stops everything while it is being edited.
+class System {
+public:
+    enum class Group { all, system, network };
+
+    // A repeating update of one resource on the background queue. Constructing it takes the
+    // resource's first sample at once, on the constructing thread.
+    class Task : public Timer {
+    public:
+        Task(double interval, std::shared_ptr<SystemResource> resource, Group group, bool delayed);
+
+        bool delayed() const { return delayed_; }
+        Group group() const { return group_; }
+        SystemResource& resource() const { return *resource_; }
+
+    private:
+        bool delayed_;
+        std::shared_ptr<SystemResource> resource_;
+        Group group_;
+    };
+
+    struct TaskSpec {
+        std::shared_ptr<SystemResource> resource;
+        double interval;
+        Group group;
+        bool delayed;
+    };
+
+    // The resource instances; any may be absent in a System built for a test.
+    struct Resources {
+        std::shared_ptr<CPU> cpu;
+        std::shared_ptr<GPU> gpu;
+        std::shared_ptr<Disk> disk;
+        std::shared_ptr<Memory> mem;
+        std::shared_ptr<Network> net;
+        std::shared_ptr<Battery> battery;
+        std::shared_ptr<Applications> apps;
+    };
+
+    // The process-wide instance, created on first use (thread-safe) and never destroyed.
+    static System& shared();
+
+    // Builds the tasks in the given order; each takes its first sample now.
+    System(Resources resources, const std::vector<TaskSpec>& tasks);
+    System(const System&) = delete;
+    System& operator=(const System&) = delete;
+
+    CPU& cpu() const;
+    GPU& gpu() const;
+    Disk& disk() const;
+    Memory& mem() const;
+    Network& net() const;
+    Battery& battery() const;
+    Applications& apps() const;
+    const Resources& resources() const { return resources_; }
+
+    // Starts the tasks of the group (all of them for `all`) that are not delayed.
+    void start(Group group = Group::all);
+    // Suspends every running task.
+    void stop();
+    // Starts (or suspends) every task whose resource is of the same kind, delayed or not.
+    void start(const SystemResource& resource) { start(resource.type()); }
+    void stop(const SystemResource& resource) { stop(resource.type()); }
+    void start(SystemResourceType type);
+    void stop(SystemResourceType type);
+
+    const std::vector<std::unique_ptr<Task>>& tasks() const { return tasks_; }
+
+private:
+    Resources resources_;
+    std::vector<std::unique_ptr<Task>> tasks_;
+};
+
+const char* toString(System::Group group);
+
+// The production task table: which resources are sampled, how often, in which group, and which
+// wait for a view to start them. Absent resources are skipped; graphics gets a task only on a
+// machine with both an integrated and a discrete graphics processor.
+struct SampledResources {
+    std::shared_ptr<SystemResource> cpu, mem, net, disk, apps, gpu;
+    bool gpuHasBothKinds = false;
+};
+std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& resources);
+
+}  // namespace vigil

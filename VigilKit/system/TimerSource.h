@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "system/Queue.h"
+#include "system/TimerScheduler.h"
+
+namespace vigil {
+
+// The repeating source behind a Timer: schedules its deadlines on the shared TimerScheduler and
+// submits each tick to its queue. A tick that comes due while the previous one still runs is
+// coalesced into one tick that runs as soon as the previous one returns.
+class TimerSource : public std::enable_shared_from_this<TimerSource> {
+public:
+    using Clock = TimerScheduler::Clock;
+
+    TimerSource(Queue& queue, double interval, std::function<void()> handler);
+
+    void resume();
+    void suspend();
+    void cancel();
+    double interval() const { return interval_; }
+
+private:
+    void scheduleLocked(Clock::time_point deadline);
+    void onDeadline(uint64_t generation, Clock::time_point deadline);
+    void submitTick();
+    void runTick();
+
+    Queue& queue_;
+    const double interval_;
+    const Clock::duration period_;
+    const std::function<void()> handler_;
+
+    std::mutex mutex_;
+    bool resumed_ = false;
+    bool cancelled_ = false;
+    bool running_ = false;
+    bool missed_ = false;
+    uint64_t generation_ = 0;  // a suspend or resume invalidates the deadlines scheduled before it
+};
+
+}  // namespace vigil
