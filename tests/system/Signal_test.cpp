@@ -189,11 +189,15 @@ TEST(SignalQueues, DispatchOnQueueDeliversThereInOrderOnce) {
     std::mutex mutex;
     std::vector<int> seen;
     std::atomic<bool> onWorker{true};
-    signal.listen(owner, [&](const int& v) {
-        if (!Queue::background().isCurrent()) onWorker = false;
-        std::lock_guard lock(mutex);
-        seen.push_back(v);
-    })->dispatch(Queue::background());
+    signal
+        .listen(owner,
+                [&](const int& v) {
+                    if (!Queue::background().isCurrent())
+                        onWorker = false;
+                    std::lock_guard lock(mutex);
+                    seen.push_back(v);
+                })
+        ->dispatch(Queue::background());
     signal.fire(1);
     ASSERT_TRUE(test::waitUntil([&] {
         std::lock_guard lock(mutex);
@@ -207,13 +211,17 @@ TEST(SignalQueues, FiringFromBackgroundDeliversOnMainQueue) {
     Owner owner;
     std::vector<int> seen;
     bool onMain = true;
-    signal.listen(owner, [&](const int& v) {
-        onMain = onMain && Queue::main().isCurrent();
-        seen.push_back(v);
-    })->dispatch(Queue::main());
+    signal
+        .listen(owner,
+                [&](const int& v) {
+                    onMain = onMain && Queue::main().isCurrent();
+                    seen.push_back(v);
+                })
+        ->dispatch(Queue::main());
     RunLoop::drain();  // this thread drives the main queue
     std::thread firing([&] {
-        for (int i = 0; i < 5; ++i) signal.fire(i);
+        for (int i = 0; i < 5; ++i)
+            signal.fire(i);
     });
     firing.join();
     ASSERT_TRUE(test::waitUntil([&] { return seen.size() == 5; }));
