@@ -13,6 +13,9 @@
 namespace {
 constexpr int kBufferSize = 1500;
 constexpr int kUnset = INT_MIN;  // width or precision not given
+
+// A character as a table index.
+constexpr unsigned char uc(char c) { return static_cast<unsigned char>(c); }
 }  // namespace
 
 struct OutputStream_S {
@@ -80,7 +83,7 @@ struct Spec {
 // Puts the digits (with an optional leading sign) of an integer or floating-point text with the
 // flags, width and precision applied.
 void putd(OutputStream_T S, const char* text, int length, Spec spec) {
-    bool minus = spec.flags['-'] > 0, zero = spec.flags['0'] > 0;
+    bool minus = spec.flags[uc('-')] > 0, zero = spec.flags[uc('0')] > 0;
     int width = spec.width == kUnset ? 0 : spec.width;
     int precision = spec.precision;
     if (width < 0) {
@@ -96,9 +99,9 @@ void putd(OutputStream_T S, const char* text, int length, Spec spec) {
         sign = text[0];
         text++;
         length--;
-    } else if (spec.flags['+']) {
+    } else if (spec.flags[uc('+')]) {
         sign = '+';
-    } else if (spec.flags[' ']) {
+    } else if (spec.flags[uc(' ')]) {
         sign = ' ';
     }
     if (precision == kUnset)
@@ -136,7 +139,7 @@ void putd(OutputStream_T S, const char* text, int length, Spec spec) {
 // Blank padding around a text for %c and %s.
 void putPadded(OutputStream_T S, const char* text, int length, const Spec& spec) {
     int width = spec.width == kUnset ? 0 : spec.width;
-    bool minus = spec.flags['-'] > 0;
+    bool minus = spec.flags[uc('-')] > 0;
     if (width < 0) {
         minus = true;
         width = -width;
@@ -248,22 +251,22 @@ void cvt_f(OutputStream_T S, int code, va_list* ap, const Spec& spec) {
     Spec digits = spec;
     digits.precision = kUnset;
     if (!std::isfinite(value))
-        digits.flags['0'] = 0;
+        digits.flags[uc('0')] = 0;
     putd(S, text, n, digits);
 }
 
 struct Table {
     Converter entries[256] = {};
     Table() {
-        entries['c'] = cvt_c;
-        entries['d'] = entries['i'] = cvt_d;
-        entries['l'] = cvt_l;
-        entries['u'] = cvt_u;
-        entries['o'] = cvt_o;
-        entries['x'] = cvt_x;
-        entries['p'] = cvt_p;
-        entries['e'] = entries['f'] = entries['g'] = cvt_f;
-        entries['s'] = cvt_s;
+        entries[uc('c')] = cvt_c;
+        entries[uc('d')] = entries[uc('i')] = cvt_d;
+        entries[uc('l')] = cvt_l;
+        entries[uc('u')] = cvt_u;
+        entries[uc('o')] = cvt_o;
+        entries[uc('x')] = cvt_x;
+        entries[uc('p')] = cvt_p;
+        entries[uc('e')] = entries[uc('f')] = entries[uc('g')] = cvt_f;
+        entries[uc('s')] = cvt_s;
     }
 };
 
