@@ -103,8 +103,8 @@ TEST(PublicAddress, NoConnectionGivesNull) {
     EXPECT_EQ(lookUp("127.0.0.1:" + std::to_string(port)).result, nullptr);
     // Server texts that are no host or host:port never reach the network.
     testing::internal::CaptureStderr();
-    for (const char* bad : {"", "evil\r\nX-Injected: 1", "host:0", "host:70000", "host:8o", "[::1",
-                            "[]:80", "a b"})
+    for (const char* bad :
+         {"", "evil\r\nX-Injected: 1", "host:0", "host:70000", "host:8o", "[::1", "[]:80", "a b"})
         EXPECT_EQ(lookUp(bad).result, nullptr) << bad;
     std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("Error: public address server -- "), std::string::npos);
@@ -114,7 +114,8 @@ TEST(PublicAddress, NoConnectionGivesNull) {
 // The hostile servers: each lookup ends within its bound with no address.
 
 TEST(PublicAddressHostile, AcceptsAndNeverAnswers) {
-    LoopbackServer server("127.0.0.1", [](int, const Stopping& stopping) { vigil::test::idle(stopping); });
+    LoopbackServer server("127.0.0.1",
+                          [](int, const Stopping& stopping) { vigil::test::idle(stopping); });
     Lookup r = lookUp("127.0.0.1:" + std::to_string(server.port()));
     ASSERT_NE(r.result, nullptr);
     EXPECT_EQ(r.address, "");
@@ -126,7 +127,8 @@ TEST(PublicAddressHostile, TricklesAByteASecondForever) {
         vigil::test::readRequest(fd);
         std::string line = "IP: 203.0.113.7";  // never finished
         for (size_t i = 0; !stopping(); i++) {
-            if (!vigil::test::sendAll(fd, std::string(1, line[i % line.size()]))) return;
+            if (!vigil::test::sendAll(fd, std::string(1, line[i % line.size()])))
+                return;
             for (int t = 0; t < 100 && !stopping(); t++)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -142,7 +144,8 @@ TEST(PublicAddressHostile, EndlessLineAndMegabytesOfHeaders) {
     auto endless = [](std::string head) {
         return [head](int fd, const Stopping& stopping) {
             vigil::test::readRequest(fd);
-            if (!vigil::test::sendAll(fd, head)) return;
+            if (!vigil::test::sendAll(fd, head))
+                return;
             std::string block(16384, 'a');
             while (!stopping() && vigil::test::sendAll(fd, block)) {
             }
@@ -171,7 +174,10 @@ TEST(PublicAddressHostile, ZeroBytesAndInvalidUtf8) {
     // A zero byte inside the value, or before "IP" in the middle of a line: no address.
     EXPECT_EQ(lookUpAnswer(kStatus + "\r\nIP: 192.0\0.2.1\n"s).address, "");
     EXPECT_EQ(lookUpAnswer(kStatus + "X-A: b\0IP: 6.6.6.6\n"s).address, "");
-    EXPECT_EQ(lookUpAnswer(kStatus + "\r\nIP: \xff\xfe" "192.0.2.1\n").address, "");
+    EXPECT_EQ(lookUpAnswer(kStatus + "\r\nIP: \xff\xfe"
+                                     "192.0.2.1\n")
+                  .address,
+              "");
     EXPECT_EQ(lookUpAnswer(kStatus + "\r\nIP: 192.0.2.1\xc3\n").address, "");
     // Garbage on other lines is skipped; the valid line still counts.
     EXPECT_EQ(lookUpAnswer(kStatus + "X-Bin: \xff\x00\x01\xfe\r\n\r\n\x80\x81\nIP: 192.0.2.77\r\n"s)
@@ -213,7 +219,8 @@ TEST(PublicAddressHostile, FirstOfSeveralAddressesRefuses) {
             hints.ai_socktype = SOCK_STREAM;
             addrinfo* list = nullptr;
             if (getaddrinfo("echo.test", "80", &hints, &list) != 0 || !list || !list->ai_next) {
-                if (list) freeaddrinfo(list);
+                if (list)
+                    freeaddrinfo(list);
                 return;
             }
             bool v6First = list->ai_family == AF_INET6;
@@ -223,7 +230,8 @@ TEST(PublicAddressHostile, FirstOfSeveralAddressesRefuses) {
             r = lookUp("echo.test:" + std::to_string(server.port()));
         },
         &reason);
-    if (!ran) GTEST_SKIP() << "needs a private /etc/hosts (root): " << reason;
+    if (!ran)
+        GTEST_SKIP() << "needs a private /etc/hosts (root): " << reason;
     ASSERT_NE(r.result, nullptr) << "the resolver gave one address only";
     EXPECT_EQ(r.address, "192.0.2.55");
     EXPECT_LT(r.took, std::chrono::milliseconds(3000));
@@ -232,7 +240,8 @@ TEST(PublicAddressHostile, FirstOfSeveralAddressesRefuses) {
 TEST(PublicAddressParser, PiecesAndEnds) {
     auto parse = [](const std::string& answer, bool cleanEnd) {
         PublicAddressParser parser;
-        for (char c : answer) parser.feed(static_cast<unsigned char>(c));
+        for (char c : answer)
+            parser.feed(static_cast<unsigned char>(c));
         parser.finish(cleanEnd);
         return std::string(parser.address);
     };

@@ -194,30 +194,30 @@ long writeOnce(int fd, const void* buf, long len) {
 }
 }  // namespace
 
-long Net_read(int fd, void* buf, long len, int64_t timeout) {
+namespace {
+// One transfer: tries at once; on "would block" waits for the descriptor to be ready (unless the
+// time-out is 0) and tries once more. 0 means nothing moved in time.
+template <typename Once>
+long transfer(int fd, long len, int64_t timeout, short events, Once once) {
     if (len == 0)
         return 0;
-    long n = readOnce(fd, buf, len);
+    long n = once();
     if (n != -1)
         return n;
     if (errno != EAGAIN && errno != EWOULDBLOCK)
         return -1;
-    if (timeout == 0 || !Net_canRead(fd, timeout))
+    if (timeout == 0 || !pollFor(fd, events, timeout))
         return 0;
-    return readOnce(fd, buf, len);
+    return once();
+}
+}  // namespace
+
+long Net_read(int fd, void* buf, long len, int64_t timeout) {
+    return transfer(fd, len, timeout, POLLIN, [&] { return readOnce(fd, buf, len); });
 }
 
 long Net_write(int fd, const void* buf, long len, int64_t timeout) {
-    if (len == 0)
-        return 0;
-    long n = writeOnce(fd, buf, len);
-    if (n != -1)
-        return n;
-    if (errno != EAGAIN && errno != EWOULDBLOCK)
-        return -1;
-    if (timeout == 0 || !Net_canWrite(fd, timeout))
-        return 0;
-    return writeOnce(fd, buf, len);
+    return transfer(fd, len, timeout, POLLOUT, [&] { return writeOnce(fd, buf, len); });
 }
 
 bool Net_shutdown(int fd, int how) {

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -116,41 +117,42 @@ char* Str_toUpper(char* s) {
     return s;
 }
 
-int Str_parseInt(const char* s) {
+namespace {
+// Parses with a strtol-style conversion; a text without digits, an error or a value outside
+// [min, max] ends the process naming the caller.
+template <typename T, typename Convert>
+T parseNumber(const char* s, Convert convert, T min, T max, const char* func, int line) {
     if (!s || !*s)
-        numberFormat(s, 0, __func__, __LINE__);
+        numberFormat(s, 0, func, line);
     char* end = nullptr;
     errno = 0;
-    long value = std::strtol(s, &end, 10);
+    auto value = convert(s, &end);
     int error = parseError(s, end);
-    // A number outside 32 bits is out of range rather than silently cut to its low bits.
-    if (!error && (value < INT_MIN || value > INT_MAX))
+    if (!error && (value < min || value > max))
         error = ERANGE;
     if (error)
-        numberFormat(s, error, __func__, __LINE__);
-    return static_cast<int>(value);
+        numberFormat(s, error, func, line);
+    return static_cast<T>(value);
+}
+}  // namespace
+
+int Str_parseInt(const char* s) {
+    // A number outside 32 bits is out of range rather than silently cut to its low bits.
+    return parseNumber<int>(
+        s, [](const char* t, char** end) { return std::strtol(t, end, 10); }, INT_MIN, INT_MAX,
+        __func__, __LINE__);
 }
 
 long long Str_parseLLong(const char* s) {
-    if (!s || !*s)
-        numberFormat(s, 0, __func__, __LINE__);
-    char* end = nullptr;
-    errno = 0;
-    long long value = std::strtoll(s, &end, 10);
-    if (int error = parseError(s, end))
-        numberFormat(s, error, __func__, __LINE__);
-    return value;
+    return parseNumber<long long>(
+        s, [](const char* t, char** end) { return std::strtoll(t, end, 10); }, LLONG_MIN, LLONG_MAX,
+        __func__, __LINE__);
 }
 
 double Str_parseDouble(const char* s) {
-    if (!s || !*s)
-        numberFormat(s, 0, __func__, __LINE__);
-    char* end = nullptr;
-    errno = 0;
-    double value = std::strtod(s, &end);
-    if (int error = parseError(s, end))
-        numberFormat(s, error, __func__, __LINE__);
-    return value;
+    return parseNumber<double>(
+        s, [](const char* t, char** end) { return std::strtod(t, end); }, -HUGE_VAL, HUGE_VAL,
+        __func__, __LINE__);
 }
 
 char* Str_replaceChar(char* s, char old, char with) {
