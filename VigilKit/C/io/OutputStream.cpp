@@ -15,7 +15,9 @@ constexpr int kBufferSize = 1500;
 constexpr int kUnset = INT_MIN;  // width or precision not given
 
 // A character as a table index.
-constexpr unsigned char uc(char c) { return static_cast<unsigned char>(c); }
+constexpr unsigned char uc(char c) {
+    return static_cast<unsigned char>(c);
+}
 }  // namespace
 
 struct OutputStream_S {
