@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings/DefaultsCodec.h"
@@ -100,8 +101,9 @@ class Defaults {
             if (!value)
                 return setStored(key, std::nullopt);
             return set(key, *value);
-        } else if constexpr (std::is_convertible_v<const T&, std::string> &&
-                             !std::is_same_v<T, std::string>) {
+        } else if constexpr (std::is_array_v<T> || std::is_same_v<std::decay_t<T>, const char*> ||
+                             std::is_same_v<std::decay_t<T>, char*> ||
+                             std::is_same_v<T, std::string_view>) {
             return setStored(key, DefaultsValue(std::string(value)));
         } else {
             return setStored(key, DefaultsCodec<T>::encode(value));
