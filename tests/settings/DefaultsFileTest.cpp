@@ -20,7 +20,8 @@ std::vector<std::filesystem::path> filesStartingWith(const std::filesystem::path
                                                      const std::string& prefix) {
     std::vector<std::filesystem::path> out;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) out.push_back(entry.path());
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            out.push_back(entry.path());
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -37,7 +38,7 @@ int errorLines(const std::string& text) {
 }
 
 class DefaultsFileTest : public ::testing::Test {
-protected:
+  protected:
     std::filesystem::path file() const { return folder / (std::string(kSuite) + ".json"); }
     std::string asidePrefix() const { return std::string(kSuite) + ".json.corrupt-"; }
     TempFolder folder;
@@ -172,7 +173,7 @@ TEST_F(DefaultsFileTest, TemporaryFilesOfADeadWriterAreCleanedUp) {
 // A tmpfs mounted on a temporary folder and made read-only: root may write to a folder whatever
 // its mode bits, but not to a read-only mount.
 class ReadOnlyMount {
-public:
+  public:
     explicit ReadOnlyMount(const std::filesystem::path& where) : where_(where) {
         if (mount("tmpfs", where.c_str(), "tmpfs", 0, "size=4m,mode=0700") != 0) {
             reason_ = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
@@ -181,18 +182,20 @@ public:
         mounted_ = true;
     }
     ~ReadOnlyMount() {
-        if (mounted_) umount2(where_.c_str(), MNT_DETACH);
+        if (mounted_)
+            umount2(where_.c_str(), MNT_DETACH);
     }
     bool setReadOnly(bool readOnly) {
         const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
-        if (mount(nullptr, where_.c_str(), nullptr, flags, nullptr) == 0) return true;
+        if (mount(nullptr, where_.c_str(), nullptr, flags, nullptr) == 0)
+            return true;
         reason_ = std::string("cannot remount the tmpfs: ") + std::strerror(errno);
         return false;
     }
     bool mounted() const { return mounted_; }
     const std::string& reason() const { return reason_; }
 
-private:
+  private:
     std::filesystem::path where_;
     bool mounted_ = false;
     std::string reason_;
@@ -202,10 +205,12 @@ TEST_F(DefaultsFileTest, AReadOnlyFolderKeepsChangesInMemoryWithOneErrorLine) {
     const auto where = folder / "config";
     std::filesystem::create_directory(where);
     ReadOnlyMount mount(where);
-    if (!mount.mounted()) GTEST_SKIP() << mount.reason() << " (needs root with CAP_SYS_ADMIN)";
+    if (!mount.mounted())
+        GTEST_SKIP() << mount.reason() << " (needs root with CAP_SYS_ADMIN)";
     const auto path = where / (std::string(kSuite) + ".json");
     Defaults(kSuite, where).set("theme", 2);
-    if (!mount.setReadOnly(true)) GTEST_SKIP() << mount.reason();
+    if (!mount.setReadOnly(true))
+        GTEST_SKIP() << mount.reason();
 
     testing::internal::CaptureStderr();
     Defaults d(kSuite, where);

@@ -21,7 +21,9 @@ struct Window {
     std::string title;
     friend bool operator==(const Window&, const Window&) = default;
 };
-void to_json(nlohmann::json& j, const Window& w) { j = {{"width", w.width}, {"title", w.title}}; }
+void to_json(nlohmann::json& j, const Window& w) {
+    j = {{"width", w.width}, {"title", w.title}};
+}
 void from_json(const nlohmann::json& j, Window& w) {
     j.at("width").get_to(w.width);
     j.at("title").get_to(w.title);
@@ -56,7 +58,8 @@ TEST(DefaultsTest, EveryValueTypeSurvivesARestart) {
     const DefaultsKey<std::optional<std::string>> address("publicAddress");
 
     DefaultsData bytes;
-    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<uint8_t>(i));
+    for (int i = 0; i < 256; ++i)
+        bytes.push_back(static_cast<uint8_t>(i));
     const DefaultsDate date = DefaultsDate(std::chrono::microseconds(1765200000123456));
     {
         Defaults d(kSuite, folder.path());
@@ -239,13 +242,17 @@ TEST(DefaultsTest, ThreadsAndTwoInstancesWritingAtOnceLoseNothing) {
             Defaults& store = t % 2 == 0 ? first : second;
             for (int i = 0; i < kWrites; ++i) {
                 const std::string key = "t" + std::to_string(t) + "." + std::to_string(i);
-                if (!store.set(key, i)) ++failures;
-                if (store["t" + std::to_string(t) + ".0"].intValue() != 0) ++failures;
-                if (!store.hasKey(key)) ++failures;
+                if (!store.set(key, i))
+                    ++failures;
+                if (store["t" + std::to_string(t) + ".0"].intValue() != 0)
+                    ++failures;
+                if (!store.hasKey(key))
+                    ++failures;
             }
         });
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(first.keys().size(), static_cast<size_t>(kThreads * kWrites));
     EXPECT_EQ(second.keys().size(), static_cast<size_t>(kThreads * kWrites));
