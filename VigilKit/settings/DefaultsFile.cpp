@@ -108,11 +108,15 @@ class LockFile {
   public:
     explicit LockFile(const std::string& path) {
         fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ < 0)
-            fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) {
-            error_ = errno;
-            return;
+            // An existing lock file can still be locked through a read-only descriptor; if
+            // there is none, the reason the first open failed is the one worth reporting.
+            const int createError = errno;
+            fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd_ < 0) {
+                error_ = createError;
+                return;
+            }
         }
         while (flock(fd_, LOCK_EX) != 0) {
             if (errno == EINTR)
