@@ -45,6 +45,13 @@ class Defaults {
       public:
         Proxy(Defaults& defaults, std::string key) : defaults(defaults), key(std::move(key)) {}
 
+        // `defaults["key"] = value` stores the value (an empty optional removes the key).
+        template <typename T>
+        Proxy& operator=(const T& value) {
+            defaults.set(key, value);
+            return *this;
+        }
+
         std::optional<DefaultsValue> object() const;
         std::optional<std::string> string() const;
         std::optional<DefaultsArray> array() const;

@@ -228,6 +228,10 @@ TEST(DefaultsTest, SubscriptReadsAndWritesTypedKeys) {
     EXPECT_EQ(read, 3);
     EXPECT_EQ(d["theme"].number()->intValue(), 3);
     EXPECT_EQ(d.numberForKey("theme")->doubleValue(), 3.0);
+    d["theme"] = 4.5;
+    EXPECT_EQ(d[theme], 4);
+    d["theme"] = std::optional<int64_t>();
+    EXPECT_FALSE(d.hasKey(theme));
 }
 
 TEST(DefaultsTest, ThreadsAndTwoInstancesWritingAtOnceLoseNothing) {
