@@ -44,6 +44,10 @@ void PublicAddressParser::feed(unsigned char c) {
 void PublicAddressParser::finish(bool cleanEnd) {
     if (!done && length_ > 0)
         endChunk(cleanEnd, true);
+    // Many echo servers answer with the bare address as the whole body: take it when no "IP"
+    // line came and the answer stayed within bounds.
+    if (!sawIpLine_ && total_ <= kPublicAddressMaxAnswer && !address[0] && bare_[0])
+        Str_copy(address, bare_, kPublicAddressSize - 1);
 }
 
 void PublicAddressParser::endChunk(bool complete, bool nextAtLineStart) {
@@ -52,6 +56,7 @@ void PublicAddressParser::endChunk(bool complete, bool nextAtLineStart) {
     // follows a zero byte, never is.
     if (atLineStart_ && Str_startsWith(line_, "IP")) {
         done = true;
+        sawIpLine_ = true;
         address[0] = 0;
         char* colon = std::strchr(line_, ':');
         if (complete && colon) {
@@ -59,6 +64,10 @@ void PublicAddressParser::endChunk(bool complete, bool nextAtLineStart) {
             if (PublicAddress_isAddress(value))
                 Str_copy(address, value, kPublicAddressSize - 1);
         }
+    } else if (atLineStart_ && complete && !bare_[0]) {
+        char* value = Str_trim(line_);
+        if (PublicAddress_isAddress(value))
+            Str_copy(bare_, value, kPublicAddressSize - 1);
     }
     length_ = 0;
     atLineStart_ = nextAtLineStart;
@@ -151,6 +160,14 @@ bool endedInOrder(int fd) {
 }
 
 }  // namespace
+
+bool PublicAddress_serverHost(const char* publicAddressServer, char host[256]) {
+    Server server;
+    if (!parseServer(publicAddressServer, &server))
+        return false;
+    Str_copy(host, server.host, 255);
+    return true;
+}
 
 const char* getPublicAddress(const char* publicAddressServer, char address[kPublicAddressSize]) {
     VIGIL_ASSERT(address);

@@ -4,6 +4,8 @@
 // under which this machine is seen, taken from the first answer line that starts with "IP"
 // ("IP: 203.0.113.7", as a header or a body line).
 //
+// A server whose whole answer body is the bare address is understood too, when no "IP" line came.
+//
 // The answer is untrusted: the lookup is bounded to kPublicAddressTimeLimit milliseconds in all and
 // kPublicAddressMaxAnswer bytes of answer, and only a syntactically valid IPv4 or IPv6 address text
 // is ever returned; anything else counts as an answer without an "IP" line.
@@ -35,12 +37,17 @@ struct PublicAddressParser {
 
   private:
     char line_[256] = {};
+    char bare_[kPublicAddressSize] = {};  // the first line that is nothing but an address
+    bool sawIpLine_ = false;
     int length_ = 0;
     bool atLineStart_ = true;  // the bytes in line_ began a line
     size_t total_ = 0;
 
     void endChunk(bool complete, bool nextAtLineStart);
 };
+
+// The host part of a server text ("host", "host:port", "[IPv6]:port"); false when it is unusable.
+bool PublicAddress_serverHost(const char* publicAddressServer, char host[256]);
 
 // True when text (without surrounding white space) is a valid IPv4 or IPv6 address.
 bool PublicAddress_isAddress(const char* text);

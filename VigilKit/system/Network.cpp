@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "collectors/NetworkData.h"
+#include "collectors/PublicAddressServer.h"
 #include "platform/NetworkLinks.h"
 #include "system/Notification.h"
 #include "system/Queue.h"
@@ -230,6 +231,8 @@ Network::Environment Network::systemEnvironment() {
     environment.primaryInterface = [] {
         return platform::NetworkLinks("/").defaultRouteInterface();
     };
+    environment.isConnectedToInternet = [] { return isPublicAddressServerReachable(); };
+    environment.lookUpPublicAddress = [] { return vigil::lookUpPublicAddress(); };
     environment.notify = [](const std::string& title, const std::string& text) {
         Notification::notify(title, text);
     };

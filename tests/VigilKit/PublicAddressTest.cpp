@@ -237,6 +237,18 @@ TEST(PublicAddressHostile, FirstOfSeveralAddressesRefuses) {
     EXPECT_LT(r.took, std::chrono::milliseconds(3000));
 }
 
+TEST(PublicAddressServer, HostPartOfTheSetting) {
+    char host[256];
+    ASSERT_TRUE(PublicAddress_serverHost("echo.example:8080", host));
+    EXPECT_STREQ(host, "echo.example");
+    ASSERT_TRUE(PublicAddress_serverHost("[2001:db8::1]:80", host));
+    EXPECT_STREQ(host, "2001:db8::1");
+    ASSERT_TRUE(PublicAddress_serverHost("echo.example", host));
+    EXPECT_STREQ(host, "echo.example");
+    EXPECT_FALSE(PublicAddress_serverHost("echo.example/path", host));
+    EXPECT_FALSE(PublicAddress_serverHost("", host));
+}
+
 TEST(PublicAddressParser, PiecesAndEnds) {
     auto parse = [](const std::string& answer, bool cleanEnd) {
         PublicAddressParser parser;
@@ -254,6 +266,13 @@ TEST(PublicAddressParser, PiecesAndEnds) {
     EXPECT_EQ(parse(std::string(kPublicAddressMaxAnswer, '\n') + "IP: 192.0.2.3\n", true), "");
     EXPECT_EQ(parse(std::string(kPublicAddressMaxAnswer - 20, '\n') + "IP: 192.0.2.3\n", true),
               "192.0.2.3");
+    // A body that is nothing but the address, as many echo servers answer; an "IP" line wins.
+    EXPECT_EQ(parse("HTTP/1.1 200 OK\r\nServer: x\r\n\r\n198.51.100.20\n", true), "198.51.100.20");
+    EXPECT_EQ(parse("HTTP/1.1 200 OK\r\n\r\n2001:db8::7\r\n", false), "2001:db8::7");
+    EXPECT_EQ(parse("HTTP/1.1 200 OK\r\n\r\n198.51.100.20", false), "") << "cut off";
+    EXPECT_EQ(parse("\r\n198.51.100.20\nIP: 192.0.2.4\n", true), "192.0.2.4");
+    EXPECT_EQ(parse("\r\n198.51.100.20\nIP: bogus\n", true), "") << "an IP line decides";
+    EXPECT_EQ(parse("\r\n198.51.100.20 and more\n", true), "");
     EXPECT_TRUE(PublicAddress_isAddress("ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255"));
     EXPECT_FALSE(PublicAddress_isAddress("fe80::1%eth0"));
     EXPECT_FALSE(PublicAddress_isAddress(""));
