@@ -29,11 +29,13 @@ void reportError(std::string_view call, std::string_view detail) {
     {
         std::lock_guard<std::mutex> lock(reportedMutex());
         auto& seen = reported();
-        if (seen.count(line))
+        // Keyed on the detail: one broken file read by several callers gives one line.
+        std::string key(detail.empty() ? std::string_view(line) : detail);
+        if (seen.count(key))
             return;
         if (seen.size() > 512)
             seen.clear();
-        seen.insert(line);
+        seen.insert(std::move(key));
     }
     line.push_back('\n');
     std::fwrite(line.data(), 1, line.size(), stderr);

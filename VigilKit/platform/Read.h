@@ -31,8 +31,8 @@ struct Read {
     }
 };
 
-// Writes "Error: <call> -- <detail>" to stderr. The same line is written only once per process, so
-// a source that stays broken does not flood stderr at every sample.
+// Writes "Error: <call> -- <detail>" to stderr. A detail is written only once per process, so a
+// source that stays broken (or is read by several callers) does not flood stderr at every sample.
 void reportError(std::string_view call, std::string_view detail);
 // Reports a failed read (absent and successful reads write nothing). Returns the read unchanged.
 template <typename T>
