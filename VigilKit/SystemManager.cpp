@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -143,8 +144,7 @@ SystemManager::SystemManager(Options options) : core_(std::make_shared<Core>(std
     bool routesOpen = core_->routes.open();
     bool filesOpen = core_->hostConfig.open();
     if (!routesOpen || !filesOpen) {
-        platform::reportError("SystemManager",
-                              "Error installing System Configuration Notification");
+        std::fputs("Error installing System Configuration Notification\n", stderr);
     }
     core_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (core_->wakeFd < 0) {
