@@ -74,7 +74,8 @@ std::optional<std::string> lookupPciName(std::string_view ids, std::uint16_t ven
     std::size_t at = std::string_view::npos;
     if (ids.substr(0, vendorKey.size()) == vendorKey) {
         at = 0;
-    } else if (auto found = ids.find("\n" + vendorKey); found != std::string_view::npos) {
+    } else if (auto found = ids.find(std::string("\n").append(vendorKey));
+               found != std::string_view::npos) {
         at = found + 1;
     }
     if (at == std::string_view::npos)
@@ -83,7 +84,7 @@ std::optional<std::string> lookupPciName(std::string_view ids, std::uint16_t ven
     std::string_view vendorLine =
         ids.substr(at, lineEnd == std::string_view::npos ? ids.npos : lineEnd - at);
     std::string vendorName(trim(vendorLine.substr(6)));
-    std::string deviceKey = "\t" + hex4(device) + "  ";
+    std::string deviceKey = std::string("\t").append(hex4(device)).append("  ");
     std::size_t pos = lineEnd;
     while (pos != std::string_view::npos && pos + 1 < ids.size()) {
         std::size_t start = pos + 1;
@@ -120,9 +121,14 @@ std::string DeviceRegistry::subsystemOf(const std::string& path) const {
     return "";
 }
 
-std::optional<RegistryEntry> DeviceRegistry::entryAt(const std::string& path) const {
+std::optional<RegistryEntry> DeviceRegistry::entryAt(const std::string& path,
+                                                     const char* subsystem) const {
     if (!isDirectory(path))
         return std::nullopt;
+    // Found through its class folder: the subsystem is known and the link is resolved only when
+    // a parent is asked for.
+    if (subsystem)
+        return RegistryEntry{path, subsystem, baseName(path)};
     std::string real = resolved(path);
     return RegistryEntry{real, subsystemOf(real), baseName(real)};
 }
@@ -135,9 +141,7 @@ std::vector<RegistryEntry> DeviceRegistry::matching(std::string_view className) 
             continue;
         std::string dir = joinRoot(root_, pair[1]);
         for (const auto& name : listNames(dir)) {
-            if (auto entry = entryAt(dir + name)) {
-                entry->subsystem = pair[0];
-                entry->name = name;
+            if (auto entry = entryAt(dir + name, pair[0])) {
                 entries.push_back(std::move(*entry));
             }
         }
@@ -148,9 +152,7 @@ std::vector<RegistryEntry> DeviceRegistry::matching(std::string_view className) 
 std::optional<RegistryEntry> DeviceRegistry::matchingName(std::string_view name) const {
     for (const auto& pair : kSubsystemDirs) {
         std::string dir = joinRoot(root_, pair[1]) + std::string(name);
-        if (auto entry = entryAt(dir)) {
-            entry->subsystem = pair[0];
-            entry->name = std::string(name);
+        if (auto entry = entryAt(dir, pair[0])) {
             return entry;
         }
     }
@@ -163,9 +165,7 @@ std::optional<RegistryEntry> DeviceRegistry::matchingBSDName(std::string_view bs
         for (const char* subsystem : {"net", "block"}) {
             std::string dir = joinRoot(root_, std::string("/sys/class/") + subsystem + "/") +
                               std::string(bsdName);
-            if (auto entry = entryAt(dir)) {
-                entry->subsystem = subsystem;
-                entry->name = std::string(bsdName);
+            if (auto entry = entryAt(dir, subsystem)) {
                 return entry;
             }
         }
@@ -176,7 +176,7 @@ std::optional<RegistryEntry> DeviceRegistry::matchingBSDName(std::string_view bs
 
 std::optional<RegistryEntry> DeviceRegistry::parent(const RegistryEntry& entry) const {
     std::string top = resolved(joinRoot(root_, "/sys"));
-    std::string path = entry.path;
+    std::string path = resolved(entry.path);
     // A network or block device sits under its class folder in fixture trees; its parent is the
     // device its "device" link points at.
     if (std::string link = entry.path + "/device";
@@ -302,7 +302,8 @@ std::optional<RegistryEntry> DeviceRegistry::mainDisplay() const {
         slot = slot.substr(0, slot.find('\n'));
         if (slot.find('/') != std::string_view::npos)
             return std::nullopt;
-        auto entry = entryAt(joinRoot(root_, "/sys/bus/pci/devices/") + std::string(trim(slot)));
+        auto entry =
+            entryAt(joinRoot(root_, "/sys/bus/pci/devices/") + std::string(trim(slot)), "pci");
         if (entry) {
             entry->subsystem = "pci";
             entry->name = std::string(trim(slot));

@@ -63,7 +63,8 @@ class DeviceRegistry {
     }
 
   private:
-    std::optional<RegistryEntry> entryAt(const std::string& path) const;
+    std::optional<RegistryEntry> entryAt(const std::string& path,
+                                         const char* subsystem = nullptr) const;
     std::string subsystemOf(const std::string& path) const;
     std::optional<std::string> pciName(std::uint16_t vendor, std::uint16_t device) const;
 
