@@ -1,4 +1,4 @@
-#include "SystemManager.h"
+#include "VigilKit.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>

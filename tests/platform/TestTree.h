@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "support/TestSupport.h"
@@ -12,6 +13,14 @@ namespace vigil::test {
 
 // A private, writable copy of a fixture machine (or an empty tree) in a temporary folder, removed
 // when the test ends. Tests change files in it between samples.
+// The whole text of a file ("" when it cannot be read).
+inline std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 class TempTree {
   public:
     explicit TempTree(const std::string& fixture = "") {

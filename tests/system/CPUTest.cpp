@@ -13,15 +13,6 @@
 using namespace vigil;
 using vigil::test::TempTree;
 
-namespace {
-std::string readAll(const char* path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-}  // namespace
-
 TEST(CPUResource, FixtureValuesAndIdenticalCounters) {
     TempTree tree("hybrid-core");
     CPU cpu(tree.root);
@@ -85,15 +76,15 @@ TEST(CPUResource, LiveMachine) {
     EXPECT_GE(cpu.activePhysicalCores(), 1);
     EXPECT_LE(cpu.activePhysicalCores(), cpu.activeLogicalCores());
 
-    std::string stat = readAll("/proc/stat");
+    std::string stat = vigil::test::readText("/proc/stat");
     auto at = stat.find("\nbtime ");
     ASSERT_NE(at, std::string::npos);
     EXPECT_EQ(cpu.bootTime(), std::stoll(stat.substr(at + 7)));
 
     // The load averages change every five seconds: compare with the file read around the call.
-    std::string before = readAll("/proc/loadavg");
+    std::string before = vigil::test::readText("/proc/loadavg");
     auto [one, five, fifteen] = cpu.loadavg();
-    std::string after = readAll("/proc/loadavg");
+    std::string after = vigil::test::readText("/proc/loadavg");
     auto matches = [&](const std::string& text) {
         double a = 0, b = 0, c = 0;
         std::sscanf(text.c_str(), "%lf %lf %lf", &a, &b, &c);

@@ -27,14 +27,8 @@ Outcome snapshot(const std::string& args) {
                           scratch.path("out") + " 2>" + scratch.path("err");
     int raw = std::system(command.c_str());
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    auto slurp = [](const std::string& p) {
-        std::ifstream in(p);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    };
-    run.out = slurp(scratch.path("out"));
-    run.err = slurp(scratch.path("err"));
+    run.out = vigil::test::readText(scratch.path("out"));
+    run.err = vigil::test::readText(scratch.path("err"));
     return run;
 }
 
@@ -42,28 +36,21 @@ bool toolBuilt() {
     return ::access((std::string(VIGIL_TOOLS_DIR) + "/vigil-snapshot").c_str(), X_OK) == 0;
 }
 
-std::string readAll(const char* path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 }  // namespace
 
 TEST(VigilSnapshot, LiveMachineFiguresMatchTheKernelAndFree) {
     if (!toolBuilt())
         GTEST_SKIP() << "vigil-snapshot is not built (build the whole tree)";
-    std::string loadBefore = readAll("/proc/loadavg");
+    std::string loadBefore = vigil::test::readText("/proc/loadavg");
     Outcome run = snapshot("--interval 0.3");
-    std::string loadAfter = readAll("/proc/loadavg");
+    std::string loadAfter = vigil::test::readText("/proc/loadavg");
     ASSERT_EQ(run.status, 0) << run.err;
     json j = json::parse(run.out);
     ASSERT_TRUE(j.contains("cpu") && j.contains("memory") && j.contains("gpu"));
 
     const json& cpu = j["cpu"];
     EXPECT_EQ(cpu["activeLogicalCores"].get<long>(), ::sysconf(_SC_NPROCESSORS_ONLN));
-    std::string stat = readAll("/proc/stat");
+    std::string stat = vigil::test::readText("/proc/stat");
     EXPECT_EQ(cpu["bootTime"].get<long long>(), std::stoll(stat.substr(stat.find("\nbtime ") + 7)));
     auto loadMatches = [&](const std::string& text) {
         double a = 0, b = 0, c = 0;
@@ -80,7 +67,7 @@ TEST(VigilSnapshot, LiveMachineFiguresMatchTheKernelAndFree) {
     EXPECT_TRUE(cpu["brand"].is_string());
 
     const json& mem = j["memory"];
-    std::string meminfo = readAll("/proc/meminfo");
+    std::string meminfo = vigil::test::readText("/proc/meminfo");
     auto at = meminfo.find("MemTotal:");
     ASSERT_NE(at, std::string::npos);
     EXPECT_EQ(mem["total"].get<std::uint64_t>(), std::stoull(meminfo.substr(at + 9)) * 1024);
