@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "C/system/System.h"
 #include "platform/HostConfig.h"
 #include "platform/Read.h"
 #include "platform/RouteWatch.h"
@@ -144,7 +145,7 @@ SystemManager::SystemManager(Options options) : core_(std::make_shared<Core>(std
     bool routesOpen = core_->routes.open();
     bool filesOpen = core_->hostConfig.open();
     if (!routesOpen || !filesOpen) {
-        std::fputs("Error installing System Configuration Notification\n", stderr);
+        System_error("Error installing System Configuration Notification\n");
     }
     core_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (core_->wakeFd < 0) {

@@ -1,5 +1,7 @@
 #include "platform/Read.h"
 
+#include "C/system/System.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -37,8 +39,7 @@ void reportError(std::string_view call, std::string_view detail) {
             seen.clear();
         seen.insert(std::move(key));
     }
-    line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    System_error("%s\n", line.c_str());
 }
 
 void resetReportedErrors() {
