@@ -19,6 +19,11 @@
 
 namespace vigil {
 
+namespace {
+// The shared text fields hold at most this many bytes (cut at a UTF-8 boundary).
+constexpr std::size_t kTextFieldBytes = 64;
+}  // namespace
+
 struct SystemManager::Core {
     Options options;
     platform::HostConfig hostConfig;
@@ -207,7 +212,7 @@ std::string SystemManager::cpuBrand() const {
 
 void SystemManager::setCpuBrand(std::string brand) {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    core_->cpuBrand = std::move(brand);
+    core_->cpuBrand = platform::cleanUtf8(brand, kTextFieldBytes);
 }
 
 std::string SystemManager::publicAddress() const {
@@ -217,7 +222,7 @@ std::string SystemManager::publicAddress() const {
 
 void SystemManager::setPublicAddress(std::string address) {
     std::lock_guard<std::mutex> lock(core_->mutex);
-    core_->publicAddress = std::move(address);
+    core_->publicAddress = platform::cleanUtf8(address, kTextFieldBytes);
 }
 
 void SystemManager::setPowerSourcesCallback(std::function<void()> callback) {

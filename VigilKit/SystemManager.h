@@ -58,7 +58,7 @@ class SystemManager {
     // True while the watch runs (false when the route or file watch could not be set up).
     bool isWatching() const;
 
-    // The text fields the collectors share.
+    // The text fields the collectors share, at most 64 bytes each.
     std::string cpuBrand() const;
     void setCpuBrand(std::string brand);
     std::string publicAddress() const;

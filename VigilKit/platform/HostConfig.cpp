@@ -106,7 +106,8 @@ bool HostConfig::drainInotify() {
             std::memcpy(&event, buffer + offset, sizeof event);
             std::string_view name(buffer + offset + sizeof(inotify_event),
                                   strnlen(buffer + offset + sizeof(inotify_event), event.len));
-            if ((event.mask & IN_Q_OVERFLOW) || name == "resolv.conf" || name == "hostname") {
+            if ((event.mask & IN_Q_OVERFLOW) || name == "resolv.conf" ||
+                name == "stub-resolv.conf" || name == "hostname") {
                 relevant = true;
             }
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event.len);

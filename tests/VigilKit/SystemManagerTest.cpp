@@ -53,6 +53,8 @@ TEST(SystemManager, RegistrationDeliversCurrentValuesAtOnce) {
     tree.write("etc/resolv.conf", "nameserver 192.0.2.53\n");
     SystemManager manager(SystemManager::Options{tree.root, std::chrono::milliseconds(50), false});
     EXPECT_EQ(manager.cpuBrand(), "-");
+    manager.setPublicAddress(std::string(100, 'a'));
+    EXPECT_EQ(manager.publicAddress(), std::string(64, 'a'));  // the field holds 64 bytes
     Deliveries deliveries;
     manager.networkConfigureNotification(deliveries.callback());
     ASSERT_EQ(deliveries.count(), 1u);  // on this thread, before returning
