@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/RouteWatch.h"
+#include "platform/NetworkLinks.h"
 
 namespace vigil::platform {
 
@@ -104,7 +104,7 @@ std::optional<std::string> lookupPciName(std::string_view ids, std::uint16_t ven
 }
 
 DeviceRegistry::DeviceRegistry(std::string root) : root_(std::move(root)) {
-    primaryInterface_ = [] { return RouteWatch::defaultRouteInterface(); };
+    primaryInterface_ = [root = root_] { return NetworkLinks(root).defaultRouteInterface(); };
 }
 
 std::string DeviceRegistry::subsystemOf(const std::string& path) const {

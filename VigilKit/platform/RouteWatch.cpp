@@ -264,18 +264,4 @@ std::optional<std::vector<Route>> RouteWatch::queryRoutes(int sharedFd) {
     return routes;
 }
 
-std::optional<DefaultRoute> RouteWatch::queryDefaultRoute() {
-    auto routes = queryRoutes();
-    if (!routes)
-        return std::nullopt;
-    return pickDefaultRoute(*routes);
-}
-
-std::optional<std::string> RouteWatch::defaultRouteInterface() {
-    auto route = queryDefaultRoute();
-    if (!route || route->interface.empty())
-        return std::nullopt;
-    return route->interface;
-}
-
 }  // namespace vigil::platform

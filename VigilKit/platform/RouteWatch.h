@@ -56,8 +56,6 @@ class RouteWatch {
     // Dumps the IPv4 routes of the caller's network namespace; nullopt (with an error line) when
     // netlink cannot be asked. `fd` -1 opens a socket for the one query.
     static std::optional<std::vector<Route>> queryRoutes(int fd = -1);
-    static std::optional<DefaultRoute> queryDefaultRoute();
-    static std::optional<std::string> defaultRouteInterface();
 
   private:
     int fd_ = -1;
