@@ -1,0 +1,199 @@
+#include "collectors/CPUData.h"
+
+#include <cmath>
+
+#include "SystemManager.h"
+#include "platform/Read.h"
+
+using vigil::platform::Outcome;
+
+namespace vigil {
+
+CPUTicks toCPUTicks(const platform::CpuTicks& t) {
+    return CPUTicks{t.user, t.system + t.irq + t.softirq, t.idle + t.iowait, t.nice};
+}
+
+namespace {
+// The change of one counter; nullopt for a reset.
+std::optional<std::uint64_t> counterDelta(std::uint64_t previous, std::uint64_t current) {
+    if (current >= previous)
+        return current - previous;
+    if (previous <= UINT32_MAX && current <= UINT32_MAX) {
+        auto wrapped = static_cast<std::uint32_t>(static_cast<std::uint32_t>(current) -
+                                                  static_cast<std::uint32_t>(previous));
+        if (wrapped < (1u << 31))
+            return wrapped;
+    }
+    return std::nullopt;
+}
+
+double percent(double part, double total) {
+    if (!(total > 0))
+        return 0;
+    double v = part / total * 100.0;
+    return std::isfinite(v) ? v : 0;
+}
+}  // namespace
+
+CPULoad deriveCPULoad(const CPUTicks& previous, const CPUTicks& current, bool* reset) {
+    if (reset)
+        *reset = false;
+    auto user = counterDelta(previous.user, current.user);
+    auto system = counterDelta(previous.system, current.system);
+    auto idle = counterDelta(previous.idle, current.idle);
+    auto nice = counterDelta(previous.nice, current.nice);
+    if (!user || !system || !idle || !nice) {
+        if (reset)
+            *reset = true;
+        return {};
+    }
+    double total = static_cast<double>(*user) + static_cast<double>(*system) +
+                   static_cast<double>(*idle) + static_cast<double>(*nice);
+    CPULoad load;
+    if (total > 0) {
+        load.user =
+            percent(static_cast<double>(*nice), total) + percent(static_cast<double>(*user), total);
+        load.system = percent(static_cast<double>(*system), total);
+        load.idle = percent(static_cast<double>(*idle), total);
+    }
+    return load;
+}
+
+std::string cleanCPUBrand(std::string_view raw) {
+    std::string text = platform::cleanUtf8(raw, 64);
+    for (std::string_view pattern : {"(R)", "(TM)", "@ ", "CPU "}) {
+        for (std::size_t at = text.find(pattern); at != std::string::npos;
+             at = text.find(pattern, at)) {
+            text.erase(at, pattern.size());
+        }
+    }
+    std::string collapsed;
+    bool blank = false;
+    for (char c : text) {
+        bool isBlank = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+        if (isBlank) {
+            blank = true;
+            continue;
+        }
+        if (blank && !collapsed.empty())
+            collapsed.push_back(' ');
+        blank = false;
+        collapsed.push_back(c);
+    }
+    return collapsed;
+}
+
+CPUCollector::CPUCollector(std::string root)
+    : root_(std::move(root)), procfs_(root_), sysfs_(root_) {}
+
+int CPUCollector::data(CPUData* data) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    *data = CPUData{0, 0, 0, 0, 0};
+    auto ticks = procfs_.cpuTicks();
+    platform::reportIfFailed(ticks, "host_statistics");
+    if (ticks) {
+        CPUTicks current = toCPUTicks(ticks.value);
+        bool reset = false;
+        CPULoad load = deriveCPULoad(previous_, current, &reset);
+        data->user = load.user;
+        data->system = load.system;
+        data->idle = load.idle;
+        previous_ = current;
+    } else if (ticks.outcome == Outcome::absent) {
+        platform::reportError("host_statistics", procfs_.path("/proc/stat") + ": missing");
+    }
+    auto processes = procfs_.processCount();
+    platform::reportIfFailed(processes, "processor_set_statistics");
+    auto load = procfs_.loadAverage();
+    platform::reportIfFailed(load, "processor_set_statistics");
+    if (processes && load) {
+        data->processes = processes.value;
+        data->threads = load.value.total;
+    }
+    return 1;
+}
+
+std::optional<host_basic_info> CPUCollector::hostInfo() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto counts = sysfs_.coreCounts();
+    platform::reportIfFailed(counts, "host_info");
+    if (!counts)
+        return std::nullopt;
+    host_basic_info info{};
+    auto clamp32 = [](std::int64_t v) {
+        return static_cast<std::int32_t>(
+            std::min<std::int64_t>(std::max<std::int64_t>(v, 0), INT32_MAX));
+    };
+    info.max_cpus = clamp32(counts.value.logicalMax);
+    info.avail_cpus = clamp32(counts.value.logicalNow);
+    info.physical_cpu = clamp32(counts.value.physicalNow);
+    info.physical_cpu_max = clamp32(counts.value.physicalMax);
+    info.logical_cpu = clamp32(counts.value.logicalNow);
+    info.logical_cpu_max = clamp32(counts.value.logicalMax);
+    if (auto mem = procfs_.memInfo(); mem && mem.value.memTotal) {
+        info.max_mem = *mem.value.memTotal;
+        info.memory_size =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(info.max_mem, UINT32_MAX));
+    }
+    return info;
+}
+
+std::string CPUCollector::brand() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto raw = procfs_.cpuBrand();
+    platform::reportIfFailed(raw, "machdep.cpu.brand_string");
+    if (!raw)
+        return std::string();
+    return cleanCPUBrand(raw.value);
+}
+
+std::int64_t CPUCollector::bootTime() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto boot = procfs_.bootTime();
+    platform::reportIfFailed(boot, "sysctl kern.boottime");
+    return boot ? boot.value : 0;
+}
+
+std::tuple<double, double, double> CPUCollector::loadavg() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto load = procfs_.loadAverage();
+    platform::reportIfFailed(load, "getloadavg");
+    if (!load)
+        return {0, 0, 0};
+    return {load.value.one, load.value.five, load.value.fifteen};
+}
+
+platform::ThermalState CPUCollector::thermalState() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto zones = sysfs_.thermalZones();
+    platform::reportIfFailed(zones, "thermal zones");
+    if (!zones)
+        return platform::ThermalState::nominal;
+    return platform::thermalStateOf(zones.value);
+}
+
+CPUCollector& sharedCPUCollector() {
+    static auto* collector = new CPUCollector("/");
+    return *collector;
+}
+
+}  // namespace vigil
+
+int getCPUData(CPUData* data) {
+    return vigil::sharedCPUCollector().data(data);
+}
+
+void getHostInfo(const std::function<void(host_basic_info*)>& callback) {
+    if (auto info = vigil::sharedCPUCollector().hostInfo())
+        callback(&*info);
+}
+
+std::string getCPUBrand() {
+    std::string brand = vigil::sharedCPUCollector().brand();
+    vigil::SystemManager::shared().setCpuBrand(brand);
+    return brand;
+}
+
+std::int64_t getboottime() {
+    return vigil::sharedCPUCollector().bootTime();
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "platform/Procfs.h"
+#include "platform/Sysfs.h"
+
+// One processor-load sample: percentages of the ticks since the previous sample, and the task and
+// thread counts of the machine.
+struct CPUData {
+    double user;
+    double system;
+    double idle;
+    std::uint32_t processes;
+    std::uint32_t threads;
+};
+
+// The host's basic facts, in the kernel's order.
+struct host_basic_info {
+    std::int32_t max_cpus;
+    std::int32_t avail_cpus;
+    std::uint32_t memory_size;
+    std::int32_t cpu_type;
+    std::int32_t cpu_subtype;
+    std::int32_t cpu_threadtype;
+    std::int32_t physical_cpu;
+    std::int32_t physical_cpu_max;
+    std::int32_t logical_cpu;
+    std::int32_t logical_cpu_max;
+    std::uint64_t max_mem;
+};
+
+// Fills the record from the live machine; always returns 1. Not reentrant: one caller at a time
+// (the processor task), as the previous tick counters are shared.
+int getCPUData(CPUData* data);
+// Calls the callback with the host's facts; does not call it when they cannot be read.
+void getHostInfo(const std::function<void(host_basic_info*)>& callback);
+// The cleaned processor brand, also kept in SystemManager's brand field.
+std::string getCPUBrand();
+// Boot time in seconds since the epoch; 0 when unknown.
+std::int64_t getboottime();
+
+namespace vigil {
+
+// The four cumulative tick counters of the load computation.
+struct CPUTicks {
+    std::uint64_t user = 0, system = 0, idle = 0, nice = 0;
+};
+// user (guest included), nice, system + irq + softirq, idle + iowait.
+CPUTicks toCPUTicks(const platform::CpuTicks& ticks);
+
+// The percentages between two counter sets. A counter that went down is a 32-bit wrap when both
+// values fit in 32 bits and the wrapped difference is small; otherwise a reset, which makes the
+// whole sample 0 / 0 / 0 (`reset` is then set).
+struct CPULoad {
+    double user = 0, system = 0, idle = 0;
+};
+CPULoad deriveCPULoad(const CPUTicks& previous, const CPUTicks& current, bool* reset = nullptr);
+
+// Removes "(R)", "(TM)", "@ " and "CPU " (in that order), collapses runs of blanks and trims.
+// The raw text is first cut to 64 bytes at a UTF-8 boundary.
+std::string cleanCPUBrand(std::string_view raw);
+
+// The processor collector over a root directory; getCPUData and friends use one over "/".
+class CPUCollector {
+  public:
+    explicit CPUCollector(std::string root = "/");
+
+    int data(CPUData* data);
+    std::optional<host_basic_info> hostInfo() const;
+    std::string brand() const;
+    std::int64_t bootTime() const;
+    // The 1, 5 and 15 minute load averages; zeros when unknown.
+    std::tuple<double, double, double> loadavg() const;
+    platform::ThermalState thermalState() const;
+
+    const std::string& root() const { return root_; }
+
+  private:
+    std::string root_;
+    mutable std::mutex mutex_;  // guards the readers' buffers and the previous counters
+    platform::Procfs procfs_;
+    platform::Sysfs sysfs_;
+    CPUTicks previous_;
+};
+
+CPUCollector& sharedCPUCollector();
+
+}  // namespace vigil

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <tuple>
+
+#include "platform/Procfs.h"
+#include "platform/Sysfs.h"
+
+// One memory sample, in bytes except the three counters.
+struct MEMData {
+    std::uint64_t free;
+    std::uint64_t active;
+    std::uint64_t inactive;
+    std::uint64_t wired;
+    std::uint64_t compressed;
+    std::uint64_t pagesIn;
+    std::uint64_t pagesOut;
+    std::uint64_t pagesFault;
+    std::uint64_t appMemory;
+    std::uint64_t cachedFiles;
+};
+
+// Fills the record from the live machine: 1 on success, 0 on failure (with an error line; the
+// record is left as it was).
+int getMEMData(MEMData* data);
+
+namespace vigil {
+
+// Derives the record from the kernel's figures:
+//   free + inactive = available memory (MemAvailable, or on kernels without it free + buffers +
+//     cached + reclaimable slab - shared memory), split as MemFree and the reclaimable rest;
+//   wired = SUnreclaim + KernelStack + PageTables + Unevictable;
+//   compressed = zswap's pool plus the memory zram uses;
+//   active = the rest of the memory in use, so that free + inactive + wired + compressed + active
+//   is
+//     MemTotal and active + wired + compressed is MemTotal - MemAvailable, the "used" of free(1);
+//   appMemory = anonymous and shared memory; cachedFiles = buffers and page cache without shared
+//     memory; pagesIn and pagesOut = vmstat's pgpgin and pgpgout (kilobytes) in pages of
+//     `pageSize`; pagesFault = pgfault.
+// nullopt when MemTotal or MemFree is missing or pageSize is not positive.
+std::optional<MEMData> deriveMEMData(const platform::MemInfo& info, const platform::VmStat& vm,
+                                     std::uint64_t zramUsed, long pageSize);
+
+struct SwapUsage {
+    std::uint64_t total = 0, used = 0;
+};
+std::optional<SwapUsage> deriveSwap(const platform::MemInfo& info);
+
+class MemoryCollector {
+  public:
+    explicit MemoryCollector(std::string root = "/");
+    int data(MEMData* data);
+    // Total and used swap; nullopt when it cannot be read.
+    std::optional<SwapUsage> swap();
+    // MemTotal; 0 when unknown.
+    std::uint64_t physical();
+
+  private:
+    std::mutex mutex_;
+    platform::Procfs procfs_;
+    platform::Sysfs sysfs_;
+};
+
+MemoryCollector& sharedMemoryCollector();
+
+}  // namespace vigil

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/Read.h"
+
+namespace vigil::platform {
+
+using Blob = std::vector<std::uint8_t>;
+using RegistryValue = std::variant<bool, std::int64_t, std::string, Blob>;
+
+// One node of the device tree: a device directory under /sys.
+struct RegistryEntry {
+    std::string path;       // the device's directory (under the root)
+    std::string subsystem;  // "pci", "net", "block", "usb", ... ("" when unknown)
+    std::string name;       // the directory's name: "0000:00:02.0", "eth0", "sda"
+    bool operator==(const RegistryEntry& other) const { return path == other.path; }
+};
+
+// Looks up a device name in the text of a pci.ids database: "Vendor Device", or "Vendor device
+// 0x1234" for a device the database does not list; nullopt for an unknown vendor.
+std::optional<std::string> lookupPciName(std::string_view idsText, std::uint16_t vendor,
+                                         std::uint16_t device);
+
+// The device registry on sysfs: lookups by class, by name and by interface name, parents, and the
+// keys the resources ask for, each answered from one sysfs attribute. A lookup that finds nothing
+// yields no entry; an absent key, or a key asked for with the wrong type, yields nothing.
+class DeviceRegistry {
+  public:
+    explicit DeviceRegistry(std::string root = "/");
+    const std::string& root() const { return root_; }
+
+    // Every device of a class: "IOPCIDevice" (the PCI bus) or a subsystem name ("pci", "net",
+    // "block"). Unknown classes yield none.
+    std::vector<RegistryEntry> matching(std::string_view className) const;
+    // The first device whose name equals `name` within the known subsystems.
+    std::optional<RegistryEntry> matchingName(std::string_view name) const;
+    // The device of a network interface or block device by its kernel name. A failed lookup writes
+    // one error line.
+    std::optional<RegistryEntry> matchingBSDName(std::string_view bsdName) const;
+    // The parent device in the device tree; nullopt at the top.
+    std::optional<RegistryEntry> parent(const RegistryEntry& entry) const;
+
+    // One key of one entry.
+    std::optional<RegistryValue> property(const RegistryEntry& entry, std::string_view key) const;
+    // The entry's key, or with `upward` the first of it and its parents that has the key.
+    std::optional<RegistryValue> searchProperty(const RegistryEntry& entry, std::string_view key,
+                                                bool upward) const;
+
+    // The PCI device that drives the main display: the card with a connected output, else the
+    // firmware's boot display device. nullopt when neither is known.
+    std::optional<RegistryEntry> mainDisplay() const;
+
+    // Where "IOPrimaryInterface" learns the default-route interface (by default the IPv4 default
+    // route of /proc/net/route under the root; tests replace it).
+    void setPrimaryInterfaceSource(std::function<std::optional<std::string>()> source) {
+        primaryInterface_ = std::move(source);
+    }
+
+  private:
+    std::optional<RegistryEntry> entryAt(const std::string& path,
+                                         const char* subsystem = nullptr) const;
+    std::string subsystemOf(const std::string& path) const;
+    std::optional<std::string> pciName(std::uint16_t vendor, std::uint16_t device) const;
+
+    std::string root_;
+    std::function<std::optional<std::string>()> primaryInterface_;
+};
+
+// Typed reads: nothing when the value has another type.
+std::optional<std::string> asText(const std::optional<RegistryValue>& v);
+std::optional<Blob> asBlob(const std::optional<RegistryValue>& v);
+std::optional<std::int64_t> asInteger(const std::optional<RegistryValue>& v);
+std::optional<bool> asBoolean(const std::optional<RegistryValue>& v);
+
+}  // namespace vigil::platform

@@ -1,0 +1,222 @@
+#include "platform/Read.h"
+
+#include "C/system/System.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+namespace vigil::platform {
+
+namespace {
+std::mutex& reportedMutex() {
+    static auto* m = new std::mutex;
+    return *m;
+}
+std::set<std::string>& reported() {
+    static auto* s = new std::set<std::string>;
+    return *s;
+}
+}  // namespace
+
+void reportError(std::string_view call, std::string_view detail) {
+    std::string line = "Error: ";
+    line.append(call).append(" -- ").append(detail);
+    {
+        std::lock_guard<std::mutex> lock(reportedMutex());
+        auto& seen = reported();
+        // Keyed on the detail: one broken file read by several callers gives one line.
+        std::string key(detail.empty() ? std::string_view(line) : detail);
+        if (seen.count(key))
+            return;
+        if (seen.size() > 512)
+            seen.clear();
+        seen.insert(std::move(key));
+    }
+    System_error("%s\n", line.c_str());
+}
+
+void resetReportedErrors() {
+    std::lock_guard<std::mutex> lock(reportedMutex());
+    reported().clear();
+}
+
+Outcome readFileInto(const std::string& path, std::string& out, std::string* error,
+                     std::size_t limit) {
+    out.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        int e = errno;
+        if (e == ENOENT || e == ENOTDIR)
+            return Outcome::absent;
+        if (error)
+            *error = path + ": " + std::strerror(e);
+        return Outcome::failure;
+    }
+    if (out.capacity() < 4096)
+        out.reserve(4096);
+    for (;;) {
+        std::size_t used = out.size();
+        if (out.capacity() - used < 1024)
+            out.reserve(out.capacity() * 2);
+        out.resize(out.capacity());
+        ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+        if (n < 0) {
+            if (errno == EINTR) {
+                out.resize(used);
+                continue;
+            }
+            int e = errno;
+            ::close(fd);
+            out.clear();
+            if (error)
+                *error = path + ": " + std::strerror(e);
+            return Outcome::failure;
+        }
+        out.resize(used + static_cast<std::size_t>(n));
+        if (n == 0)
+            break;
+        if (out.size() > limit) {
+            ::close(fd);
+            out.clear();
+            if (error)
+                *error = path + ": file larger than expected";
+            return Outcome::failure;
+        }
+    }
+    ::close(fd);
+    return Outcome::value;
+}
+
+Read<std::string> readFile(const std::string& path, std::size_t limit) {
+    std::string text, error;
+    switch (readFileInto(path, text, &error, limit)) {
+        case Outcome::value:
+            return Read<std::string>::of(std::move(text));
+        case Outcome::absent:
+            return Read<std::string>::absent();
+        case Outcome::failure:
+            break;
+    }
+    return Read<std::string>::failure(std::move(error));
+}
+
+Read<std::string> readAttribute(const std::string& path) {
+    auto r = readFile(path, 64 << 10);
+    if (!r)
+        return r;
+    std::string_view v = r.value;
+    if (auto nl = v.find('\n'); nl != std::string_view::npos)
+        v = v.substr(0, nl);
+    return Read<std::string>::of(std::string(trim(v)));
+}
+
+std::string joinRoot(std::string_view root, std::string_view path) {
+    std::string out(root);
+    while (!out.empty() && out.back() == '/')
+        out.pop_back();
+    if (path.empty() || path.front() != '/')
+        out.push_back('/');
+    out.append(path);
+    return out;
+}
+
+std::string_view trim(std::string_view s) {
+    auto blank = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+std::optional<std::uint64_t> parseU64(std::string_view s) {
+    if (s.empty() || s.front() < '0' || s.front() > '9')
+        return std::nullopt;
+    std::uint64_t v = 0;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || p != s.data() + s.size())
+        return std::nullopt;
+    return v;
+}
+
+std::optional<std::int64_t> parseI64(std::string_view s) {
+    if (s.empty())
+        return std::nullopt;
+    std::int64_t v = 0;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || p != s.data() + s.size())
+        return std::nullopt;
+    return v;
+}
+
+std::optional<double> parseDouble(std::string_view s) {
+    if (s.empty())
+        return std::nullopt;
+    double v = 0;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || p != s.data() + s.size() || v != v)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<std::uint64_t> parseHex(std::string_view s) {
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
+        s.remove_prefix(2);
+    if (s.empty())
+        return std::nullopt;
+    std::uint64_t v = 0;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 16);
+    if (ec != std::errc() || p != s.data() + s.size())
+        return std::nullopt;
+    return v;
+}
+
+std::string_view nextWord(std::string_view& s) {
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+        ++i;
+    std::size_t j = i;
+    while (j < s.size() && s[j] != ' ' && s[j] != '\t' && s[j] != '\n')
+        ++j;
+    std::string_view word = s.substr(i, j - i);
+    s.remove_prefix(j);
+    return word;
+}
+
+std::string cleanUtf8(std::string_view s, std::size_t max) {
+    static const char replacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(s.size() < 256 ? s.size() : 256);
+    std::size_t i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len = c < 0x80         ? 1
+                          : (c >> 5) == 6  ? 2
+                          : (c >> 4) == 14 ? 3
+                          : (c >> 3) == 30 ? 4
+                                           : 0;
+        bool valid = len > 0 && i + len <= s.size();
+        for (std::size_t k = 1; valid && k < len; ++k) {
+            valid = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+        }
+        if (valid && len == 2 && c < 0xC2)
+            valid = false;  // overlong
+        std::string_view piece = valid ? s.substr(i, len) : std::string_view(replacement, 3);
+        if (max != std::string::npos && out.size() + piece.size() > max)
+            break;
+        out.append(piece);
+        i += valid ? len : 1;
+    }
+    return out;
+}
+
+}  // namespace vigil::platform

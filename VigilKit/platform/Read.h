@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace vigil::platform {
+
+// Every read of the platform layer ends in one of three ways: a value, "not on this machine" (the
+// file or device does not exist here, which is not an error), or a failure (the source exists but
+// could not be read or did not parse). Only a failure is reported on stderr.
+enum class Outcome { value, absent, failure };
+
+template <typename T>
+struct Read {
+    Outcome outcome = Outcome::absent;
+    T value{};
+    std::string error;  // what failed, for the error line
+
+    bool ok() const { return outcome == Outcome::value; }
+    explicit operator bool() const { return ok(); }
+
+    static Read of(T v) { return Read{Outcome::value, std::move(v), {}}; }
+    static Read absent() { return Read{Outcome::absent, T{}, {}}; }
+    static Read failure(std::string why) { return Read{Outcome::failure, T{}, std::move(why)}; }
+    template <typename U>
+    static Read from(const Read<U>& other) {
+        return Read{other.outcome, T{}, other.error};
+    }
+};
+
+// Writes "Error: <call> -- <detail>" to stderr. A detail is written only once per process, so a
+// source that stays broken (or is read by several callers) does not flood stderr at every sample.
+void reportError(std::string_view call, std::string_view detail);
+// Reports a failed read (absent and successful reads write nothing). Returns the read unchanged.
+template <typename T>
+const Read<T>& reportIfFailed(const Read<T>& read, std::string_view call) {
+    if (read.outcome == Outcome::failure)
+        reportError(call, read.error);
+    return read;
+}
+// Forgets which lines were already written (tests).
+void resetReportedErrors();
+
+// Reads a whole file. A missing file (ENOENT, ENOTDIR) is absent; any other error is a failure
+// whose text names the path and the system error. Files larger than `limit` are failures.
+Read<std::string> readFile(const std::string& path, std::size_t limit = 4 << 20);
+// Reads into a caller's buffer to spare an allocation per sample.
+Outcome readFileInto(const std::string& path, std::string& out, std::string* error,
+                     std::size_t limit = 4 << 20);
+// The first line of a small attribute file, without its line break and surrounding blanks.
+Read<std::string> readAttribute(const std::string& path);
+
+// Joins a root directory and an absolute path ("/" + "/proc/stat" -> "/proc/stat").
+std::string joinRoot(std::string_view root, std::string_view path);
+
+// Pure helpers for parsers.
+std::string_view trim(std::string_view s);
+// A decimal unsigned number filling the whole text; nullopt for anything else (sign, junk,
+// overflow).
+std::optional<std::uint64_t> parseU64(std::string_view s);
+std::optional<std::int64_t> parseI64(std::string_view s);
+std::optional<double> parseDouble(std::string_view s);
+// "0x0300a1" or "300a1" as hexadecimal.
+std::optional<std::uint64_t> parseHex(std::string_view s);
+// Splits off the next blank-separated word; empty when none is left.
+std::string_view nextWord(std::string_view& s);
+// Cuts text to at most `max` bytes without splitting a UTF-8 sequence, and replaces invalid
+// sequences with U+FFFD.
+std::string cleanUtf8(std::string_view s, std::size_t max = std::string::npos);
+
+}  // namespace vigil::platform

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vigil::platform {
+
+// One route of an rtnetlink dump.
+struct Route {
+    int family = 0;
+    int dstLength = 0;
+    int table = 0;
+    int type = 0;
+    std::uint32_t priority = 0;
+    int outputInterface = 0;
+    std::string gateway;  // text form; empty without a gateway
+};
+
+// Parses the routes in a buffer of netlink messages (a dump reply or change notices). Messages that
+// are cut short or malformed end the parse; what came before is kept. `done` is set when the buffer
+// holds the end of a dump (NLMSG_DONE or an error).
+std::vector<Route> parseRouteMessages(const void* data, std::size_t length, bool* done = nullptr);
+
+struct DefaultRoute {
+    std::string gateway;    // empty for a default route without a gateway (point-to-point)
+    std::string interface;  // the interface's name
+};
+// The IPv4 default route of the main table with the lowest metric.
+std::optional<DefaultRoute> pickDefaultRoute(const std::vector<Route>& routes);
+
+// The route and address watch over an rtnetlink socket, and one-shot queries of the default route.
+// Sockets belong to the network namespace of the thread that opens them.
+class RouteWatch {
+  public:
+    RouteWatch();
+    ~RouteWatch();
+    RouteWatch(const RouteWatch&) = delete;
+    RouteWatch& operator=(const RouteWatch&) = delete;
+
+    // Subscribes to route, address and link changes. False (with an error line) when the socket
+    // cannot be opened.
+    bool open();
+    int fd() const { return fd_; }
+    // Reads every pending notice without blocking; true when any was about routes, addresses or
+    // links.
+    bool drain();
+
+    // The default route, asked on a socket opened by open() (so in the network namespace the watch
+    // was opened in). Safe to call from any thread.
+    std::optional<DefaultRoute> defaultRoute();
+
+    // Dumps the IPv4 routes of the caller's network namespace; nullopt (with an error line) when
+    // netlink cannot be asked. `fd` -1 opens a socket for the one query.
+    static std::optional<std::vector<Route>> queryRoutes(int fd = -1);
+
+  private:
+    int fd_ = -1;
+    int queryFd_ = -1;
+    std::mutex queryMutex_;
+};
+
+}  // namespace vigil::platform

@@ -1,0 +1,136 @@
+#include "collectors/CPUData.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/TestTree.h"
+
+using namespace vigil;
+using vigil::test::TempTree;
+
+TEST(CPULoadDerivation, PercentagesOfTheTicksBetweenSamples) {
+    CPUTicks before{100, 50, 800, 50};
+    CPUTicks after{150, 70, 900, 80};  // +50 user, +20 system, +100 idle, +30 nice
+    auto load = deriveCPULoad(before, after);
+    EXPECT_DOUBLE_EQ(load.user, 40.0);  // (30 + 50) / 200
+    EXPECT_DOUBLE_EQ(load.system, 10.0);
+    EXPECT_DOUBLE_EQ(load.idle, 50.0);
+    EXPECT_DOUBLE_EQ(load.user + load.system + load.idle, 100.0);
+}
+
+TEST(CPULoadDerivation, NoTickElapsedGivesZeros) {
+    CPUTicks same{5, 5, 5, 5};
+    auto load = deriveCPULoad(same, same);
+    EXPECT_EQ(load.user, 0);
+    EXPECT_EQ(load.system, 0);
+    EXPECT_EQ(load.idle, 0);
+}
+
+TEST(CPULoadDerivation, ThirtyTwoBitWrapIsASmallDifference) {
+    CPUTicks before{0xFFFFFFF0u, 10, 0xFFFFFF00u, 0};
+    CPUTicks after{0x10u, 20, 0x100u, 0};  // +32 user, +10 system, +512 idle
+    bool reset = true;
+    auto load = deriveCPULoad(before, after, &reset);
+    EXPECT_FALSE(reset);
+    EXPECT_NEAR(load.idle, 512.0 / 554.0 * 100, 1e-9);
+    EXPECT_NEAR(load.user, 32.0 / 554.0 * 100, 1e-9);
+}
+
+TEST(CPULoadDerivation, ACounterThatGoesDownIsAReset) {
+    bool reset = false;
+    // A 64-bit counter going back, and a 32-bit one going back a little (not a wrap).
+    auto load = deriveCPULoad(CPUTicks{1ull << 40, 0, 0, 0}, CPUTicks{5, 1, 1, 1}, &reset);
+    EXPECT_TRUE(reset);
+    EXPECT_EQ(load.user + load.system + load.idle, 0);
+    deriveCPULoad(CPUTicks{1000, 0, 5000, 0}, CPUTicks{1010, 0, 4990, 0}, &reset);
+    EXPECT_TRUE(reset);
+}
+
+TEST(CPUBrand, Cleaning) {
+    EXPECT_EQ(cleanCPUBrand("Intel(R) Core(TM) i7-4870HQ CPU @ 2.50GHz"),
+              "Intel Core i7-4870HQ 2.50GHz");
+    EXPECT_EQ(cleanCPUBrand("  AMD   Ryzen 7 5800X 8-Core\tProcessor  "),
+              "AMD Ryzen 7 5800X 8-Core Processor");
+    EXPECT_EQ(cleanCPUBrand("Intel(R) Xeon(R) CPU E5-2690 v4 @ 2.60GHz"),
+              "Intel Xeon E5-2690 v4 2.60GHz");
+    EXPECT_EQ(cleanCPUBrand(""), "");
+    // Longer than 64 bytes: cut without splitting a UTF-8 sequence.
+    std::string longBrand(62, 'x');
+    longBrand += "\xC3\xA9\xC3\xA9";
+    EXPECT_EQ(cleanCPUBrand(longBrand), std::string(62, 'x') + "\xC3\xA9");
+    EXPECT_EQ(cleanCPUBrand("Bad\xFFName"), "Bad\xEF\xBF\xBDName");
+}
+
+TEST(CPUCollector, FixtureMachinesGiveCountsAndLoad) {
+    struct Row {
+        const char* machine;
+        const char* brand;
+        std::int32_t physicalMax, logicalMax;
+    };
+    const Row rows[] = {
+        {"multi-socket", "Intel Xeon Gold 6230 2.10GHz", 8, 16},
+        {"hybrid-core", "12th Gen Intel Core i7-12700H", 14, 20},
+        {"no-swap", "BCM2835", 2, 2},
+        {"no-gpu", "AMD EPYC 7B13 64-Core Processor", 4, 4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.machine);
+        CPUCollector collector(vigil::test::fixturePath(row.machine));
+        EXPECT_EQ(collector.brand(), row.brand);
+        auto info = collector.hostInfo();
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->physical_cpu_max, row.physicalMax);
+        EXPECT_EQ(info->logical_cpu_max, row.logicalMax);
+        EXPECT_EQ(collector.bootTime(), 1700000000);
+        auto [one, five, fifteen] = collector.loadavg();
+        EXPECT_DOUBLE_EQ(one, 1.25);
+        EXPECT_DOUBLE_EQ(fifteen, 0.50);
+        CPUData data{};
+        EXPECT_EQ(collector.data(&data), 1);
+        // The first sample is the average since boot.
+        EXPECT_NEAR(data.user + data.system + data.idle, 100.0, 1e-6);
+        EXPECT_EQ(data.processes, 4u);
+        EXPECT_EQ(data.threads, 812u);
+    }
+}
+
+TEST(CPUCollector, CoreGoingOfflineBetweenSamples) {
+    TempTree tree("offline-core");
+    tree.write("sys/devices/system/cpu/online", "0-7\n");
+    tree.write("proc/stat", "cpu  1000 0 500 8000 100 0 0 0 0 0\nbtime 1700000000\n");
+    CPUCollector collector(tree.root);
+    CPUData data{};
+    collector.data(&data);
+    // cpu7 goes offline; its idle time leaves the aggregate, which steps back.
+    tree.write("sys/devices/system/cpu/online", "0-6\n");
+    tree.write("proc/stat", "cpu  1100 0 520 7900 100 0 0 0 0 0\nbtime 1700000000\n");
+    collector.data(&data);
+    EXPECT_EQ(data.user + data.system + data.idle, 0);  // a reset, not a bogus figure
+    tree.write("proc/stat", "cpu  1200 0 540 8060 100 0 0 0 0 0\nbtime 1700000000\n");
+    collector.data(&data);
+    EXPECT_NEAR(data.user, 100.0 * 100 / 280, 1e-9);
+    EXPECT_NEAR(data.idle, 100.0 * 160 / 280, 1e-9);
+}
+
+TEST(CPUCollector, BrokenFilesGiveZerosAndOneErrorLine) {
+    TempTree tree("multi-socket");
+    CPUCollector collector(tree.root);
+    CPUData data{};
+    collector.data(&data);
+    tree.write("proc/stat", "cpu  1 2 three 4\n");  // a line with a field that is not a number
+    tree.write("proc/loadavg", "1.0 2.0\n");        // truncated
+    vigil::platform::resetReportedErrors();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(collector.data(&data), 1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(data.user + data.system + data.idle, 0);
+    EXPECT_EQ(data.processes, 0u);
+    EXPECT_EQ(data.threads, 0u);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    // Missing files: the boot time and brand are 0 and empty, nothing aborts.
+    tree.remove("proc");
+    EXPECT_EQ(collector.bootTime(), 0);
+    EXPECT_EQ(collector.brand(), "");
+    auto [one, five, fifteen] = collector.loadavg();
+    EXPECT_EQ(one + five + fifteen, 0);
+    EXPECT_EQ(collector.data(&data), 1);
+}

@@ -1,0 +1,115 @@
+#include "platform/DeviceRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/TestTree.h"
+
+using namespace vigil::platform;
+using vigil::test::fixturePath;
+using vigil::test::TempTree;
+
+TEST(PciIds, LookupNamesVendorAndDevice) {
+    const char* ids =
+        "# comment\n8086  Intel Corporation\n\t9bc4  UHD Graphics\n\t\t17aa 1234  Sub\n"
+        "10de  NVIDIA Corporation\n\t1f91  TU117M\n";
+    EXPECT_EQ(lookupPciName(ids, 0x8086, 0x9bc4), "Intel Corporation UHD Graphics");
+    EXPECT_EQ(lookupPciName(ids, 0x10de, 0x1f91), "NVIDIA Corporation TU117M");
+    EXPECT_EQ(lookupPciName(ids, 0x8086, 0x1111), "Intel Corporation device 0x1111");
+    EXPECT_FALSE(lookupPciName(ids, 0x1234, 0x1f91));
+    EXPECT_FALSE(lookupPciName("", 0x8086, 0x9bc4));
+}
+
+TEST(DeviceRegistry, PciDevicesAndTheirKeys) {
+    DeviceRegistry registry(fixturePath("two-gpu"));
+    auto devices = registry.matching("IOPCIDevice");
+    ASSERT_EQ(devices.size(), 3u);
+    int displays = 0;
+    for (const auto& d : devices) {
+        auto name = asText(registry.property(d, "IOName"));
+        ASSERT_TRUE(name) << d.path;
+        if (*name == "display")
+            ++displays;
+    }
+    EXPECT_EQ(displays, 2);
+    auto nvidia = std::find_if(devices.begin(), devices.end(),
+                               [](const RegistryEntry& e) { return e.name == "0000:01:00.0"; });
+    ASSERT_NE(nvidia, devices.end());
+    auto model = asBlob(registry.property(*nvidia, "model"));
+    ASSERT_TRUE(model);
+    EXPECT_EQ(std::string(model->begin(), model->end()),
+              "NVIDIA Corporation TU117M [GeForce GTX 1650 Mobile / Max-Q]");
+    EXPECT_EQ(asBlob(registry.property(*nvidia, "device-id")), (Blob{0x91, 0x1f, 0, 0}));
+    // Keys of another type, or unknown keys, answer nothing.
+    EXPECT_FALSE(asText(registry.property(*nvidia, "model")));
+    EXPECT_FALSE(registry.property(*nvidia, "No Such Key"));
+    EXPECT_TRUE(registry.matching("NoSuchClass").empty());
+}
+
+TEST(DeviceRegistry, MainDisplayIsTheCardWithAConnectedOutput) {
+    TempTree tree("two-gpu");
+    DeviceRegistry registry(tree.root);
+    auto display = registry.mainDisplay();
+    ASSERT_TRUE(display);
+    EXPECT_EQ(display->name, "0000:00:02.0");
+    // The external output lights up on the discrete card, the panel goes dark.
+    tree.write("sys/class/drm/card0-eDP-1/status", "disconnected\n");
+    tree.write("sys/class/drm/card1-HDMI-A-1/status", "connected\n");
+    display = registry.mainDisplay();
+    ASSERT_TRUE(display);
+    EXPECT_EQ(display->name, "0000:01:00.0");
+    // Without any DRM outputs the firmware's boot display device stands in.
+    tree.remove("sys/class/drm");
+    display = registry.mainDisplay();
+    ASSERT_TRUE(display);
+    EXPECT_EQ(display->name, "0000:00:02.0");
+    EXPECT_FALSE(DeviceRegistry(fixturePath("no-gpu")).mainDisplay());
+}
+
+TEST(DeviceRegistry, NetworkKeysSearchUpward) {
+    TempTree tree;
+    tree.write("sys/class/net/wlan0/operstate", "up\n");
+    tree.write("sys/class/net/wlan0/device/idVendor", "0bda\n");
+    tree.write("sys/class/net/wlan0/device/product", "802.11ac WLAN Adapter\n");
+    tree.write("sys/class/net/eth0/operstate", "up\n");
+    tree.write("sys/class/net/eth0/speed", "1000\n");
+    DeviceRegistry registry(tree.root);
+    registry.setPrimaryInterfaceSource([] { return std::optional<std::string>("eth0"); });
+
+    auto wlan = registry.matchingBSDName("wlan0");
+    ASSERT_TRUE(wlan);
+    EXPECT_EQ(asText(registry.searchProperty(*wlan, "USB Product Name", true)),
+              "802.11ac WLAN Adapter");
+    EXPECT_FALSE(registry.searchProperty(*wlan, "USB Product Name", false));
+    EXPECT_FALSE(registry.searchProperty(*wlan, "IOLinkSpeed", true));
+    EXPECT_EQ(asBoolean(registry.property(*wlan, "IOPrimaryInterface")), false);
+
+    auto eth = registry.matchingBSDName("eth0");
+    ASSERT_TRUE(eth);
+    EXPECT_EQ(asInteger(registry.searchProperty(*eth, "IOLinkSpeed", true)), 1000000000);
+    EXPECT_EQ(asBoolean(registry.property(*eth, "IOPrimaryInterface")), true);
+    tree.write("sys/class/net/eth0/speed", "-1\n");  // link down: unknown speed
+    EXPECT_FALSE(registry.searchProperty(*eth, "IOLinkSpeed", true));
+
+    // Only the failed interface-name lookup writes an error line.
+    resetReportedErrors();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(registry.matchingBSDName("nope0"));
+    EXPECT_FALSE(registry.matchingBSDName("../../etc"));
+    EXPECT_FALSE(registry.matchingName("nope0"));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+}
+
+TEST(DeviceRegistry, LiveSysfsParentsEndAtTheTop) {
+    DeviceRegistry registry;
+    auto devices = registry.matching("pci");
+    if (devices.empty())
+        GTEST_SKIP() << "no PCI bus on this machine";
+    int depth = 0;
+    for (auto e = std::optional<RegistryEntry>(devices.front()); e && depth < 100;
+         e = registry.parent(*e)) {
+        ++depth;
+    }
+    EXPECT_LT(depth, 100);
+    EXPECT_TRUE(registry.property(devices.front(), "IOName"));
+}

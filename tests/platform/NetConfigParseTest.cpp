@@ -1,0 +1,101 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/HostConfig.h"
+#include "platform/RouteWatch.h"
+#include "platform/TestTree.h"
+
+using namespace vigil::platform;
+
+namespace {
+// Builds one RTM_NEWROUTE message as the kernel sends it.
+void appendRoute(std::vector<std::uint8_t>& out, int dstLength, const char* gateway,
+                 std::uint32_t metric, int table = RT_TABLE_MAIN) {
+    std::vector<std::uint8_t> msg(NLMSG_LENGTH(sizeof(rtmsg)));
+    rtmsg rt{};
+    rt.rtm_family = AF_INET;
+    rt.rtm_dst_len = static_cast<unsigned char>(dstLength);
+    rt.rtm_table = static_cast<unsigned char>(table);
+    rt.rtm_type = RTN_UNICAST;
+    std::memcpy(msg.data() + NLMSG_HDRLEN, &rt, sizeof rt);
+    auto attr = [&](unsigned short type, const void* data, std::size_t len) {
+        std::size_t at = msg.size();
+        msg.resize(at + RTA_SPACE(len));
+        rtattr a{static_cast<unsigned short>(RTA_LENGTH(len)), type};
+        std::memcpy(msg.data() + at, &a, sizeof a);
+        std::memcpy(msg.data() + at + RTA_LENGTH(0), data, len);
+    };
+    if (gateway) {
+        in_addr address{};
+        ::inet_pton(AF_INET, gateway, &address);
+        attr(RTA_GATEWAY, &address, 4);
+    }
+    attr(RTA_PRIORITY, &metric, 4);
+    nlmsghdr header{};
+    header.nlmsg_len = static_cast<std::uint32_t>(msg.size());
+    header.nlmsg_type = RTM_NEWROUTE;
+    std::memcpy(msg.data(), &header, sizeof header);
+    out.insert(out.end(), msg.begin(), msg.end());
+}
+}  // namespace
+
+TEST(RouteParse, DefaultRouteWithTheLowestMetricWins) {
+    std::vector<std::uint8_t> buffer;
+    appendRoute(buffer, 24, nullptr, 0);
+    appendRoute(buffer, 0, "192.168.1.1", 600);
+    appendRoute(buffer, 0, "10.0.0.1", 100);
+    appendRoute(buffer, 0, "172.16.0.1", 1, 200);  // another table
+    nlmsghdr done{};
+    done.nlmsg_len = NLMSG_LENGTH(4);
+    done.nlmsg_type = NLMSG_DONE;
+    std::size_t at = buffer.size();
+    buffer.resize(at + done.nlmsg_len);
+    std::memcpy(buffer.data() + at, &done, sizeof done);
+
+    bool finished = false;
+    auto routes = parseRouteMessages(buffer.data(), buffer.size(), &finished);
+    EXPECT_TRUE(finished);
+    ASSERT_EQ(routes.size(), 4u);
+    auto best = pickDefaultRoute(routes);
+    ASSERT_TRUE(best);
+    EXPECT_EQ(best->gateway, "10.0.0.1");
+    EXPECT_FALSE(pickDefaultRoute({routes[0]}));
+}
+
+TEST(RouteParse, TruncatedMessagesAreDroppedNotOverread) {
+    std::vector<std::uint8_t> buffer;
+    appendRoute(buffer, 0, "10.0.0.1", 1);
+    appendRoute(buffer, 0, "10.0.0.2", 0);
+    for (std::size_t cut = 0; cut < buffer.size(); ++cut) {
+        auto routes = parseRouteMessages(buffer.data(), cut);
+        EXPECT_LE(routes.size(), 1u);
+    }
+    // A header that claims more than the buffer holds.
+    nlmsghdr header{};
+    header.nlmsg_len = 4096;
+    header.nlmsg_type = RTM_NEWROUTE;
+    EXPECT_TRUE(parseRouteMessages(&header, sizeof header).empty());
+}
+
+TEST(ResolvConf, NameServersInOrder) {
+    EXPECT_EQ(parseResolvConf(
+                  "# generated\nsearch example.org\nnameserver 10.0.0.53\n"
+                  "nameserver   fe80::1%eth0\nnameserver\nnameserver bad;rm\noptions edns0\n"),
+              (std::vector<std::string>{"10.0.0.53", "fe80::1%eth0"}));
+    EXPECT_TRUE(parseResolvConf("").empty());
+}
+
+TEST(ResolvConf, StubResolverPointsToTheUpstreamFile) {
+    vigil::test::TempTree tree;
+    HostConfig config(tree.root);
+    EXPECT_EQ(config.nameServers().outcome, Outcome::absent);
+    tree.write("etc/resolv.conf", "nameserver 127.0.0.53\noptions edns0 trust-ad\n");
+    EXPECT_EQ(config.nameServers().value, std::vector<std::string>{"127.0.0.53"});
+    tree.write("run/systemd/resolve/resolv.conf", "nameserver 192.0.2.1\nnameserver 192.0.2.2\n");
+    EXPECT_EQ(config.nameServers().value, (std::vector<std::string>{"192.0.2.1", "192.0.2.2"}));
+}

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/TestTree.h"
+
+using nlohmann::json;
+using vigil::test::TempTree;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs vigil-snapshot with the arguments; stdout and stderr are kept apart.
+Outcome snapshot(const std::string& args) {
+    Outcome run;
+    TempTree scratch;
+    std::string command = std::string(VIGIL_TOOLS_DIR) + "/vigil-snapshot " + args + " >" +
+                          scratch.path("out") + " 2>" + scratch.path("err");
+    int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = vigil::test::readText(scratch.path("out"));
+    run.err = vigil::test::readText(scratch.path("err"));
+    return run;
+}
+
+bool toolBuilt() {
+    return ::access((std::string(VIGIL_TOOLS_DIR) + "/vigil-snapshot").c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+TEST(VigilSnapshot, LiveMachineFiguresMatchTheKernelAndFree) {
+    if (!toolBuilt())
+        GTEST_SKIP() << "vigil-snapshot is not built (build the whole tree)";
+    std::string loadBefore = vigil::test::readText("/proc/loadavg");
+    Outcome run = snapshot("--interval 0.3");
+    std::string loadAfter = vigil::test::readText("/proc/loadavg");
+    ASSERT_EQ(run.status, 0) << run.err;
+    json j = json::parse(run.out);
+    ASSERT_TRUE(j.contains("cpu") && j.contains("memory") && j.contains("gpu"));
+
+    const json& cpu = j["cpu"];
+    EXPECT_EQ(cpu["activeLogicalCores"].get<long>(), ::sysconf(_SC_NPROCESSORS_ONLN));
+    std::string stat = vigil::test::readText("/proc/stat");
+    EXPECT_EQ(cpu["bootTime"].get<long long>(), std::stoll(stat.substr(stat.find("\nbtime ") + 7)));
+    auto loadMatches = [&](const std::string& text) {
+        double a = 0, b = 0, c = 0;
+        std::sscanf(text.c_str(), "%lf %lf %lf", &a, &b, &c);
+        return cpu["loadavg"][0] == a && cpu["loadavg"][1] == b && cpu["loadavg"][2] == c;
+    };
+    EXPECT_TRUE(loadMatches(loadBefore) || loadMatches(loadAfter)) << cpu["loadavg"];
+    double sum = cpu["user"].get<double>() + cpu["sys"].get<double>() + cpu["idle"].get<double>();
+    if (sum != 0) {
+        EXPECT_NEAR(sum, 100.0, 0.01);
+    }
+    EXPECT_DOUBLE_EQ(cpu["usage"].get<double>(),
+                     cpu["user"].get<double>() + cpu["sys"].get<double>());
+    EXPECT_TRUE(cpu["brand"].is_string());
+
+    const json& mem = j["memory"];
+    std::string meminfo = vigil::test::readText("/proc/meminfo");
+    auto at = meminfo.find("MemTotal:");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(mem["total"].get<std::uint64_t>(), std::stoull(meminfo.substr(at + 9)) * 1024);
+    EXPECT_EQ(mem["total"], mem["physical"]);
+    FILE* pipe = ::popen("free -b", "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[512];
+    unsigned long long total = 0, used = 0;
+    while (std::fgets(line, sizeof line, pipe))
+        std::sscanf(line, "Mem: %llu %llu", &total, &used);
+    ::pclose(pipe);
+    ASSERT_GT(total, 0u);
+    double ours = mem["used"].get<double>() + mem["compressed"].get<double>();
+    EXPECT_NEAR(ours, static_cast<double>(used), 0.01 * static_cast<double>(total));
+    EXPECT_TRUE(mem["percents"].contains("wired"));
+    EXPECT_TRUE(mem["swap"].contains("total"));
+}
+
+TEST(VigilSnapshot, PositionalArgumentsAndRootPickWhatIsRead) {
+    if (!toolBuilt())
+        GTEST_SKIP() << "vigil-snapshot is not built (build the whole tree)";
+    Outcome run =
+        snapshot("--interval 0 --root " + vigil::test::fixturePath("two-gpu") + " gpu cpu");
+    ASSERT_EQ(run.status, 0) << run.err;
+    json j = json::parse(run.out);
+    EXPECT_FALSE(j.contains("memory"));
+    EXPECT_EQ(j["cpu"]["logicalCores"], 8);
+    EXPECT_EQ(j["cpu"]["bootTime"], 1700000000);
+    EXPECT_EQ(j["gpu"]["hasBoth"], true);
+    EXPECT_EQ(j["gpu"]["isUsingIntegratedGPU"], true);
+    EXPECT_EQ(j["gpu"]["name"], "Intel Corporation CometLake-H GT2 [UHD Graphics]");
+    EXPECT_EQ(run.err, "");
+
+    Outcome unknown =
+        snapshot("--interval 0 --root " + vigil::test::fixturePath("no-gpu") + " cpu disks");
+    EXPECT_EQ(unknown.status, 0);
+    EXPECT_EQ(unknown.err, "Error: disks -- no such resource\n");
+    EXPECT_TRUE(json::parse(unknown.out).contains("cpu"));
+
+    EXPECT_EQ(snapshot("--interval soon").status, 2);
+    EXPECT_EQ(snapshot("--bogus").status, 2);
+}
+
+TEST(VigilSnapshot, ABrokenFileIsOneErrorLineAndTheRestIsPrinted) {
+    if (!toolBuilt())
+        GTEST_SKIP() << "vigil-snapshot is not built (build the whole tree)";
+    TempTree tree("multi-socket");
+    tree.write("proc/meminfo", "MemTotal: 1000 kB\nMemFree");  // truncated mid-line: no MemFree
+    Outcome run = snapshot("--interval 0 --root " + tree.root);
+    ASSERT_EQ(run.status, 0);
+    json j = json::parse(run.out);
+    EXPECT_EQ(j["memory"]["total"], 0);  // no good sample yet
+    EXPECT_EQ(j["cpu"]["logicalCores"], 16);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find("proc/meminfo"), std::string::npos) << run.err;
+}

@@ -1,0 +1,123 @@
+// vigil-snapshot: samples every resource, waits one interval, samples again and prints one JSON
+// object with a key per resource.
+//
+//   vigil-snapshot [--interval SECONDS] [--root DIR] [RESOURCE...]
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "Snapshot.h"
+#include "platform/Read.h"
+
+namespace vigil::snapshot {
+
+namespace {
+std::map<std::string, Entry>& registry() {
+    static auto* map = new std::map<std::string, Entry>;
+    return *map;
+}
+}  // namespace
+
+bool add(Entry entry) {
+    std::string key = entry.key;
+    registry()[key] = std::move(entry);
+    return true;
+}
+
+std::vector<Entry> entries() {
+    std::vector<Entry> all;
+    for (const auto& [key, entry] : registry())
+        all.push_back(entry);
+    std::sort(all.begin(), all.end(),
+              [](const Entry& a, const Entry& b) { return a.order < b.order; });
+    return all;
+}
+
+}  // namespace vigil::snapshot
+
+namespace {
+int usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--interval SECONDS] [--root DIR] [RESOURCE...]\nresources:", program);
+    for (const auto& entry : vigil::snapshot::entries())
+        std::fprintf(stderr, " %s", entry.key.c_str());
+    std::fprintf(stderr, "\n");
+    return 2;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace vigil::snapshot;
+    Options options;
+    std::vector<std::string> picked;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "Error: %s -- needs a value\n", name);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (arg == "--interval") {
+            const char* v = value("--interval");
+            if (!v)
+                return usage(argv[0]);
+            auto seconds = vigil::platform::parseDouble(v);
+            if (!seconds || *seconds < 0 || *seconds > 3600) {
+                std::fprintf(stderr, "Error: --interval -- not a number of seconds: %s\n", v);
+                return usage(argv[0]);
+            }
+            options.interval = *seconds;
+        } else if (arg == "--root") {
+            const char* v = value("--root");
+            if (!v || !*v)
+                return usage(argv[0]);
+            options.root = v;
+        } else if (arg == "--help" || arg == "-h") {
+            usage(argv[0]);
+            return 0;
+        } else if (!arg.empty() && arg[0] == '-') {
+            std::fprintf(stderr, "Error: %s -- unknown option\n", arg.c_str());
+            return usage(argv[0]);
+        } else {
+            picked.push_back(arg);
+        }
+    }
+
+    std::vector<std::pair<std::string, std::unique_ptr<Sampler>>> samplers;
+    auto all = entries();
+    for (const auto& name : picked) {
+        bool known = false;
+        for (const auto& entry : all)
+            known = known || entry.key == name;
+        if (!known)
+            std::fprintf(stderr, "Error: %s -- no such resource\n", name.c_str());
+    }
+    for (const auto& entry : all) {
+        bool wanted = picked.empty();
+        for (const auto& name : picked)
+            wanted = wanted || name == entry.key;
+        if (wanted)
+            samplers.emplace_back(entry.key, entry.make(options));
+    }
+    for (auto& [key, sampler] : samplers)
+        sampler->sample();
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.interval));
+    for (auto& [key, sampler] : samplers)
+        sampler->sample();
+
+    nlohmann::ordered_json out = nlohmann::ordered_json::object();
+    for (auto& [key, sampler] : samplers)
+        out[key] = sampler->json();
+    std::cout << out.dump(2) << std::endl;
+    std::fflush(stderr);
+    // The library's threads (the configuration watch) live until the process ends.
+    std::_Exit(0);
+}
