@@ -2,7 +2,10 @@
 
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace vigil {
 
@@ -26,6 +29,46 @@ std::string oneLine(std::string text) {
 }
 
 }  // namespace
+
+struct Bus::Object {
+    std::string path;
+    std::vector<Interface> interfaces;
+
+    static int handle(sd_bus_message* m, void* userdata, sd_bus_error* error) {
+        auto* self = static_cast<Object*>(userdata);
+        if (sd_bus_message_is_method_call(m, "org.freedesktop.DBus.Properties", "Get")) {
+            const char* interface = nullptr;
+            const char* property = nullptr;
+            if (sd_bus_message_read(m, "ss", &interface, &property) < 0)
+                return 0;
+            for (const auto& served : self->interfaces) {
+                if (served.name != interface)
+                    continue;
+                auto it = served.properties.find(property);
+                if (it == served.properties.end())
+                    break;
+                const Property& value = it->second;
+                if (value.type == 'b') {
+                    return sd_bus_reply_method_return(m, "v", "b", value.flag ? 1 : 0);
+                }
+                char type[2] = {value.type, '\0'};
+                return sd_bus_reply_method_return(m, "v", type, value.text.c_str());
+            }
+            return sd_bus_error_setf(error, "org.freedesktop.DBus.Error.UnknownProperty",
+                                     "No property %s.%s", interface, property);
+        }
+        for (const auto& served : self->interfaces) {
+            for (const auto& [member, function] : served.methods) {
+                if (sd_bus_message_is_method_call(m, served.name.c_str(), member.c_str())) {
+                    if (function)
+                        function(member);
+                    return sd_bus_reply_method_return(m, "");
+                }
+            }
+        }
+        return 0;  // not ours: sd-bus answers UnknownMethod
+    }
+};
 
 Bus::Reply& Bus::Reply::operator=(Reply&& other) noexcept {
     if (this != &other) {
@@ -117,8 +160,54 @@ std::unique_ptr<Bus> Bus::open(const std::string& address, std::string* error) {
     return std::unique_ptr<Bus>(new Bus(bus));
 }
 
+Bus::Bus(sd_bus* bus) : bus_(bus) {}
+
 Bus::~Bus() {
     sd_bus_flush_close_unref(bus_);
+}
+
+std::string Bus::uniqueName() const {
+    const char* name = nullptr;
+    if (sd_bus_get_unique_name(bus_, &name) < 0 || !name)
+        return {};
+    return name;
+}
+
+bool Bus::serve(const std::string& path, Interface interface, std::string* error) {
+    auto it = objects_.find(path);
+    if (it == objects_.end()) {
+        auto object = std::make_unique<Object>();
+        object->path = path;
+        int r = sd_bus_add_object(bus_, nullptr, path.c_str(), &Object::handle, object.get());
+        if (r < 0) {
+            setError(error, "cannot serve " + path + ": " + busErrorText(r));
+            return false;
+        }
+        it = objects_.emplace(path, std::move(object)).first;
+    }
+    it->second->interfaces.push_back(std::move(interface));
+    return true;
+}
+
+bool Bus::requestName(const std::string& name, std::string* error) {
+    int r = sd_bus_request_name(bus_, name.c_str(), 0);
+    if (r < 0) {
+        setError(error, "cannot own " + name + ": " + busErrorText(r));
+        return false;
+    }
+    return true;
+}
+
+bool Bus::process(std::chrono::milliseconds wait) {
+    for (;;) {
+        int r = sd_bus_process(bus_, nullptr);
+        if (r < 0)
+            return false;
+        if (r == 0)
+            break;
+    }
+    int r = sd_bus_wait(bus_, static_cast<uint64_t>(std::max<int64_t>(0, wait.count())) * 1000);
+    return r >= 0 || r == -EINTR;
 }
 
 std::optional<Bus::Reply> Bus::call(const Target& target, const std::string& member,

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,11 +74,36 @@ class Bus {
     // An empty a{sv} options argument, the most common trailer of freedesktop methods.
     static int appendEmptyOptions(sd_bus_message* message);
 
+    // The connection's unique name (":1.42"); empty when it has none.
+    std::string uniqueName() const;
+
+    // Serving small objects (a stand-in for a service in tests, a helper object): methods without
+    // arguments in their reply, and read-only properties of type 's', 'o' or 'b'. Messages are
+    // handled while process() runs.
+    struct Property {
+        char type = 's';
+        std::string text;
+        bool flag = false;
+    };
+    struct Interface {
+        std::string name;
+        // Called with the request's member name; the reply is empty.
+        std::map<std::string, std::function<void(const std::string& member)>> methods;
+        std::map<std::string, Property> properties;
+    };
+    bool serve(const std::string& path, Interface interface, std::string* error = nullptr);
+    bool requestName(const std::string& name, std::string* error = nullptr);
+    // Handles every pending message, then waits up to `wait` for more. False when the connection
+    // failed.
+    bool process(std::chrono::milliseconds wait);
+
     sd_bus* handle() const { return bus_; }
 
   private:
-    explicit Bus(sd_bus* bus) : bus_(bus) {}
+    struct Object;
+    explicit Bus(sd_bus* bus);
     sd_bus* bus_;
+    std::map<std::string, std::unique_ptr<Object>> objects_;
 };
 
 // The one-line text of a negative errno returned by sd-bus.
