@@ -76,7 +76,6 @@ struct Disk::State {
                     volume.model = record->model;
                     volume.fstype = record->fstype;
                     volume.total = record->total;
-                    volume.isRootFS = record->isRootFS != 0;
                     volume.icon = facts.icon;
                     volume.wholeDisk = facts.wholeDisk;
                     volume.collector = collector;
@@ -89,6 +88,8 @@ struct Disk::State {
                 volume.used = record->used;
                 volume.name = record->name;
                 volume.path = record->path;
+                // Follows the mount point: a device now mounted elsewhere is no longer the root.
+                volume.isRootFS = record->isRootFS != 0;
                 volume.timestamp = timestamp;
                 if (volume.isRootFS)
                     rootDisk = volume.wholeDisk;
