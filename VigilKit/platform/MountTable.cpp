@@ -205,13 +205,14 @@ std::optional<FileSystemSize> fileSystemSize(const struct statvfs& st) {
     uint64_t unit = st.f_frsize ? st.f_frsize : st.f_bsize;
     uint64_t blocks = st.f_blocks;
     uint64_t freeBlocks = st.f_bfree;
-    if (freeBlocks > blocks)
+    uint64_t available = st.f_bavail;
+    if (freeBlocks > blocks || available > blocks)
         return std::nullopt;
     if (unit != 0 && blocks > static_cast<uint64_t>(INT64_MAX) / unit)
         return std::nullopt;
     FileSystemSize size;
     size.total = static_cast<int64_t>(blocks * unit);
-    size.free = static_cast<int64_t>(freeBlocks * unit);
+    size.free = static_cast<int64_t>(available * unit);
     size.used = static_cast<int64_t>((blocks - freeBlocks) * unit);
     return size;
 }

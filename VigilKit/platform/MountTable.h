@@ -80,8 +80,10 @@ struct FileSystemSize {
     int64_t used = 0;
 };
 
-// Converts statvfs figures to bytes: total = blocks x fragment size, free = free blocks x fragment
-// size, used = total - free. nullopt when the figures overflow or contradict each other.
+// Converts statvfs figures to bytes, as df shows them: total = blocks, used = blocks - free blocks,
+// free = blocks available to unprivileged users (the root reserve of ext4 and others is not free
+// space for the user), each x the fragment size. nullopt when the figures overflow or contradict
+// each other.
 std::optional<FileSystemSize> fileSystemSize(const struct statvfs& st);
 
 // statvfs with a time-out for mounts that can hang (network shares). A slow call runs on a helper

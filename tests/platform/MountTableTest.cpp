@@ -106,14 +106,18 @@ TEST(MountTable, FileSystemSizeGuardsItsFigures) {
     st.f_frsize = 4096;
     st.f_blocks = 1000;
     st.f_bfree = 250;
+    st.f_bavail = 200;  // 50 blocks reserved for root
     auto size = fileSystemSize(st);
     ASSERT_TRUE(size);
     EXPECT_EQ(size->total, 4096000);
-    EXPECT_EQ(size->free, 1024000);
+    EXPECT_EQ(size->free, 819200);
     EXPECT_EQ(size->used, 3072000);
     st.f_bfree = 2000;  // more free than there is
     EXPECT_FALSE(fileSystemSize(st));
-    st.f_bfree = 0;
+    st.f_bfree = 250;
+    st.f_bavail = 2000;
+    EXPECT_FALSE(fileSystemSize(st));
+    st.f_bfree = st.f_bavail = 0;
     st.f_blocks = ~0ull;  // would overflow 64 bits of bytes
     EXPECT_FALSE(fileSystemSize(st));
 }
@@ -133,6 +137,7 @@ struct HangingStat {
         out->f_frsize = 512;
         out->f_blocks = 10;
         out->f_bfree = 5;
+        out->f_bavail = 5;
         return 0;
     }
     void release() {
