@@ -32,7 +32,7 @@ public:
     const void* ownerIdentity() const { return owner_.identity; }
     bool isAttached() const {
         std::lock_guard lock(stateMutex_);
-        return owner_.alive();
+        return isAttached();
     }
 
     bool once() const { return once_; }
