@@ -247,6 +247,19 @@ bool DiskCollector::ejectDisk(const char* bsdName) {
         reportPlatformError("ejectDisk " + name, "the disk holds the root file system");
         return false;
     }
+    if (wholeDisk(name).empty()) {
+        // Not a block device: it must at least be a mounted share.
+        auto table = mountTable_.read();
+        bool mounted = false;
+        for (const auto& entry : table.value_or(std::vector<MountEntry>{})) {
+            if (entry.deviceBaseName() == name && entry.isNetwork())
+                mounted = true;
+        }
+        if (!mounted) {
+            reportPlatformError("ejectDisk " + name, "no such volume");
+            return false;
+        }
+    }
     Queue::background().async([this, name] { eject(name); });
     return true;
 }

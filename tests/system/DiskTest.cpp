@@ -180,6 +180,23 @@ TEST(Disk, RenameKeepsTheKey) {
     EXPECT_EQ(disk.volumes().size(), 7u);
 }
 
+TEST(DiskDeathTest, EjectingTheRootVolumeIsAContractViolation) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Disk::Volume root;
+    root.device = "sda2";
+    root.isRootFS = true;
+    EXPECT_FALSE(root.canEject());
+    EXPECT_DEATH(root.eject(), "Cannot unmount/eject the root filesystem");
+}
+
+TEST(Disk, EjectOfAnUnknownDeviceIsRefusedAtOnce) {
+    FixtureCopy fixture;
+    DiskCollector collector(optionsFor(fixture));
+    EXPECT_FALSE(collector.ejectDisk("sdq7"));
+    EXPECT_FALSE(collector.ejectDisk(""));
+    EXPECT_FALSE(collector.ejectDisk(nullptr));
+}
+
 TEST(Disk, UsagePercentGuardsItsDenominator) {
     Disk::Volume volume;
     EXPECT_EQ(volume.usagePercent(), 0);
