@@ -162,54 +162,22 @@ class DeviceSmartTransport : public SmartTransport {
 
     bool ataNonData(const AtaRegisters& in, AtaRegisters* out) override {
         // Non-data protocol, CK_COND set so the drive's registers come back in the sense data.
-        uint8_t cdb[16];
-        fillCdb(cdb, in, /*protocol=*/3, /*flags=*/0x20);
-        uint8_t sense[64] = {};
-        sg_io_hdr_t io{};
-        io.interface_id = 'S';
-        io.dxfer_direction = SG_DXFER_NONE;
-        io.cmd_len = sizeof cdb;
-        io.cmdp = cdb;
-        io.mx_sb_len = sizeof sense;
-        io.sbp = sense;
-        io.timeout = 10000;
-        if (::ioctl(fd_, SG_IO, &io) != 0)
-            return false;
-        if (io.host_status != 0)
-            return false;
-        auto registers = parseAtaSense(sense, io.sb_len_wr);
-        if (!registers || (registers->command & 0x01))
+        auto answer = passThrough(in, /*protocol=*/3, /*flags=*/0x20, nullptr);
+        if (!answer || !answer->registers || (answer->registers->command & 0x01))
             return false;  // ERR bit
-        *out = *registers;
+        *out = *answer->registers;
         return true;
     }
 
     bool ataReadBlock(const AtaRegisters& in, SmartBlock* data) override {
         // PIO data-in, transfer length in the count field, in blocks, from the device.
-        uint8_t cdb[16];
-        fillCdb(cdb, in, /*protocol=*/4, /*flags=*/0x0E);
-        uint8_t sense[64] = {};
-        sg_io_hdr_t io{};
-        io.interface_id = 'S';
-        io.dxfer_direction = SG_DXFER_FROM_DEV;
-        io.cmd_len = sizeof cdb;
-        io.cmdp = cdb;
-        io.dxfer_len = static_cast<unsigned>(data->size());
-        io.dxferp = data->data();
-        io.mx_sb_len = sizeof sense;
-        io.sbp = sense;
-        io.timeout = 10000;
-        if (::ioctl(fd_, SG_IO, &io) != 0)
+        auto answer = passThrough(in, /*protocol=*/4, /*flags=*/0x0E, data);
+        if (!answer || (answer->status != 0 && answer->status != 2))
             return false;
-        if (io.host_status != 0 || (io.status != 0 && io.status != 2))
+        // Some translators answer with sense even on success; an ERR bit is a failure.
+        if (answer->status == 2 && (!answer->registers || (answer->registers->command & 0x01)))
             return false;
-        if (io.status == 2) {
-            // Some translators answer with sense even on success; an ERR bit is a failure.
-            auto registers = parseAtaSense(sense, io.sb_len_wr);
-            if (!registers || (registers->command & 0x01))
-                return false;
-        }
-        return io.resid == 0;
+        return answer->complete;
     }
 
     bool nvmeGetLogPage(uint8_t logId, SmartBlock* data) override {
@@ -225,6 +193,35 @@ class DeviceSmartTransport : public SmartTransport {
     }
 
   private:
+    struct Answer {
+        unsigned status;  // SCSI status: 0 good, 2 check condition
+        std::optional<AtaRegisters> registers;
+        bool complete;  // every byte asked for arrived
+    };
+
+    // One ATA PASS-THROUGH (16) through SG_IO; nullopt when the ioctl or the host adapter failed.
+    std::optional<Answer> passThrough(const AtaRegisters& in, int protocol, uint8_t flags,
+                                      SmartBlock* data) {
+        uint8_t cdb[16];
+        fillCdb(cdb, in, protocol, flags);
+        uint8_t sense[64] = {};
+        sg_io_hdr_t io{};
+        io.interface_id = 'S';
+        io.dxfer_direction = data ? SG_DXFER_FROM_DEV : SG_DXFER_NONE;
+        io.cmd_len = sizeof cdb;
+        io.cmdp = cdb;
+        if (data) {
+            io.dxfer_len = static_cast<unsigned>(data->size());
+            io.dxferp = data->data();
+        }
+        io.mx_sb_len = sizeof sense;
+        io.sbp = sense;
+        io.timeout = 10000;
+        if (::ioctl(fd_, SG_IO, &io) != 0 || io.host_status != 0)
+            return std::nullopt;
+        return Answer{io.status, parseAtaSense(sense, io.sb_len_wr), io.resid == 0};
+    }
+
     static void fillCdb(uint8_t (&cdb)[16], const AtaRegisters& in, int protocol, uint8_t flags) {
         std::memset(cdb, 0, sizeof cdb);
         cdb[0] = 0x85;  // ATA PASS-THROUGH (16)
