@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "collectors/DiskData.h"
 #include "support/TestSupport.h"
 
@@ -228,6 +231,25 @@ TEST(Smart, VirtualDevicesAreNotSmartCapable) {
     }
     EXPECT_FALSE(openSmartTransport("/", "../sda"));
     EXPECT_FALSE(openSmartTransport("/nonexistent-vigil-root", "sda"));
+}
+
+// A node that refuses the pass-through ioctls (here a plain file; a SCSI disk that is no ATA
+// drive answers the same way): opened, asked, not SMART capable, nothing crashes.
+TEST(Smart, NodeThatRefusesPassThroughIsNotCapable) {
+    namespace fs = std::filesystem;
+    fs::path root = fs::temp_directory_path() / ("vigil-smart-" + std::to_string(::getpid()));
+    fs::create_directories(root / "dev");
+    std::ofstream(root / "dev/sdq") << std::string(4096, '\0');
+    std::ofstream(root / "dev/nvme9n1") << std::string(4096, '\0');
+    auto ataNode = openSmartTransport(root.string(), "sdq");
+    ASSERT_TRUE(ataNode);
+    EXPECT_EQ(ataNode->kind(), SmartTransport::Kind::ata);
+    EXPECT_FALSE(readSmart(*ataNode).capable);
+    auto nvmeNode = openSmartTransport(root.string(), "nvme9n1");
+    ASSERT_TRUE(nvmeNode);
+    EXPECT_EQ(nvmeNode->kind(), SmartTransport::Kind::nvme);
+    EXPECT_FALSE(readSmart(*nvmeNode).capable);
+    fs::remove_all(root);
 }
 
 TEST(Smart, CollectorAsksTheWholeDiskOfAPartition) {
