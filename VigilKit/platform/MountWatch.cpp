@@ -36,7 +36,7 @@ bool MountWatch::start() {
     refreshVolumes();
     labels_.clear();
     for (const auto& entry : listedMounts(table_.read().value_or(std::vector<MountEntry>{}))) {
-        labels_[entry.deviceBaseName()] = Known{labelOf(entry), entry.mountPoint};
+        labels_[entry.deviceBaseName()] = Known{labelOf(entry), entry.mountPoint, std::nullopt};
     }
     running_.store(true);
     thread_ = std::thread([this, fd, stopFd = stopPipe_[0]] { run(fd, stopFd); });
@@ -97,10 +97,15 @@ void MountWatch::checkLabels() {
     std::map<std::string, Known> now;
     for (const auto& entry : listedMounts(*table)) {
         std::string device = entry.deviceBaseName();
-        Known current{labelOf(entry), entry.mountPoint};
+        Known current{labelOf(entry), entry.mountPoint, std::nullopt};
         auto before = labels_.find(device);
         if (before != labels_.end() && before->second.name != current.name) {
-            notifyRename(VolumeRename{device, before->second.name, current.name, current.path});
+            if (before->second.candidate == current.name) {
+                notifyRename(VolumeRename{device, before->second.name, current.name, current.path});
+            } else {
+                current.candidate = current.name;
+                current.name = before->second.name;
+            }
         }
         now[device] = std::move(current);
     }
@@ -167,7 +172,7 @@ void MountWatch::run(int mountInfoFd, int stopFd) {
                     std::string device = entry.deviceBaseName();
                     auto known = labels_.find(device);
                     if (known == labels_.end() || known->second.path != entry.mountPoint) {
-                        labels_[device] = Known{labelOf(entry), entry.mountPoint};
+                        labels_[device] = Known{labelOf(entry), entry.mountPoint, std::nullopt};
                     }
                 }
             }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,7 +24,8 @@ struct VolumeRename {
 };
 
 // The disk session: watches <root>/proc/self/mountinfo (poll with POLLPRI) for mounts and unmounts,
-// and re-reads the labels of the listed volumes every `labelInterval` for renames. Listeners are
+// and re-reads the labels of the listed volumes every `labelInterval` for renames (a new label is
+// reported once two checks in a row read it). Listeners are
 // called on the watch's own thread; they must not block for long, and must not add or remove
 // listeners from inside the call.
 class MountWatch {
@@ -62,6 +64,9 @@ class MountWatch {
     struct Known {
         std::string name;
         std::string path;
+        // A different label seen once; reported when the next check reads it again, so a read
+        // that caught the superblock mid-write never shows as a rename.
+        std::optional<std::string> candidate;
     };
 
     void run(int mountInfoFd, int stopFd);

@@ -191,8 +191,10 @@ TEST(DiskLoop, MountWatchSeesRenameAndUnmount) {
     int status = 0;
     run("e2label " + loop.node() + " after", &status);
     ASSERT_EQ(status, 0);
-    EXPECT_TRUE(test::waitUntil([&] { return disk.volumes().at(loop.device).name == "after"; }));
-    EXPECT_EQ(renames.load(), 1);
+    // Another test's mount may make the resource reload (and read the new label) before the
+    // watch's label check reports the rename: wait for both.
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return disk.volumes().at(loop.device).name == "after" && renames.load() == 1; }));
     EXPECT_EQ(disk.volumes().at(loop.device).path, loop.mountPoint);
 
     ASSERT_EQ(::umount2(loop.mountPoint.c_str(), 0), 0);
