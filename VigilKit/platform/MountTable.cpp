@@ -229,11 +229,6 @@ struct StatfsRunner::Pending {
 StatfsRunner::StatfsRunner(std::chrono::milliseconds timeout, StatFunction function)
     : timeout_(timeout), function_(function ? std::move(function) : StatFunction(::statvfs)) {}
 
-StatfsRunner& StatfsRunner::shared() {
-    static StatfsRunner* runner = new StatfsRunner();
-    return *runner;
-}
-
 bool StatfsRunner::isHung(const std::string& path) {
     std::lock_guard lock(mutex_);
     auto it = hung_.find(path);
@@ -316,7 +311,7 @@ std::optional<std::vector<MountEntry>> MountTable::read() const {
     }
     int malformed = 0;
     auto entries = parseMountInfo(*text, &malformed);
-    if (malformed > 0) {
+    if (malformedReported_.exchange(malformed) != malformed && malformed > 0) {
         reportPlatformError("parse " + path,
                             std::to_string(malformed) + " malformed line(s) skipped");
     }

@@ -2,6 +2,7 @@
 
 #include <sys/statvfs.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -65,12 +66,14 @@ class MountTable {
     std::string mountInfoPath() const;
 
     // The whole table in kernel order; nullopt (and one error line) when it cannot be read.
+    // Malformed lines are skipped, with one error line whenever their count changes.
     std::optional<std::vector<MountEntry>> read() const;
     // The listed volumes; empty when the table cannot be read.
     std::vector<MountEntry> volumes() const;
 
   private:
     std::string root_;
+    mutable std::atomic<int> malformedReported_{0};
 };
 
 // Capacity of a mounted file system, in bytes.
@@ -103,9 +106,6 @@ class StatfsRunner {
 
     // True while the last call on `path` has not answered.
     bool isHung(const std::string& path);
-
-    // The instance the collectors share, so a hung share stays remembered between passes.
-    static StatfsRunner& shared();
 
   private:
     struct Pending;
