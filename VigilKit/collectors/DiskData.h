@@ -1,0 +1,135 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/BlockDevices.h"
+#include "platform/MountTable.h"
+#include "platform/Smart.h"
+
+// One listed volume as the disk collector reports it. The text pointers point into the collector's
+// own buffers and are valid only during the callback.
+struct DiskData {
+    const char* name;    // volume label; the device base name when there is none (at most 64 bytes)
+    const char* model;   // model of the whole disk; "unknown" when there is none (at most 64 bytes)
+    const char* device;  // base name of the mount source ("sda1")
+    const char* path;    // mount point
+    const char* fstype;  // file-system type
+    int64_t wbytes;      // cumulative bytes written by the whole disk
+    int64_t rbytes;      // cumulative bytes read by the whole disk
+    int64_t used;
+    int64_t free;
+    int64_t total;
+    uint8_t isRootFS;  // mounted at "/"
+};
+
+// SMART status of a whole disk.
+struct SMARTData {
+    uint8_t isSmart;        // the drive speaks SMART
+    uint8_t isSmartPassed;  // no threshold exceeded
+    double temperature;     // degrees Celsius; 0 when not read
+};
+
+using DiskDataCallback = std::function<void(int64_t timestamp, DiskData* record)>;
+
+// Calls back once per listed volume, in mount-table order; all carry one timestamp (milliseconds
+// since the epoch).
+void getDiskData(const DiskDataCallback& callback);
+// Fills used, free and total from the file system mounted at `path`.
+bool getDiskDataFor(const char* path, DiskData* record);
+// getDiskDataFor, then the whole disk's byte counters where the device has them.
+bool getDiskActivity(const char* bsdName, const char* path, DiskData* record);
+// Starts unmounting every file system of the whole disk that holds `bsdName`, then ejecting or
+// powering it off. True when the request was issued; the outcome is written to stderr.
+bool ejectDisk(const char* bsdName);
+// Asks the whole disk that holds `bsdName` for its SMART status. Returns record->isSmart.
+bool getSMARTData(const char* bsdName, SMARTData* record);
+
+namespace vigil {
+
+// The disk collector over one root directory; the free functions above use shared().
+class DiskCollector {
+  public:
+    struct Options {
+        std::string root = "/";
+        std::chrono::milliseconds networkTimeout = std::chrono::seconds(2);
+        // Opens the SMART transport of a whole disk; openSmartTransport when empty.
+        std::function<std::unique_ptr<SmartTransport>(const std::string& disk)> smartTransport;
+        // Try UDisks2 on the system bus (or on `busAddress`) before umount2.
+        bool useUDisks = true;
+        std::string busAddress;
+        StatfsRunner::StatFunction statFunction;
+    };
+
+    // What an eject did, for callers that wait for it.
+    struct EjectOutcome {
+        bool unmounted = false;
+        bool ejected = false;
+        bool viaUDisks = false;
+        std::string error;  // one line; empty on success
+    };
+
+    explicit DiskCollector(Options options);
+    static DiskCollector& shared();
+
+    const std::string& root() const { return options_.root; }
+
+    // What a pass knows about a volume beyond its record.
+    struct VolumeFacts {
+        bool countersRead = false;  // rbytes/wbytes came from the device
+        std::string wholeDisk;      // "" when sysfs does not know the device
+        std::string icon;           // see iconName
+        int64_t monotonicMs = 0;    // the pass's time on the monotonic clock
+    };
+    using VolumeCallback =
+        std::function<void(int64_t timestamp, DiskData* record, const VolumeFacts& facts)>;
+
+    void getDiskData(const DiskDataCallback& callback);
+    void forEachVolume(const VolumeCallback& callback);
+    bool getDiskDataFor(const char* path, DiskData* record);
+    // As getDiskActivity; `countersRead` tells whether the counters came from the device.
+    bool getDiskActivity(const char* bsdName, const char* path, DiskData* record,
+                         bool* countersRead = nullptr);
+    bool getSMARTData(const char* bsdName, SMARTData* record);
+
+    // Checks the device and issues the eject on the background queue.
+    bool ejectDisk(const char* bsdName);
+    // Unmounts and ejects now, on the calling thread.
+    EjectOutcome eject(const std::string& bsdName);
+
+    // The whole disk of the device, "" when sysfs does not know it.
+    std::string wholeDisk(const std::string& device) const;
+    // The device holds the root file system, or lies on the same whole disk.
+    bool holdsRootFileSystem(const std::string& device);
+    // A freedesktop icon name for the volume: drive-harddisk, drive-removable-media,
+    // media-optical or folder-remote.
+    std::string iconName(const std::string& disk, const std::string& fstype) const;
+
+    // Milliseconds on the monotonic clock and since the epoch.
+    static int64_t monotonicMs();
+    static int64_t epochMs();
+
+  private:
+    // statvfs of a mount point, on the helper thread for network shares. ok / failed / skipped.
+    enum class SizeResult { ok, failed, skipped };
+    SizeResult fileSystemSizeOf(const std::string& path, DiskData* record, bool report);
+    bool mayHang(const std::string& path);
+    bool ejectThroughUDisks(const std::string& disk, const std::vector<MountEntry>& mounts,
+                            EjectOutcome* outcome);
+
+    Options options_;
+    MountTable mountTable_;
+    BlockDevices blockDevices_;
+    StatfsRunner statfs_;
+    std::mutex mutex_;
+    std::set<std::string> networkMountPoints_;
+};
+
+}  // namespace vigil

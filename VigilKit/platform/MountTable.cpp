@@ -1,0 +1,328 @@
+#include "platform/MountTable.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace vigil {
+
+namespace {
+
+// Splits on single spaces; mountinfo separates fields by exactly one space and escapes spaces
+// inside fields.
+std::vector<std::string_view> splitFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    while (start <= line.size()) {
+        size_t end = line.find(' ', start);
+        if (end == std::string_view::npos)
+            end = line.size();
+        if (end > start)
+            fields.push_back(line.substr(start, end - start));
+        start = end + 1;
+    }
+    return fields;
+}
+
+template <typename T>
+bool parseNumber(std::string_view text, T& out) {
+    if (text.empty())
+        return false;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+bool isOctal(char c) {
+    return c >= '0' && c <= '7';
+}
+
+}  // namespace
+
+std::string unescapeMountField(std::string_view field) {
+    std::string out;
+    out.reserve(field.size());
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && isOctal(field[i + 1]) &&
+            isOctal(field[i + 2]) && isOctal(field[i + 3])) {
+            int value = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
+            if (value > 0 && value < 256) {
+                out.push_back(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(field[i]);
+    }
+    return out;
+}
+
+std::optional<MountEntry> parseMountInfoLine(std::string_view line) {
+    auto fields = splitFields(line);
+    // id parent maj:min root mountpoint options [optional...] - fstype source [superoptions]
+    if (fields.size() < 9)
+        return std::nullopt;
+    size_t separator = 0;
+    for (size_t i = 6; i < fields.size(); ++i) {
+        if (fields[i] == "-") {
+            separator = i;
+            break;
+        }
+    }
+    if (separator == 0 || separator + 2 >= fields.size())
+        return std::nullopt;
+    MountEntry entry;
+    if (!parseNumber(fields[0], entry.mountId) || !parseNumber(fields[1], entry.parentId))
+        return std::nullopt;
+    auto colon = fields[2].find(':');
+    if (colon == std::string_view::npos || !parseNumber(fields[2].substr(0, colon), entry.major) ||
+        !parseNumber(fields[2].substr(colon + 1), entry.minor))
+        return std::nullopt;
+    entry.root = unescapeMountField(fields[3]);
+    entry.mountPoint = unescapeMountField(fields[4]);
+    if (entry.mountPoint.empty() || entry.mountPoint[0] != '/')
+        return std::nullopt;
+    entry.options = unescapeMountField(fields[5]);
+    entry.fstype = unescapeMountField(fields[separator + 1]);
+    entry.source = unescapeMountField(fields[separator + 2]);
+    if (separator + 3 < fields.size())
+        entry.superOptions = unescapeMountField(fields[separator + 3]);
+    return entry;
+}
+
+std::vector<MountEntry> parseMountInfo(std::string_view text, int* malformed) {
+    std::vector<MountEntry> entries;
+    int bad = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.empty())
+            continue;
+        if (auto entry = parseMountInfoLine(line)) {
+            entries.push_back(std::move(*entry));
+        } else {
+            ++bad;
+        }
+    }
+    if (malformed)
+        *malformed = bad;
+    return entries;
+}
+
+bool isNetworkFileSystem(std::string_view fstype) {
+    static const std::set<std::string_view> network = {"nfs", "nfs4", "cifs", "smb3", "smbfs"};
+    return network.count(fstype) > 0;
+}
+
+bool isKeptFileSystem(std::string_view fstype) {
+    static const std::set<std::string_view> kept = {
+        "ext2",    "ext3",  "ext4", "xfs",   "btrfs",   "f2fs",    "zfs", "vfat",
+        "msdos",   "exfat", "ntfs", "ntfs3", "fuseblk", "iso9660", "udf", "hfs",
+        "hfsplus", "apfs",  "ufs",  "nfs",   "nfs4",    "cifs",    "smb3"};
+    return kept.count(fstype) > 0;
+}
+
+std::string MountEntry::deviceBaseName() const {
+    std::string_view text = source;
+    while (text.size() > 1 && text.back() == '/')
+        text.remove_suffix(1);
+    auto slash = text.rfind('/');
+    if (slash == std::string_view::npos || slash + 1 >= text.size())
+        return std::string(text);
+    return std::string(text.substr(slash + 1));
+}
+
+bool MountEntry::isBlockSource() const {
+    return source.rfind("/dev/", 0) == 0;
+}
+
+bool MountEntry::isNetwork() const {
+    return isNetworkFileSystem(fstype);
+}
+
+std::vector<MountEntry> listedMounts(const std::vector<MountEntry>& table) {
+    std::vector<MountEntry> listed;
+    std::set<std::string> sources;
+    for (const auto& entry : table) {
+        if (!isKeptFileSystem(entry.fstype))
+            continue;
+        if (entry.source.empty() || entry.source == "none")
+            continue;
+        // Mounted elsewhere already: a bind mount, another btrfs subvolume, the same share twice.
+        if (!sources.insert(entry.source).second)
+            continue;
+        listed.push_back(entry);
+    }
+    return listed;
+}
+
+std::string rootedPath(const std::string& root, std::string_view path) {
+    if (root.empty() || root == "/")
+        return std::string(path);
+    std::string out = root;
+    while (out.size() > 1 && out.back() == '/')
+        out.pop_back();
+    if (path.empty() || path[0] != '/')
+        out.push_back('/');
+    out.append(path);
+    return out;
+}
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "re");
+    if (!file)
+        return std::nullopt;
+    std::string text;
+    char buffer[8192];
+    for (;;) {
+        size_t n = std::fread(buffer, 1, sizeof buffer, file);
+        text.append(buffer, n);
+        if (n < sizeof buffer)
+            break;
+    }
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        return std::nullopt;
+    return text;
+}
+
+void reportPlatformError(const std::string& call, const std::string& detail) {
+    std::fprintf(stderr, "Error: %s -- %s\n", call.c_str(), detail.c_str());
+}
+
+std::optional<FileSystemSize> fileSystemSize(const struct statvfs& st) {
+    uint64_t unit = st.f_frsize ? st.f_frsize : st.f_bsize;
+    uint64_t blocks = st.f_blocks;
+    uint64_t freeBlocks = st.f_bfree;
+    uint64_t available = st.f_bavail;
+    if (freeBlocks > blocks || available > blocks)
+        return std::nullopt;
+    if (unit != 0 && blocks > static_cast<uint64_t>(INT64_MAX) / unit)
+        return std::nullopt;
+    FileSystemSize size;
+    size.total = static_cast<int64_t>(blocks * unit);
+    size.free = static_cast<int64_t>(available * unit);
+    size.used = static_cast<int64_t>((blocks - freeBlocks) * unit);
+    return size;
+}
+
+struct StatfsRunner::Pending {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    int result = -1;
+    int error = 0;
+    struct statvfs st {};
+};
+
+StatfsRunner::StatfsRunner(std::chrono::milliseconds timeout, StatFunction function)
+    : timeout_(timeout), function_(function ? std::move(function) : StatFunction(::statvfs)) {}
+
+bool StatfsRunner::isHung(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    auto it = hung_.find(path);
+    if (it == hung_.end())
+        return false;
+    std::lock_guard pendingLock(it->second->mutex);
+    return !it->second->done;
+}
+
+StatfsRunner::Outcome StatfsRunner::run(const std::string& path, bool mayHang, struct statvfs* out,
+                                        int* error) {
+    if (!mayHang) {
+        errno = 0;
+        if (function_(path.c_str(), out) == 0)
+            return Outcome::ok;
+        if (error)
+            *error = errno ? errno : EIO;
+        return Outcome::failed;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        auto it = hung_.find(path);
+        if (it != hung_.end()) {
+            std::lock_guard pendingLock(it->second->mutex);
+            if (!it->second->done)
+                return Outcome::skipped;
+        }
+        // It answered since: ask afresh.
+        if (it != hung_.end())
+            hung_.erase(it);
+    }
+    auto pending = std::make_shared<Pending>();
+    try {
+        std::thread([pending, function = function_, path] {
+            struct statvfs st {};
+            errno = 0;
+            int result = function(path.c_str(), &st);
+            int err = errno;
+            std::lock_guard lock(pending->mutex);
+            pending->result = result;
+            pending->error = err;
+            pending->st = st;
+            pending->done = true;
+            pending->answered.notify_all();
+        }).detach();
+    } catch (const std::system_error& e) {
+        if (error)
+            *error = e.code().value();
+        return Outcome::failed;
+    }
+    std::unique_lock lock(pending->mutex);
+    if (!pending->answered.wait_for(lock, timeout_, [&] { return pending->done; })) {
+        lock.unlock();
+        std::lock_guard tableLock(mutex_);
+        hung_[path] = pending;
+        return Outcome::timedOut;
+    }
+    if (pending->result == 0) {
+        *out = pending->st;
+        return Outcome::ok;
+    }
+    if (error)
+        *error = pending->error ? pending->error : EIO;
+    return Outcome::failed;
+}
+
+MountTable::MountTable(std::string root) : root_(std::move(root)) {}
+
+std::string MountTable::mountInfoPath() const {
+    return rootedPath(root_, "/proc/self/mountinfo");
+}
+
+std::optional<std::vector<MountEntry>> MountTable::read() const {
+    std::string path = mountInfoPath();
+    errno = 0;
+    auto text = readWholeFile(path);
+    if (!text) {
+        reportPlatformError("read " + path, std::strerror(errno ? errno : EIO));
+        return std::nullopt;
+    }
+    int malformed = 0;
+    auto entries = parseMountInfo(*text, &malformed);
+    if (malformedReported_.exchange(malformed) != malformed && malformed > 0) {
+        reportPlatformError("parse " + path,
+                            std::to_string(malformed) + " malformed line(s) skipped");
+    }
+    return entries;
+}
+
+std::vector<MountEntry> MountTable::volumes() const {
+    auto table = read();
+    if (!table)
+        return {};
+    return listedMounts(*table);
+}
+
+}  // namespace vigil

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "collectors/DiskData.h"
+#include "system/Atomic.h"
+#include "system/SystemResource.h"
+
+namespace vigil {
+
+class MountWatch;
+struct VolumeRename;
+
+// The mounted volumes: names, devices, mount points, capacity, transfer rates and SMART status.
+// load() rebuilds the list (at construction and on every mount or unmount the watch reports),
+// update() refreshes capacity and rates on the resource's schedule. Readers get copies.
+class Disk : public SystemResource {
+  public:
+    class Volume {
+      public:
+        struct SmartStatus {
+            bool status;  // passed
+            double temp;  // degrees Celsius, 0 when unknown
+        };
+
+        std::string name;
+        std::string device;  // the key in volumes()
+        std::string path;
+        std::string fstype;
+        std::string model;
+        int64_t free = 0;
+        int64_t used = 0;
+        int64_t total = 0;
+        int64_t wbytes = 0;
+        int64_t rbytes = 0;
+        double wbytesps = 0;
+        double rbytesps = 0;
+        int64_t timestamp = 0;            // last sample, milliseconds since the epoch
+        std::optional<std::string> icon;  // a freedesktop icon name
+        bool isRootFS = false;
+        std::optional<SMARTData> smart;
+
+        // used / total x 100, truncated; 0 when the capacity is unknown.
+        uint8_t usagePercent() const;
+        // Asks the drive again; none when it has no SMART or the read fails.
+        std::optional<SmartStatus> smartStatus() const;
+        // Unmounts and ejects the whole disk. Calling it for the root volume is a contract
+        // violation that stops the process: check canEject() first.
+        bool eject() const;
+        // False for the root volume and for every volume on the disk that holds it.
+        bool canEject() const { return !isRootFS && !onRootDisk; }
+
+        // Bookkeeping of the rates (monotonic clock) and of the disk the volume lives on.
+        std::string wholeDisk;
+        bool onRootDisk = false;
+        bool countersValid = false;
+        int64_t sampleMonotonicMs = 0;
+        DiskCollector* collector = nullptr;
+    };
+
+    using Volumes = std::map<std::string, Volume>;
+
+    // Lists the volumes at once and, when a watch is given, follows its mounts, unmounts and
+    // renames. `collector` must outlive the resource; the shared collector when null.
+    explicit Disk(std::shared_ptr<MountWatch> watch = nullptr, DiskCollector* collector = nullptr);
+    ~Disk() override;
+    Disk(const Disk&) = delete;
+    Disk& operator=(const Disk&) = delete;
+
+    SystemResourceType type() const override { return SystemResourceType::disk; }
+    void update() override;
+    void load();
+
+    Volumes volumes() const;
+    std::optional<Volume> HD() const;
+    uint8_t usage();
+
+    void handleMountNotifications();
+    void handleRenameNotification(const VolumeRename& rename);
+
+  private:
+    struct State;
+    std::shared_ptr<State> state_;
+    std::shared_ptr<MountWatch> watch_;
+    int listenerId_ = 0;
+};
+
+}  // namespace vigil

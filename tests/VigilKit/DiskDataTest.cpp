@@ -1,0 +1,173 @@
+#include "collectors/DiskData.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+#include "support/TestSupport.h"
+
+namespace vigil {
+namespace {
+
+struct Listed {
+    int64_t timestamp;
+    std::string name, model, device, path, fstype;
+    int64_t wbytes, rbytes, used, free, total;
+    bool isRootFS;
+    std::string icon;
+    bool countersRead;
+};
+
+std::vector<Listed> listAll(DiskCollector& collector) {
+    std::vector<Listed> listed;
+    collector.forEachVolume(
+        [&](int64_t timestamp, DiskData* r, const DiskCollector::VolumeFacts& facts) {
+            listed.push_back({timestamp, r->name, r->model, r->device, r->path, r->fstype,
+                              r->wbytes, r->rbytes, r->used, r->free, r->total, r->isRootFS != 0,
+                              facts.icon, facts.countersRead});
+        });
+    return listed;
+}
+
+DiskCollector::Options fixtureOptions() {
+    DiskCollector::Options options;
+    options.root = test::fixturePath("disk-desktop");
+    options.useUDisks = false;
+    return options;
+}
+
+TEST(DiskData, ListsTheFixtureVolumesInTableOrder) {
+    DiskCollector collector(fixtureOptions());
+    auto listed = listAll(collector);
+    ASSERT_EQ(listed.size(), 7u);
+    std::vector<std::string> devices;
+    for (const auto& v : listed)
+        devices.push_back(v.device);
+    EXPECT_EQ(devices, (std::vector<std::string>{"sda2", "sda1", "nvme0n1p2", "sdb1", "media",
+                                                 "share", "vg-data"}));
+    // One timestamp per pass.
+    for (const auto& v : listed)
+        EXPECT_EQ(v.timestamp, listed[0].timestamp);
+
+    const Listed& root = listed[0];
+    EXPECT_TRUE(root.isRootFS);
+    EXPECT_EQ(root.path, "/");
+    EXPECT_EQ(root.name, "sda2");  // no label: the device base name
+    EXPECT_EQ(root.model, "Samsung SSD 860");
+    EXPECT_EQ(root.fstype, "ext4");
+    // Counters of the whole disk, in bytes.
+    EXPECT_EQ(root.rbytes, 2104890LL * 512);
+    EXPECT_EQ(root.wbytes, 3921000LL * 512);
+    EXPECT_GT(root.total, 0);
+    EXPECT_LE(root.used + root.free, root.total);
+    EXPECT_EQ(root.icon, "drive-harddisk");
+    for (size_t i = 1; i < listed.size(); ++i)
+        EXPECT_FALSE(listed[i].isRootFS);
+
+    EXPECT_EQ(listed[1].rbytes, root.rbytes);  // same whole disk
+    EXPECT_EQ(listed[2].model, "WDC WDS500G2B0C-00PXH0");
+    EXPECT_EQ(listed[3].path, "/media/user/My Disk");
+    EXPECT_EQ(listed[3].icon, "drive-removable-media");
+    EXPECT_EQ(listed[3].model, "Flash Disk");
+    // A share: no device, no counters, no model.
+    EXPECT_EQ(listed[4].name, "media");
+    EXPECT_EQ(listed[4].model, "unknown");
+    EXPECT_EQ(listed[4].fstype, "nfs4");
+    EXPECT_EQ(listed[4].icon, "folder-remote");
+    EXPECT_FALSE(listed[4].countersRead);
+    EXPECT_EQ(listed[4].rbytes, 0);
+    // Device mapper: counters of dm-0, no model.
+    EXPECT_EQ(listed[6].model, "unknown");
+    EXPECT_EQ(listed[6].rbytes, 1000 * 512);
+    EXPECT_TRUE(listed[6].countersRead);
+}
+
+TEST(DiskData, CapacityAndActivityOfOnePath) {
+    DiskCollector collector(fixtureOptions());
+    DiskData record{};
+    EXPECT_TRUE(collector.getDiskDataFor("/home", &record));
+    EXPECT_GT(record.total, 0);
+    record = DiskData{};
+    bool countersRead = false;
+    EXPECT_TRUE(collector.getDiskActivity("nvme0n1p2", "/home", &record, &countersRead));
+    EXPECT_TRUE(countersRead);
+    EXPECT_EQ(record.wbytes, 6000000LL * 512);
+    // Unknown device: capacity only, counters untouched.
+    record = DiskData{};
+    record.rbytes = 77;
+    EXPECT_TRUE(collector.getDiskActivity("sdq1", "/home", &record, &countersRead));
+    EXPECT_FALSE(countersRead);
+    EXPECT_EQ(record.rbytes, 77);
+    // A path that is not there fails.
+    EXPECT_FALSE(collector.getDiskDataFor("/not/mounted/here", &record));
+    EXPECT_FALSE(collector.getDiskActivity("sda2", "/not/mounted/here", &record));
+}
+
+// The share's server stops answering: the pass goes on without it, later passes skip it at once,
+// and it is listed again once its call returns.
+TEST(DiskData, HungShareIsLeftOutUntilItAnswers) {
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    auto options = fixtureOptions();
+    options.networkTimeout = std::chrono::milliseconds(100);
+    options.statFunction = [gate](const char* path, struct statvfs* st) {
+        if (std::string(path).find("/mnt/nas") != std::string::npos) {
+            std::unique_lock lock(gate->mutex);
+            gate->opened.wait(lock, [&] { return gate->open; });
+        }
+        return ::statvfs(path, st);
+    };
+    DiskCollector collector(options);
+    auto devicesOf = [](const std::vector<Listed>& listed) {
+        std::vector<std::string> devices;
+        for (const auto& v : listed)
+            devices.push_back(v.device);
+        return devices;
+    };
+    // The first pass learns which mounts are shares; /mnt/nas then goes to the helper thread.
+    listAll(collector);
+    auto second = devicesOf(listAll(collector));
+    EXPECT_EQ(std::count(second.begin(), second.end(), "media"), 0);
+    EXPECT_EQ(second.size(), 6u);
+    auto started = std::chrono::steady_clock::now();
+    auto third = devicesOf(listAll(collector));
+    EXPECT_EQ(third.size(), 6u);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->open = true;
+        gate->opened.notify_all();
+    }
+    EXPECT_TRUE(test::waitUntil([&] { return devicesOf(listAll(collector)).size() == 7u; }));
+}
+
+TEST(DiskData, FreeFunctionsUseTheRealMachine) {
+    int listed = 0;
+    bool sawRoot = false;
+    getDiskData([&](int64_t timestamp, DiskData* record) {
+        ++listed;
+        EXPECT_GT(timestamp, 0);
+        EXPECT_NE(record->name, nullptr);
+        EXPECT_LE(std::string(record->name).size(), 64u);
+        if (record->isRootFS)
+            sawRoot = true;
+    });
+    DiskData record{};
+    EXPECT_TRUE(getDiskDataFor("/", &record));
+    EXPECT_GT(record.total, 0);
+    if (listed > 0 && !sawRoot) {
+        std::printf("note: the root file system here is not of a listed type\n");
+    }
+    SMARTData smart{};
+    EXPECT_FALSE(getSMARTData("no-such-device", &smart));
+    EXPECT_EQ(smart.isSmartPassed, 1);
+}
+
+}  // namespace
+}  // namespace vigil
