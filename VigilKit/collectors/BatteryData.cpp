@@ -195,6 +195,7 @@ PowerSources combinePowerSupplies(const std::vector<PowerSupplyInfo>& supplies) 
         c.temperatureC = static_cast<double>(*first->temp) / 10.0;
     if (first->capacity)
         c.capacityPercent = std::clamp<int64_t>(*first->capacity, 0, 100);
+    c.preferEnergy = c.count > 1 || first->energyNow.has_value();
     if (c.count == 1) {
         if (positive(first->timeToEmptyNow))
             c.timeToEmptyMinutes = *first->timeToEmptyNow / 60;
@@ -218,11 +219,12 @@ int32_t batteryTimeToEmpty(const CombinedBattery& b) {
         return 0;
     if (b.timeToEmptyMinutes)
         return clampMinutes(static_cast<double>(*b.timeToEmptyMinutes));
-    if (b.nowWh && b.powerW && *b.powerW > 0)
+    const bool byEnergy = b.nowWh && b.powerW && *b.powerW > 0;
+    const bool byCharge = b.nowMAh && b.currentMA && *b.currentMA != 0;
+    if (byEnergy && (b.preferEnergy || !byCharge))
         return clampMinutes(*b.nowWh / *b.powerW * 60.0);
-    if (b.nowMAh && b.currentMA && *b.currentMA != 0) {
+    if (byCharge)
         return clampMinutes(*b.nowMAh / std::fabs(*b.currentMA) * 60.0);
-    }
     return -1;
 }
 
@@ -231,10 +233,12 @@ int32_t batteryTimeToFull(const CombinedBattery& b) {
         return 0;
     if (b.timeToFullMinutes)
         return clampMinutes(static_cast<double>(*b.timeToFullMinutes));
-    if (b.nowWh && b.fullWh && b.powerW && *b.powerW > 0) {
+    const bool byEnergy = b.nowWh && b.fullWh && b.powerW && *b.powerW > 0;
+    const bool byCharge = b.nowMAh && b.fullMAh && b.currentMA && *b.currentMA != 0;
+    if (byEnergy && (b.preferEnergy || !byCharge)) {
         return clampMinutes(std::max(0.0, *b.fullWh - *b.nowWh) / *b.powerW * 60.0);
     }
-    if (b.nowMAh && b.fullMAh && b.currentMA && *b.currentMA != 0) {
+    if (byCharge) {
         return clampMinutes(std::max(0.0, *b.fullMAh - *b.nowMAh) / std::fabs(*b.currentMA) * 60.0);
     }
     return -1;

@@ -48,6 +48,9 @@ struct CombinedBattery {
     bool installed = false;
     std::string status;  // Charging when any charges, Discharging when any discharges, else Full...
     std::string health;  // the first condition other than Good/Unknown
+    // Time estimates use energy over power where batteries are summed or report energy
+    // themselves, charge over current where one battery reports charge.
+    bool preferEnergy = false;
     std::optional<double> nowWh, fullWh, designWh;     // summed energy
     std::optional<double> nowMAh, fullMAh, designMAh;  // summed charge
     std::optional<int64_t> capacityPercent;            // the kernel's own figure (one battery)
