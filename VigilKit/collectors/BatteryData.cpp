@@ -314,19 +314,28 @@ bool batteryDataFrom(const PowerSources& sources, BatteryData& data, std::string
 }
 
 void getBatteryData(const std::function<void(const BatteryData*)>& callback,
-                    const std::string& root) {
-    const PowerSources sources = combinePowerSupplies(vigil::PowerSupply(root).list());
+                    const vigil::PowerSupply& supplies) {
+    const PowerSources sources = combinePowerSupplies(supplies.list());
     BatteryData data{};
     std::string condition;
     if (batteryDataFrom(sources, data, condition))
         callback(&data);
 }
 
-std::optional<BatteryRegistry> getBatteryRegistry(const std::string& root) {
-    const PowerSources sources = combinePowerSupplies(vigil::PowerSupply(root).list());
+std::optional<BatteryRegistry> getBatteryRegistry(const vigil::PowerSupply& supplies) {
+    const PowerSources sources = combinePowerSupplies(supplies.list());
     if (!sources.battery)
         return std::nullopt;
     return batteryRegistry(sources);
+}
+
+void getBatteryData(const std::function<void(const BatteryData*)>& callback,
+                    const std::string& root) {
+    getBatteryData(callback, vigil::PowerSupply(root));
+}
+
+std::optional<BatteryRegistry> getBatteryRegistry(const std::string& root) {
+    return getBatteryRegistry(vigil::PowerSupply(root));
 }
 
 namespace {

@@ -86,6 +86,10 @@ void getBatteryData(const std::function<void(const BatteryData*)>& callback,
                     const std::string& root = "/");
 // Reads the battery entry's keys below `root`; empty when there is no battery.
 std::optional<BatteryRegistry> getBatteryRegistry(const std::string& root = "/");
+// The same through a reader that is kept: it reports each garbage attribute only once.
+void getBatteryData(const std::function<void(const BatteryData*)>& callback,
+                    const vigil::PowerSupply& supplies);
+std::optional<BatteryRegistry> getBatteryRegistry(const vigil::PowerSupply& supplies);
 
 // Turns a packed manufacture date into (age text "%.1f years", date text "%d %.3s %d") as of
 // `now`. Months 13 to 15 (which a packed date can hold) show as "---".

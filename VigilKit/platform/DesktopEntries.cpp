@@ -310,7 +310,13 @@ void DesktopEntries::load() {
                 const std::string name = item->d_name;
                 if (name.empty() || name.front() == '.')
                     continue;
-                children.emplace_back(name, item->d_type == DT_DIR);
+                bool isDir = item->d_type == DT_DIR;
+                if (item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) {
+                    struct stat info {};
+                    isDir =
+                        ::stat((path + "/" + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+                }
+                children.emplace_back(name, isDir);
             }
             ::closedir(dir);
             std::sort(children.begin(), children.end());

@@ -16,8 +16,10 @@ namespace vigil {
 Battery::Battery() : Battery(Options{}) {}
 
 Battery::Battery(Options options)
-    : options_(std::move(options)), state_(std::make_shared<const State>()) {
-    const auto registry = getBatteryRegistry(options_.root);
+    : options_(std::move(options)),
+      supplies_(options_.root),
+      state_(std::make_shared<const State>()) {
+    const auto registry = getBatteryRegistry(supplies_);
     if (!registry) {
         // No battery: on external power, and nothing to watch.
         modify([](State& s) { s.isACPowered = true; });
@@ -109,7 +111,7 @@ void Battery::scheduleChange() {
 void Battery::update() {
     if (!state()->hasBattery)
         return;
-    const auto registry = getBatteryRegistry(options_.root);
+    const auto registry = getBatteryRegistry(supplies_);
     if (registry)
         applyRegistry(*registry);
 }
@@ -163,7 +165,7 @@ void Battery::batteryAdapter(const BatteryData& data) {
 }
 
 void Battery::powerSourceChanged() {
-    const PowerSources sources = combinePowerSupplies(PowerSupply(options_.root).list());
+    const PowerSources sources = combinePowerSupplies(supplies_.list());
     BatteryData data{};
     std::string condition;
     // No record (the battery went away): no report and no signal; the figures stay.

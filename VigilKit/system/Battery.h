@@ -7,6 +7,7 @@
 #include <string>
 
 #include "collectors/BatteryData.h"
+#include "platform/PowerSupply.h"
 #include "system/Signal.h"
 #include "system/SystemResource.h"
 #include "system/Trackable.h"
@@ -107,6 +108,7 @@ class Battery : public SystemResource, public Trackable {
     void modify(F&& change);
 
     Options options_;
+    PowerSupply supplies_;
     mutable std::mutex stateMutex_;
     std::shared_ptr<const State> state_;
     std::atomic<bool> changePending_{false};

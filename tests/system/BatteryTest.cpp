@@ -153,6 +153,23 @@ TEST(BatteryTest, PeriodicRereadPicksUpChanges) {
     EXPECT_GE(battery.onBatteryChanged.fireCount(), 2);
 }
 
+TEST(BatteryTest, GarbageIsReportedOnceAndGivesSafeFigures) {
+    testing::internal::CaptureStderr();
+    Battery battery(fixtureOptions(test::fixturePath("power-garbage")));
+    battery.update();
+    battery.update();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    size_t lines = 0;
+    for (char c : errors)
+        lines += c == '\n';
+    EXPECT_EQ(lines, 8u) << errors;  // one per bad attribute, not one per read
+    EXPECT_TRUE(battery.hasBattery());
+    EXPECT_EQ(battery.percent(), 0);
+    EXPECT_EQ(battery.voltage(), 0);
+    EXPECT_EQ(battery.timeRemaining(), "Calculating...");
+    EXPECT_EQ(battery.manufactured(), "");  // a year before 1980 is no date
+}
+
 TEST(BatteryTest, BatteryThatGoesAwayKeepsItsFigures) {
     MachineCopy machine("power-discharging");
     Battery battery(fixtureOptions(machine.root));
