@@ -9,9 +9,8 @@
 #include <fstream>
 
 #include "platform/Workspace.h"
+#include "platform/WorkspaceTestChild.h"
 #include "support/TestSupport.h"
-
-extern char** environ;
 
 namespace vigil {
 namespace {
@@ -72,26 +71,7 @@ TEST(WorkspaceTest, CgroupLeadersAndDesktopEntriesOfAFixtureSession) {
     EXPECT_TRUE(Workspace(options).runningApplications().empty());
 }
 
-// Spawns a real process; killed and reaped when the test ends.
-struct Child {
-    explicit Child(std::vector<std::string> argv) {
-        std::vector<char*> args;
-        for (auto& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        if (::posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
-            pid = -1;
-    }
-    ~Child() { stop(); }
-    void stop() {
-        if (pid <= 0)
-            return;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-    pid_t pid = -1;
-};
+using test::Child;
 
 TEST(WorkspaceTest, RealProcessesComeAndGoAsInsertionsAndRemovals) {
     char pattern[] = "/tmp/vigil-workspace-XXXXXX";

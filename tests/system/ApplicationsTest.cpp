@@ -10,40 +10,16 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/WorkspaceTestChild.h"
 #include "support/TestSupport.h"
 #include "system/Applications.h"
-
-extern char** environ;
 
 namespace vigil {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Spawns a real process (stdout to /dev/null); killed and reaped when the test ends.
-struct Child {
-    explicit Child(std::vector<std::string> argv) {
-        std::vector<char*> args;
-        for (auto& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() { stop(); }
-    void stop() {
-        if (pid <= 0)
-            return;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-    pid_t pid = -1;
-};
+using test::Child;
 
 // Desktop entries in a folder of their own: "Sleeper" names sleep, "Burner" names yes.
 struct Entries {
