@@ -78,7 +78,20 @@ bool isLauncher(std::string_view program) {
         "perl",   "ruby", "java",     "node",     "flatpak",     "snap",       "sudo",
         "pkexec", "gio",  "xdg-open", "exo-open", "gtk-launch",  "kioclient5", "kstart",
         "wine",   "mono", "nice",     "ionice",   "systemd-run", "dbus-send",  "gdbus"};
-    return launchers.contains(program);
+    if (launchers.contains(program))
+        return true;
+    // Versioned interpreters: python3.11, perl5.36, ruby3.1, lua5.4, node18, php8.2.
+    for (std::string_view interpreter : {"python", "perl", "ruby", "lua", "node", "php"}) {
+        if (!program.starts_with(interpreter))
+            continue;
+        const std::string_view version = program.substr(interpreter.size());
+        if (std::all_of(version.begin(), version.end(), [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c)) || c == '.';
+            })) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace

@@ -48,6 +48,10 @@ TEST(DesktopEntriesTest, ParsesEntriesWithOddFields) {
     entry = parseDesktopEntry("[Desktop Entry]\nType=Application\nName=S\nExec=sh -c 'x'\n", "s");
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->program, "");
+    entry = parseDesktopEntry(
+        "[Desktop Entry]\nType=Application\nName=Python\nExec=/usr/bin/python3.11\n", "p");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->program, "");
     entry = parseDesktopEntry("[Desktop Entry]\nType=Application\nName=N\nNoDisplay=true\nExec=n\n",
                               "n");
     ASSERT_TRUE(entry);
