@@ -39,6 +39,8 @@ std::string lastComponent(std::string_view path) {
     return basenameOf(path);
 }
 
+constexpr uint64_t kCgroupSettlePolls = 5;
+
 }  // namespace
 
 std::vector<std::string> applicationIdsOfUnit(std::string_view unit) {
@@ -83,15 +85,18 @@ bool Workspace::isLauncher(pid_t ppid) const {
 }
 
 std::vector<RunningApplicationPtr> Workspace::scan() {
-    desktop_.refresh();
-
     struct Candidate {
         ProcessStat stat;
-        std::vector<std::string> argv;
+        std::string argv0;
         std::string unit;  // the last component of its cgroup
     };
+    // The desktop entries changed: every process is judged again.
+    if (desktop_.refresh())
+        known_.clear();
+    ++generation_;
     std::map<pid_t, Candidate> mine;
     std::set<pid_t> managers;
+    std::map<pid_t, Known> known;
     for (const pid_t pid : processes_.pids()) {
         const auto owner = processes_.owner(pid);
         if (!owner || *owner != options_.uid)
@@ -99,25 +104,43 @@ std::vector<RunningApplicationPtr> Workspace::scan() {
         auto stat = processes_.stat(pid);
         if (!stat || stat->state == 'Z' || stat->state == 'X')
             continue;  // gone, or a zombie
-        auto argv = processes_.commandLine(pid);
-        if (argv.empty() || argv[0].empty())
+        // The command line and cgroup of a process seen before are kept, as long as it is the
+        // same process (start time) running the same program (the name changes on exec). The
+        // cgroup is read again for a few polls: launchers move a new process into its scope.
+        Known facts;
+        const auto it = known_.find(pid);
+        if (it != known_.end() && it->second.startTime == stat->startTime &&
+            it->second.comm == stat->comm) {
+            facts = it->second;
+        } else {
+            facts.startTime = stat->startTime;
+            facts.comm = stat->comm;
+            facts.firstSeen = generation_;
+            const auto argv = processes_.commandLine(pid);
+            facts.argv0 = argv.empty() ? std::string() : argv[0];
+        }
+        if (generation_ - facts.firstSeen < kCgroupSettlePolls) {
+            const auto cgroup = processes_.cgroup(pid);
+            facts.unit = cgroup ? lastComponent(*cgroup) : std::string();
+        }
+        known[pid] = facts;
+        if (facts.argv0.empty())
             continue;  // kernel threads
         if (stat->comm == "systemd" && pid != 1)
             managers.insert(pid);
-        const auto cgroup = processes_.cgroup(pid);
-        mine[pid] = Candidate{std::move(*stat), std::move(argv),
-                              cgroup ? lastComponent(*cgroup) : std::string()};
+        mine[pid] = Candidate{std::move(*stat), facts.argv0, facts.unit};
     }
+    known_ = std::move(known);
     serviceManagers_ = std::move(managers);
 
     std::vector<RunningApplicationPtr> list;
     for (const auto& [pid, c] : mine) {
         const DesktopEntry* entry = nullptr;
-        const std::string argv0 = basenameOf(c.argv[0]);
+        const std::string argv0 = basenameOf(c.argv0);
         entry = desktop_.match(argv0);
         if (!entry) {
             // Programs that rewrite their title ("prog: worker") keep the name in front.
-            const std::string first = basenameOf(c.argv[0].substr(0, c.argv[0].find(' ')));
+            const std::string first = basenameOf(c.argv0.substr(0, c.argv0.find(' ')));
             if (first != argv0)
                 entry = desktop_.match(first);
         }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -85,6 +86,16 @@ class Workspace {
     std::vector<RunningApplicationPtr> current_;
     bool scanned_ = false;
     std::set<pid_t> serviceManagers_;
+    // What the last polls learnt of each process of the user.
+    struct Known {
+        uint64_t startTime = 0;
+        std::string comm;
+        std::string argv0;
+        std::string unit;
+        uint64_t firstSeen = 0;
+    };
+    std::map<pid_t, Known> known_;
+    uint64_t generation_ = 0;
     Observer observer_;
 };
 
