@@ -26,7 +26,8 @@ void installMainExecutor(QApplication& app) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (!hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!hasDisplay())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vigil");
     installMainExecutor(app);
