@@ -218,6 +218,47 @@ TEST(ApplicationsTest, AuxiliaryProcessesFoundByName) {
     EXPECT_EQ(apps.processes().size(), 3u);
 }
 
+TEST(ApplicationsTest, ParentThatCannotBeReadDoesNotPileUpItsChildrensFigures) {
+    Entries entries;
+    // An orphan (its parent exits at once) is adopted by pid 1 or by a subreaper.
+    const std::string marker = "1000." + std::to_string(::getpid());
+    Child starter({"sh", "-c", "sleep " + marker + " & exit 0"});
+    pid_t orphan = -1;
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (pid_t pid : ProcessTable().pids()) {
+            const auto argv = ProcessTable().commandLine(pid);
+            if (argv.size() == 2 && argv[0] == "sleep" && argv[1] == marker)
+                orphan = pid;
+        }
+        return orphan > 0;
+    }));
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() { ::kill(pid, SIGKILL); }
+    } reaper{orphan};
+    if (getParentPid(orphan) != 1)
+        GTEST_SKIP() << "orphans go to a subreaper here, not to pid 1";
+
+    auto options = entries.options(0);
+    options.workspace.applicationDirectories = std::vector<std::string>{};  // no entries
+    Applications apps(options);
+    // "Gone" cannot be read (no such process); its helper is found by name and counted under it.
+    auto helper = std::make_shared<RunningApplication>();
+    helper->pid = orphan;
+    helper->localizedName = "Gone Web Content";
+    apps.observeValue({Workspace::ChangeKind::insertion, {fake(999980, "Gone"), helper}});
+    ASSERT_EQ(find(apps.processes(), orphan)->parentPid, 999980);
+    for (int i = 0; i < 3; ++i) {
+        apps.update();
+        const auto child = find(apps.processes(), orphan);
+        const auto parent = find(apps.processes(), 999980);
+        ASSERT_TRUE(child && parent);
+        ASSERT_GT(child->ownMem, 0u);
+        EXPECT_EQ(parent->mem, child->ownMem) << "tick " << i;  // once, not once per tick
+        EXPECT_EQ(child->mem, 0u);
+    }
+}
+
 TEST(ApplicationsTest, UnresolvedHelperHoldsFiguresOnlyWhileItRuns) {
     Entries entries;
     Child sleeper({"sleep", "1000"});
