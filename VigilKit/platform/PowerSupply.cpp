@@ -240,7 +240,9 @@ int UeventMonitor::openKernelSocket() {
     return fd;
 }
 
-std::optional<Uevent> UeventMonitor::receive(int fd) {
+std::optional<Uevent> UeventMonitor::receive(int fd, ReceiveStatus* status) {
+    ReceiveStatus ignored;
+    ReceiveStatus& result = status ? *status : ignored;
     char buffer[8192];
     sockaddr_storage from{};
     iovec vector{buffer, sizeof buffer};
@@ -250,8 +252,22 @@ std::optional<Uevent> UeventMonitor::receive(int fd) {
     header.msg_iov = &vector;
     header.msg_iovlen = 1;
     const ssize_t got = ::recvmsg(fd, &header, MSG_DONTWAIT);
-    if (got <= 0)
+    if (got < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+            result = ReceiveStatus::empty;
+        } else if (errno == ENOBUFS) {
+            result = ReceiveStatus::overflow;
+        } else {
+            result = ReceiveStatus::closed;
+        }
         return std::nullopt;
+    }
+    if (got == 0) {
+        // The kernel never sends empty messages; on a socket pair it is the other end closing.
+        result = ReceiveStatus::closed;
+        return std::nullopt;
+    }
+    result = ReceiveStatus::dropped;
     if (header.msg_flags & MSG_TRUNC)
         return std::nullopt;
     if (header.msg_namelen >= sizeof(sockaddr_nl) && from.ss_family == AF_NETLINK) {
@@ -259,7 +275,10 @@ std::optional<Uevent> UeventMonitor::receive(int fd) {
         if (reinterpret_cast<const sockaddr_nl*>(&from)->nl_pid != 0)
             return std::nullopt;
     }
-    return parseUevent(std::string_view(buffer, static_cast<size_t>(got)));
+    auto event = parseUevent(std::string_view(buffer, static_cast<size_t>(got)));
+    if (event)
+        result = ReceiveStatus::event;
+    return event;
 }
 
 void UeventMonitor::run() {
@@ -274,33 +293,36 @@ void UeventMonitor::run() {
         }
         if (fds[1].revents)
             return;
-        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-            if (fds[0].revents & POLLNVAL)
-                return;
-            if (!(fds[0].revents & POLLIN))
-                return;
+        const short events = fds[0].revents;
+        if (events & POLLNVAL)
+            return;
+        // POLLERR on a netlink socket is the kernel saying it dropped messages: read to clear it.
+        if (!(events & (POLLIN | POLLERR))) {
+            if (events & POLLHUP)
+                return;  // the other end of a socket pair went away
+            continue;
         }
-        if (fds[0].revents & POLLIN) {
-            // Drain what is there; ENOBUFS (the kernel dropped messages) just means re-read.
-            for (int i = 0; i < 64; ++i) {
-                errno = 0;
-                const auto event = receive(fd_);
-                if (!event) {
-                    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == 0)
-                        break;
-                    if (errno == ENOBUFS) {
-                        Uevent overflow;
-                        overflow.action = "change";
-                        overflow.properties["SUBSYSTEM"] = subsystem_;
-                        callback_(overflow);
-                        continue;
-                    }
-                    break;
-                }
-                if (event->subsystem() == subsystem_)
-                    callback_(*event);
+        bool readAny = false;
+        for (int i = 0; i < 64; ++i) {
+            ReceiveStatus status;
+            const auto event = receive(fd_, &status);
+            if (status == ReceiveStatus::empty)
+                break;
+            if (status == ReceiveStatus::closed)
+                return;
+            readAny = true;
+            if (status == ReceiveStatus::overflow) {
+                // Some events were lost: treat it as a change of this subsystem.
+                Uevent lost;
+                lost.action = "change";
+                lost.properties["SUBSYSTEM"] = subsystem_;
+                callback_(lost);
+            } else if (event && event->subsystem() == subsystem_) {
+                callback_(*event);
             }
         }
+        if (!readAny && (events & POLLHUP))
+            return;
     }
 }
 

@@ -98,8 +98,10 @@ class UeventMonitor {
     // Opens and binds the kernel's uevent socket (multicast group 1); -1 with errno set on failure.
     static int openKernelSocket();
 
-    // Reads one datagram from `fd`; empty for messages to drop (not from the kernel, malformed).
-    static std::optional<Uevent> receive(int fd);
+    enum class ReceiveStatus { event, dropped, empty, overflow, closed };
+    // Reads one datagram from `fd` without waiting; empty for messages to drop (not from the
+    // kernel, malformed), when nothing waits, and on errors. `status` tells which.
+    static std::optional<Uevent> receive(int fd, ReceiveStatus* status = nullptr);
 
   private:
     void run();

@@ -144,6 +144,24 @@ TEST(PowerSupplyTest, MonitorDeliversOnlyItsSubsystemFromASocket) {
     EXPECT_EQ(seen[0], "/devices/LNXSYSTM:00/LNXSYBUS:00/PNP0C0A:00/power_supply/BAT0");
 }
 
+TEST(PowerSupplyTest, ReceiveTellsEventsDropsAndFailures) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, fds), 0);
+    UeventMonitor::ReceiveStatus status;
+    EXPECT_FALSE(UeventMonitor::receive(fds[0], &status));
+    EXPECT_EQ(status, UeventMonitor::ReceiveStatus::empty);
+    ASSERT_GT(::send(fds[1], kBatteryChange.data(), kBatteryChange.size(), 0), 0);
+    ASSERT_GT(::send(fds[1], "junk", 4, 0), 0);
+    EXPECT_TRUE(UeventMonitor::receive(fds[0], &status));
+    EXPECT_EQ(status, UeventMonitor::ReceiveStatus::event);
+    EXPECT_FALSE(UeventMonitor::receive(fds[0], &status));
+    EXPECT_EQ(status, UeventMonitor::ReceiveStatus::dropped);
+    EXPECT_FALSE(UeventMonitor::receive(-1, &status));
+    EXPECT_EQ(status, UeventMonitor::ReceiveStatus::closed);
+    ::close(fds[1]);
+    ::close(fds[0]);
+}
+
 TEST(PowerSupplyTest, MonitorHearsTheKernelsOwnSocket) {
     VIGIL_REQUIRE_ROOT();
     const int fd = UeventMonitor::openKernelSocket();
