@@ -1,0 +1,238 @@
+#include "platform/ProcessTable.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+
+namespace vigil {
+
+std::optional<std::string> readSmallFile(const std::string& path, size_t limit, int* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = errno;
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            if (error)
+                *error = errno;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<size_t>(got));
+        if (text.size() >= limit) {
+            text.resize(limit);
+            break;
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
+namespace {
+
+template <typename T>
+bool parseNumber(std::string_view field, T& out) {
+    if (field.empty())
+        return false;
+    const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), out);
+    return ec == std::errc() && end == field.data() + field.size();
+}
+
+std::vector<std::string_view> splitBlanks(std::string_view text) {
+    std::vector<std::string_view> fields;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\n' || text[i] == '\t'))
+            ++i;
+        const size_t start = i;
+        while (i < text.size() && text[i] != ' ' && text[i] != '\n' && text[i] != '\t')
+            ++i;
+        if (i > start)
+            fields.push_back(text.substr(start, i - start));
+    }
+    return fields;
+}
+
+}  // namespace
+
+std::optional<ProcessStat> parseProcessStat(std::string_view text) {
+    const size_t open = text.find('(');
+    const size_t close = text.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+        return std::nullopt;
+    }
+    ProcessStat stat;
+    std::string_view pidField = text.substr(0, open);
+    while (!pidField.empty() && pidField.back() == ' ')
+        pidField.remove_suffix(1);
+    if (!parseNumber(pidField, stat.pid))
+        return std::nullopt;
+    stat.comm = std::string(text.substr(open + 1, close - open - 1));
+    // After the name: state(3) ppid(4) ... utime(14) stime(15) ... num_threads(20) ...
+    // starttime(22); fields[0] is field 3.
+    const auto fields = splitBlanks(text.substr(close + 1));
+    if (fields.size() < 20 || fields[0].size() != 1)
+        return std::nullopt;
+    stat.state = fields[0][0];
+    if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[11], stat.utime) ||
+        !parseNumber(fields[12], stat.stime) || !parseNumber(fields[17], stat.threads) ||
+        !parseNumber(fields[19], stat.startTime)) {
+        return std::nullopt;
+    }
+    return stat;
+}
+
+std::optional<uint64_t> parseStatmResident(std::string_view text) {
+    const auto fields = splitBlanks(text);
+    uint64_t resident = 0;
+    if (fields.size() < 2 || !parseNumber(fields[1], resident))
+        return std::nullopt;
+    return resident;
+}
+
+std::optional<std::string> parseUnifiedCgroup(std::string_view text) {
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        if (line.starts_with("0::"))
+            return std::string(line.substr(3));
+        if (end == std::string_view::npos)
+            break;
+        text.remove_prefix(end + 1);
+    }
+    return std::nullopt;
+}
+
+ProcessTable::ProcessTable(std::string root)
+    : root_(std::move(root)),
+      ticksPerSecond_(sysconf(_SC_CLK_TCK)),
+      pageSize_(sysconf(_SC_PAGESIZE)) {
+    if (root_.empty())
+        root_ = "/";
+    if (root_.back() != '/')
+        root_ += '/';
+    if (ticksPerSecond_ <= 0)
+        ticksPerSecond_ = 100;
+    if (pageSize_ <= 0)
+        pageSize_ = 4096;
+}
+
+std::string ProcessTable::procPath(pid_t pid, const char* file) const {
+    std::string path = root_ + "proc/" + std::to_string(pid);
+    if (file && *file) {
+        path += '/';
+        path += file;
+    }
+    return path;
+}
+
+std::vector<pid_t> ProcessTable::pids() const {
+    std::vector<pid_t> pids;
+    DIR* dir = ::opendir((root_ + "proc").c_str());
+    if (!dir)
+        return pids;
+    while (const dirent* entry = ::readdir(dir)) {
+        pid_t pid = 0;
+        if (parseNumber(std::string_view(entry->d_name), pid) && pid > 0)
+            pids.push_back(pid);
+    }
+    ::closedir(dir);
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+std::optional<ProcessStat> ProcessTable::stat(pid_t pid) const {
+    const auto text = readSmallFile(procPath(pid, "stat"), 4096);
+    if (!text)
+        return std::nullopt;
+    return parseProcessStat(*text);
+}
+
+std::optional<uint64_t> ProcessTable::residentBytes(pid_t pid) const {
+    const auto text = readSmallFile(procPath(pid, "statm"), 1024);
+    if (!text)
+        return std::nullopt;
+    const auto pages = parseStatmResident(*text);
+    if (!pages)
+        return std::nullopt;
+    return *pages * static_cast<uint64_t>(pageSize_);
+}
+
+std::optional<uid_t> ProcessTable::owner(pid_t pid) const {
+    struct stat info {};
+    if (::stat(procPath(pid, nullptr).c_str(), &info) != 0)
+        return std::nullopt;
+    return info.st_uid;
+}
+
+std::vector<std::string> ProcessTable::commandLine(pid_t pid) const {
+    std::vector<std::string> argv;
+    const auto text = readSmallFile(procPath(pid, "cmdline"), 8192);
+    if (!text)
+        return argv;
+    size_t start = 0;
+    while (start < text->size()) {
+        size_t end = text->find('\0', start);
+        if (end == std::string::npos)
+            end = text->size();
+        argv.push_back(text->substr(start, end - start));
+        start = end + 1;
+    }
+    return argv;
+}
+
+std::optional<std::string> ProcessTable::cgroup(pid_t pid) const {
+    const auto text = readSmallFile(procPath(pid, "cgroup"), 8192);
+    if (!text)
+        return std::nullopt;
+    return parseUnifiedCgroup(*text);
+}
+
+int ProcessTable::applicationAttributes(pid_t pid, ApplicationAttributes* out) const {
+    if (pid < 2 || out == nullptr)
+        return 0;
+    const auto stat = this->stat(pid);
+    if (!stat)
+        return 0;
+    const auto resident = residentBytes(pid);
+    if (!resident)
+        return 0;
+    out->cputime = static_cast<double>(stat->utime + stat->stime) * 1000.0 /
+                   static_cast<double>(ticksPerSecond_);
+    out->mem = *resident;
+    out->threads = static_cast<int32_t>(std::clamp<int64_t>(stat->threads, 0, INT32_MAX));
+    return 1;
+}
+
+pid_t ProcessTable::parentPid(pid_t pid) const {
+    if (pid < 2)
+        return -1;
+    const auto stat = this->stat(pid);
+    return stat ? stat->ppid : -1;
+}
+
+}  // namespace vigil
+
+int getApplicationAttributes(pid_t pid, vigil::ApplicationAttributes* attributes) {
+    static const vigil::ProcessTable table;
+    return table.applicationAttributes(pid, attributes);
+}
+
+pid_t getParentPid(pid_t pid) {
+    static const vigil::ProcessTable table;
+    return table.parentPid(pid);
+}

@@ -1,0 +1,287 @@
+#include "system/Applications.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <sstream>
+
+#include "system/Timer.h"
+
+namespace vigil {
+
+namespace {
+
+int64_t nowMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool isWebKitHelper(const std::string& name) {
+    return name.starts_with("com.apple.WebKit.WebContent") ||
+           name.starts_with("com.apple.WebKit.Networking");
+}
+
+}  // namespace
+
+std::string auxiliaryOwnerName(const std::string& name) {
+    size_t drop = 0;
+    if (name.ends_with(" Web Content")) {
+        drop = 2;
+    } else if (name.ends_with(" Networking")) {
+        drop = 1;
+    } else {
+        return {};
+    }
+    std::vector<std::string> words;
+    std::istringstream stream(name);
+    for (std::string word; stream >> word;)
+        words.push_back(word);
+    if (words.size() <= drop)
+        return {};
+    words.resize(words.size() - drop);
+    std::string owner = words.front();
+    for (size_t i = 1; i < words.size(); ++i)
+        owner += " " + words[i];
+    return owner;
+}
+
+std::string Applications::Process::name() const {
+    if (app && !app->localizedName.empty())
+        return app->localizedName;
+    if (app && !app->bundleIdentifier.empty())
+        return app->bundleIdentifier;
+    return "-";
+}
+
+int64_t Applications::activeLogicalCores() {
+    static const int64_t cores = [] {
+        const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+        return static_cast<int64_t>(online > 0 ? online : 1);
+    }();
+    return cores;
+}
+
+Applications::Applications() : Applications(Options{}) {}
+
+Applications::Applications(Options options)
+    : options_(std::move(options)), workspace_(options_.workspace) {
+    activeLogicalCores();
+    auto apps = workspace_.runningApplications();
+    const auto self = std::find_if(apps.begin(), apps.end(), [&](const RunningApplicationPtr& a) {
+        return a->pid == options_.selfPid;
+    });
+    if (self != apps.end())
+        apps.erase(self);
+    sync(apps);
+
+    workspace_.observe([this](const Workspace::Change& change) { observeValue(change); });
+    if (options_.interval > 0) {
+        std::weak_ptr<void> alive = lifetimeToken();
+        timer_ = std::make_unique<Timer>(options_.interval, /*background=*/false, [this, alive] {
+            if (alive.lock())
+                pollWorkspace();
+        });
+        timer_->start();
+    }
+}
+
+Applications::~Applications() {
+    timer_.reset();
+}
+
+void Applications::pollWorkspace() {
+    workspace_.poll();
+}
+
+void Applications::observeValue(const Workspace::Change& change) {
+    switch (change.kind) {
+        case Workspace::ChangeKind::insertion:
+        case Workspace::ChangeKind::removal:
+            sync(change.values);
+            break;
+        default:
+            break;
+    }
+}
+
+std::shared_ptr<Applications::Process> Applications::makeProcess(
+    const RunningApplicationPtr& app) const {
+    auto process = std::make_shared<Process>();
+    process->app = app;
+    if (!app->icon.empty())
+        process->icon = app->icon;
+    process->pid = app->pid;
+    const ProcessTable& table = workspace_.processes();
+    process->ppid = table.parentPid(app->pid);
+    // Started by the launcher: pid 1 or the user's service manager.
+    if (process->ppid > 1 && workspace_.isLauncher(process->ppid))
+        process->ppid = 1;
+    ApplicationAttributes attributes;
+    if (table.applicationAttributes(app->pid, &attributes)) {
+        process->prevcputime = attributes.cputime;
+        process->prevtime = nowMilliseconds();
+    }
+    return process;
+}
+
+void Applications::associateNamedParent(const std::shared_ptr<Process>& process,
+                                        const std::string& owner) {
+    if (owner.empty())
+        return;
+    for (const auto& candidate : prevProcesses_) {
+        if (candidate != process && candidate->name() == owner) {
+            process->parent = candidate;
+            return;
+        }
+    }
+}
+
+void Applications::sync(const std::vector<RunningApplicationPtr>& apps) {
+    for (const auto& app : apps) {
+        if (!app)
+            continue;
+        if (app->terminated) {
+            mutex_.synchronise([&] {
+                const auto it = std::find_if(
+                    prevProcesses_.begin(), prevProcesses_.end(),
+                    [&](const std::shared_ptr<Process>& p) { return p->app->isSameProcess(*app); });
+                if (it == prevProcesses_.end())
+                    return;
+                const auto gone = *it;
+                prevProcesses_.erase(it);
+                // An unresolved entry that leaves is no longer waited for, and entries counted
+                // under it stand on their own again.
+                if (gone->isUnResolvedName) {
+                    unresolvedNamedProcesses_ = std::max<int64_t>(0, unresolvedNamedProcesses_ - 1);
+                }
+                for (const auto& p : prevProcesses_) {
+                    if (p->parent == gone)
+                        p->parent.reset();
+                }
+            });
+            continue;
+        }
+        // Reading the process happens outside the lock.
+        auto process = makeProcess(app);
+        const std::string name = process->name();
+        mutex_.synchronise([&] {
+            if (process->ppid < 2) {
+                const std::string owner = auxiliaryOwnerName(name);
+                if (!owner.empty()) {
+                    associateNamedParent(process, owner);
+                } else if (isWebKitHelper(name)) {
+                    process->isUnResolvedName = true;
+                    ++unresolvedNamedProcesses_;
+                }
+            } else {
+                for (const auto& candidate : prevProcesses_) {
+                    if (candidate->pid == process->ppid) {
+                        process->parent = candidate;
+                        break;
+                    }
+                }
+            }
+            prevProcesses_.push_back(process);
+        });
+    }
+}
+
+void Applications::update() {
+    const ProcessTable& table = workspace_.processes();
+    const int64_t cores = activeLogicalCores();
+    mutex_.synchronise([&] {
+        if (unresolvedNamedProcesses_ < 1) {
+            for (const auto& p : prevProcesses_) {
+                ApplicationAttributes attributes;
+                if (table.applicationAttributes(p->pid, &attributes)) {
+                    p->ownMem = attributes.mem;
+                    const double deltaCpu = attributes.cputime - p->prevcputime;
+                    p->prevcputime = attributes.cputime;
+                    const int64_t now = nowMilliseconds();
+                    const int64_t deltaTime = now - p->prevtime;
+                    p->prevtime = now;
+                    const int64_t divisor =
+                        attributes.threads < 2 ? 1 : std::min<int64_t>(attributes.threads, cores);
+                    double share = 0;
+                    // A counter that went down (a reused pid) or no time passed gives 0.
+                    if (deltaTime > 0 && deltaCpu > 0) {
+                        share = deltaCpu * 100.0 / static_cast<double>(deltaTime) /
+                                static_cast<double>(divisor);
+                    }
+                    p->ownCpu = std::isfinite(share) ? share : 0;
+                }
+                // A process that could not be read keeps its last own figures.
+                p->cpu = p->ownCpu;
+                p->mem = p->ownMem;
+            }
+            for (const auto& p : prevProcesses_) {
+                if (!p->parent)
+                    continue;
+                p->parent->cpu += p->cpu;
+                p->parent->mem += p->mem;
+                p->cpu = 0;
+                p->mem = 0;
+            }
+            return;
+        }
+        for (const auto& p : prevProcesses_) {
+            if (!p->isUnResolvedName)
+                continue;
+            const std::string owner = auxiliaryOwnerName(p->name());
+            if (owner.empty())
+                continue;
+            associateNamedParent(p, owner);
+            p->isUnResolvedName = false;
+            --unresolvedNamedProcesses_;
+        }
+        if (unresolvedNamedProcesses_ < 0)
+            unresolvedNamedProcesses_ = 0;
+    });
+}
+
+Applications::Process Applications::copyOf(const Process& process) {
+    Process copy = process;
+    copy.parentPid = process.parent ? process.parent->pid : -1;
+    copy.parent.reset();
+    return copy;
+}
+
+std::vector<Applications::Process> Applications::top(TopList list) const {
+    std::vector<Process> sorted = mutex_.synchronise([&] {
+        std::vector<Process> copies;
+        copies.reserve(prevProcesses_.size());
+        for (const auto& p : prevProcesses_)
+            copies.push_back(copyOf(*p));
+        return copies;
+    });
+    const auto byCpu = [](const Process& a, const Process& b) { return a.cpu > b.cpu; };
+    const auto byMem = [](const Process& a, const Process& b) { return a.mem > b.mem; };
+    const size_t n = std::min<size_t>(3, sorted.size());
+    if (list == TopList::cpu) {
+        std::partial_sort(sorted.begin(), sorted.begin() + n, sorted.end(), byCpu);
+    } else {
+        std::partial_sort(sorted.begin(), sorted.begin() + n, sorted.end(), byMem);
+    }
+    sorted.resize(n);
+    return sorted;
+}
+
+std::vector<Applications::Process> Applications::cpu() const {
+    return top(TopList::cpu);
+}
+std::vector<Applications::Process> Applications::mem() const {
+    return top(TopList::mem);
+}
+
+std::vector<Applications::Process> Applications::processes() const {
+    return mutex_.synchronise([&] {
+        std::vector<Process> copies;
+        for (const auto& p : prevProcesses_)
+            copies.push_back(copyOf(*p));
+        return copies;
+    });
+}
+
+}  // namespace vigil
