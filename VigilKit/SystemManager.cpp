@@ -1,5 +1,7 @@
 #include "SystemManager.h"
 
+#include "platform/MountWatch.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -162,7 +164,16 @@ SystemManager::SystemManager(Options options) : core_(std::make_shared<Core>(std
     core_->watcher = std::thread([core] { core->run(); });
 }
 
+std::shared_ptr<MountWatch> SystemManager::diskSession() {
+    std::call_once(diskSessionOnce_, [this] {
+        diskSession_ = std::make_shared<MountWatch>(core_->options.root);
+        diskSession_->start();  // on failure it has written its error line; lists reload on demand
+    });
+    return diskSession_;
+}
+
 SystemManager::~SystemManager() {
+    if (diskSession_) diskSession_->stop();
     if (core_->watcher.joinable()) {
         std::uint64_t one = 1;
         if (::write(core_->wakeFd, &one, sizeof one) < 0) {

@@ -3,11 +3,14 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace vigil {
+
+class MountWatch;
 
 // The host name, IPv4 router and name servers, as the network resource receives them. A value the
 // system has never reported is nullopt.
@@ -65,6 +68,10 @@ class SystemManager {
     void setPublicAddress(std::string address);
 
     // The power-source callback slot, for the battery collector.
+    // The volume session the disk collector shares: the mount watch of this manager's root,
+    // created and started on first use.
+    std::shared_ptr<MountWatch> diskSession();
+
     void setPowerSourcesCallback(std::function<void()> callback);
     std::function<void()> powerSourcesCallback() const;
 
@@ -74,6 +81,8 @@ class SystemManager {
 
   private:
     std::shared_ptr<Core> core_;
+    std::once_flag diskSessionOnce_;
+    std::shared_ptr<MountWatch> diskSession_;
 };
 
 }  // namespace vigil

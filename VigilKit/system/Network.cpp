@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "SystemManager.h"
 #include "collectors/NetworkData.h"
 #include "collectors/PublicAddressServer.h"
 #include "platform/NetworkLinks.h"
@@ -233,6 +234,13 @@ Network::Environment Network::systemEnvironment() {
     };
     environment.isConnectedToInternet = [] { return isPublicAddressServerReachable(); };
     environment.lookUpPublicAddress = [] { return vigil::lookUpPublicAddress(); };
+    environment.watchConfiguration = [](auto callback) {
+        SystemManager::shared().networkConfigureNotification(
+            [callback](const NetworkConfiguration& configuration) {
+                callback(configuration.localhostName, configuration.routerAddr,
+                         configuration.dnsAddrs);
+            });
+    };
     environment.notify = [](const std::string& title, const std::string& text) {
         Notification::notify(title, text);
     };

@@ -1,21 +1,27 @@
+#include "SystemManager.h"
 #include "system/CPU.h"
+#include "system/Disk.h"
 #include "system/GPU.h"
 #include "system/Memory.h"
+#include "system/Network.h"
 #include "system/System.h"
 
 namespace vigil {
 
-// The process-wide System: every resource of this machine and the production task table. The
-// resources are added here as their units land.
+// The process-wide System: every resource of this machine and the production task table.
 System& System::shared() {
     static System* instance = [] {
         System::Resources resources;
         resources.cpu = std::make_shared<CPU>();
-        resources.mem = std::make_shared<Memory>();
         resources.gpu = std::make_shared<GPU>();
+        resources.disk = std::make_shared<Disk>(SystemManager::shared().diskSession());
+        resources.mem = std::make_shared<Memory>();
+        resources.net = std::make_shared<Network>();
         SampledResources sampled;
         sampled.cpu = resources.cpu;
         sampled.mem = resources.mem;
+        sampled.net = resources.net;
+        sampled.disk = resources.disk;
         sampled.gpu = resources.gpu;
         sampled.gpuHasBothKinds = resources.gpu->hasBoth();
         return new System(resources, productionTaskSpecs(sampled));

@@ -47,3 +47,26 @@ nlohmann::json diskJson(const vigil::Disk& disk) {
             {"usage", hd ? hd->usagePercent() : 0},
             {"volumes", volumes}};
 }
+
+#include "Snapshot.h"
+
+namespace vigil::snapshot {
+namespace {
+
+class DiskSampler : public Sampler {
+  public:
+    explicit DiskSampler(const Options& options)
+        : collector_(DiskCollector::Options{.root = options.root}), disk_(nullptr, &collector_) {}
+    void sample() override { disk_.update(); }
+    nlohmann::ordered_json json() const override { return diskJson(disk_); }
+
+  private:
+    DiskCollector collector_;
+    Disk disk_;
+};
+
+const bool registered =
+    add({"disk", 40, [](const Options& o) { return std::make_unique<DiskSampler>(o); }});
+
+}  // namespace
+}  // namespace vigil::snapshot

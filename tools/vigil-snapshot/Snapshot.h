@@ -11,6 +11,7 @@ namespace vigil::snapshot {
 struct Options {
     std::string root = "/";  // /proc, /sys, /etc and /run are read under it
     double interval = 1.1;   // seconds between the two samples
+    bool checkConnection = false;  // network: ask the public-address server (leaves the machine)
 };
 
 // One resource as the tool prints it: take a sample, then serialise its public properties.

@@ -1,7 +1,8 @@
 // vigil-snapshot: samples every resource, waits one interval, samples again and prints one JSON
 // object with a key per resource.
 //
-//   vigil-snapshot [--interval SECONDS] [--root DIR] [RESOURCE...]
+//   vigil-snapshot [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection] [RESOURCE...]
+//   vigil-snapshot --public-address
 
 #include <chrono>
 #include <cstdio>
@@ -13,6 +14,8 @@
 #include <thread>
 
 #include "Snapshot.h"
+#include "collectors/PublicAddressServer.h"
+#include "platform/NetworkLinks.h"
 #include "platform/Read.h"
 
 namespace vigil::snapshot {
@@ -44,7 +47,9 @@ std::vector<Entry> entries() {
 namespace {
 int usage(const char* program) {
     std::fprintf(stderr,
-                 "usage: %s [--interval SECONDS] [--root DIR] [RESOURCE...]\nresources:", program);
+                 "usage: %s [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection] "
+                 "[RESOURCE...]\n       %s --public-address\nresources:",
+                 program, program);
     for (const auto& entry : vigil::snapshot::entries())
         std::fprintf(stderr, " %s", entry.key.c_str());
     std::fprintf(stderr, "\n");
@@ -80,6 +85,17 @@ int main(int argc, char** argv) {
             if (!v || !*v)
                 return usage(argv[0]);
             options.root = v;
+        } else if (arg == "--all-interfaces") {
+            vigil::platform::NetworkLinks::setListVirtualLinks(true);
+        } else if (arg == "--connection") {
+            options.checkConnection = true;
+        } else if (arg == "--public-address") {
+            const auto address = vigil::lookUpPublicAddress();
+            nlohmann::ordered_json out = {{"publicAddress", nullptr}};
+            if (address)
+                out["publicAddress"] = *address;
+            std::cout << out.dump() << std::endl;
+            std::_Exit(0);
         } else if (arg == "--help" || arg == "-h") {
             usage(argv[0]);
             return 0;
