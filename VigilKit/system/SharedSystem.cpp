@@ -1,4 +1,6 @@
 #include "SystemManager.h"
+#include "system/Applications.h"
+#include "system/Battery.h"
 #include "system/CPU.h"
 #include "system/Disk.h"
 #include "system/GPU.h"
@@ -8,7 +10,8 @@
 
 namespace vigil {
 
-// The process-wide System: every resource of this machine and the production task table.
+// The process-wide System: every resource of this machine and the production task table. The
+// first use must be on the main thread: the battery and the applications list work there.
 System& System::shared() {
     static System* instance = [] {
         System::Resources resources;
@@ -17,11 +20,14 @@ System& System::shared() {
         resources.disk = std::make_shared<Disk>(SystemManager::shared().diskSession());
         resources.mem = std::make_shared<Memory>();
         resources.net = std::make_shared<Network>();
+        resources.battery = std::make_shared<Battery>();
+        resources.apps = std::make_shared<Applications>();
         SampledResources sampled;
         sampled.cpu = resources.cpu;
         sampled.mem = resources.mem;
         sampled.net = resources.net;
         sampled.disk = resources.disk;
+        sampled.apps = resources.apps;
         sampled.gpu = resources.gpu;
         sampled.gpuHasBothKinds = resources.gpu->hasBoth();
         return new System(resources, productionTaskSpecs(sampled));

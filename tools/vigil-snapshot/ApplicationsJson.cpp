@@ -40,3 +40,35 @@ nlohmann::json applicationsJson(const Applications& applications) {
 }
 
 }  // namespace vigil
+
+#include "Snapshot.h"
+#include "system/Applications.h"
+
+namespace vigil::snapshot {
+namespace {
+
+Applications::Options optionsFor(const Options& options) {
+    Applications::Options result;
+    result.workspace.root = options.root;
+    result.interval = 0;  // the tool polls the workspace itself
+    return result;
+}
+
+class ApplicationsSampler : public Sampler {
+  public:
+    explicit ApplicationsSampler(const Options& options) : applications_(optionsFor(options)) {}
+    void sample() override {
+        applications_.pollWorkspace();
+        applications_.update();
+    }
+    nlohmann::ordered_json json() const override { return applicationsJson(applications_); }
+
+  private:
+    Applications applications_;
+};
+
+const bool registered = add(
+    {"applications", 70, [](const Options& o) { return std::make_unique<ApplicationsSampler>(o); }});
+
+}  // namespace
+}  // namespace vigil::snapshot

@@ -33,3 +33,32 @@ nlohmann::json batteryJson(const Battery& battery) {
 }
 
 }  // namespace vigil
+
+#include "Snapshot.h"
+#include "system/Battery.h"
+
+namespace vigil::snapshot {
+namespace {
+
+Battery::Options optionsFor(const Options& options) {
+    Battery::Options result;
+    result.root = options.root;
+    result.watchKernel = false;
+    return result;
+}
+
+class BatterySampler : public Sampler {
+  public:
+    explicit BatterySampler(const Options& options) : battery_(optionsFor(options)) {}
+    void sample() override {}  // read at construction; changes come from the kernel
+    nlohmann::ordered_json json() const override { return batteryJson(battery_); }
+
+  private:
+    Battery battery_;
+};
+
+const bool registered =
+    add({"battery", 60, [](const Options& o) { return std::make_unique<BatterySampler>(o); }});
+
+}  // namespace
+}  // namespace vigil::snapshot

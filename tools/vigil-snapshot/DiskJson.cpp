@@ -53,10 +53,16 @@ nlohmann::json diskJson(const vigil::Disk& disk) {
 namespace vigil::snapshot {
 namespace {
 
+DiskCollector::Options optionsFor(const Options& options) {
+    DiskCollector::Options result;
+    result.root = options.root;
+    return result;
+}
+
 class DiskSampler : public Sampler {
   public:
     explicit DiskSampler(const Options& options)
-        : collector_(DiskCollector::Options{.root = options.root}), disk_(nullptr, &collector_) {}
+        : collector_(optionsFor(options)), disk_(nullptr, &collector_) {}
     void sample() override { disk_.update(); }
     nlohmann::ordered_json json() const override { return diskJson(disk_); }
 
