@@ -32,7 +32,7 @@ public:
     const void* ownerIdentity() const { return owner_.identity; }
     bool isAttached() const {
         std::lock_guard lock(stateMutex_);
-        return isAttached();
+        return owner_.alive();
     }
 
     bool once() const { return once_; }

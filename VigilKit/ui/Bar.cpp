@@ -1,0 +1,81 @@
+#include "ui/Bar.h"
+
+#include <QPainter>
+
+#include "ui/CircleChart.h"
+#include "ui/FUIColor.h"
+
+namespace vigil {
+
+Bar::Bar(QWidget* parent) : Shape(parent) {}
+
+void Bar::setPercent(double percent) { storePercent(percent); }
+
+void Bar::storePercent(double percent) {
+    const double value = sanitizedPercent(percent);
+    if (value == percent_) return;
+    percent_ = value;
+    update();
+}
+
+void Bar::draw(QPainter& painter, const QRectF& rect) {
+    const double y = rect.height() / 2 - lineWidth() / 2;
+    const double w = rect.width();
+    const Qt::PenCapStyle cap = rounded_ ? Qt::RoundCap : Qt::SquareCap;
+    QColor track = color();
+    track.setAlphaF(0.2f);
+    painter.setPen(strokePen(track, lineWidth(), cap));
+    painter.drawLine(QPointF(0, y), QPointF(w, y));
+    painter.setPen(strokePen(color(), lineWidth(), cap));
+    painter.drawLine(QPointF(0, y), QPointF(w * percent_ / 100.0, y));
+}
+
+GaugeBar::GaugeBar(QWidget* parent)
+    : Bar(parent),
+      successColor_(colorRGBA(46, 204, 113)),
+      warningColor_(colorRGBA(241, 196, 15)),
+      dangerColor_(colorRGBA(231, 76, 60)) {}
+
+void GaugeBar::setSuccessColor(const QColor& color) {
+    if (color == successColor_) return;
+    successColor_ = color;
+    update();
+}
+
+void GaugeBar::setWarningColor(const QColor& color) {
+    if (color == warningColor_) return;
+    warningColor_ = color;
+    update();
+}
+
+void GaugeBar::setDangerColor(const QColor& color) {
+    if (color == dangerColor_) return;
+    dangerColor_ = color;
+    update();
+}
+
+void GaugeBar::setSuccess(double value) {
+    if (value == success_) return;
+    success_ = value;
+    update();
+}
+
+void GaugeBar::setWarning(double value) {
+    if (value == warning_) return;
+    warning_ = value;
+    update();
+}
+
+QColor GaugeBar::colorFor(double percent) const {
+    const double p = sanitizedPercent(percent);
+    if (p < success_) return successColor_;
+    if (p < warning_) return warningColor_;
+    return dangerColor_;
+}
+
+void GaugeBar::setPercent(double percent) {
+    if (colorize_) setColor(colorFor(percent));
+    storePercent(percent);
+}
+
+}  // namespace vigil

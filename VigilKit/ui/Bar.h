@@ -1,0 +1,58 @@
+#pragma once
+
+#include "ui/Shape.h"
+
+namespace vigil {
+
+// A horizontal progress bar drawn as one thick line: a faint full-width track and a solid segment
+// from the left edge. A value above 100 draws past the track's end (the widget clips it).
+class Bar : public Shape {
+public:
+    explicit Bar(QWidget* parent = nullptr);
+
+    bool rounded() const { return rounded_; }
+    void setRounded(bool rounded) { rounded_ = rounded; }
+    double percent() const { return percent_; }
+    // NaN counts as 0; redraws when the value changed.
+    virtual void setPercent(double percent);
+
+protected:
+    void draw(QPainter& painter, const QRectF& rect) override;
+    void storePercent(double percent);
+
+private:
+    bool rounded_ = true;
+    double percent_ = 50.0;
+};
+
+// A bar that recolours itself by two thresholds when `colorize` is on.
+class GaugeBar : public Bar {
+public:
+    explicit GaugeBar(QWidget* parent = nullptr);
+
+    QColor successColor() const { return successColor_; }
+    void setSuccessColor(const QColor& color);
+    QColor warningColor() const { return warningColor_; }
+    void setWarningColor(const QColor& color);
+    QColor dangerColor() const { return dangerColor_; }
+    void setDangerColor(const QColor& color);
+    double success() const { return success_; }
+    void setSuccess(double value);
+    double warning() const { return warning_; }
+    void setWarning(double value);
+    bool colorize() const { return colorize_; }
+    void setColorize(bool colorize) { colorize_ = colorize; }
+
+    void setPercent(double percent) override;
+    QColor colorFor(double percent) const;
+
+private:
+    QColor successColor_;
+    QColor warningColor_;
+    QColor dangerColor_;
+    double success_ = 91.0;
+    double warning_ = 99.0;
+    bool colorize_ = true;
+};
+
+}  // namespace vigil
