@@ -9,11 +9,14 @@ namespace vigil {
 
 Bar::Bar(QWidget* parent) : Shape(parent) {}
 
-void Bar::setPercent(double percent) { storePercent(percent); }
+void Bar::setPercent(double percent) {
+    storePercent(percent);
+}
 
 void Bar::storePercent(double percent) {
     const double value = sanitizedPercent(percent);
-    if (value == percent_) return;
+    if (value == percent_)
+        return;
     percent_ = value;
     update();
 }
@@ -37,44 +40,52 @@ GaugeBar::GaugeBar(QWidget* parent)
       dangerColor_(colorRGBA(231, 76, 60)) {}
 
 void GaugeBar::setSuccessColor(const QColor& color) {
-    if (color == successColor_) return;
+    if (color == successColor_)
+        return;
     successColor_ = color;
     update();
 }
 
 void GaugeBar::setWarningColor(const QColor& color) {
-    if (color == warningColor_) return;
+    if (color == warningColor_)
+        return;
     warningColor_ = color;
     update();
 }
 
 void GaugeBar::setDangerColor(const QColor& color) {
-    if (color == dangerColor_) return;
+    if (color == dangerColor_)
+        return;
     dangerColor_ = color;
     update();
 }
 
 void GaugeBar::setSuccess(double value) {
-    if (value == success_) return;
+    if (value == success_)
+        return;
     success_ = value;
     update();
 }
 
 void GaugeBar::setWarning(double value) {
-    if (value == warning_) return;
+    if (value == warning_)
+        return;
     warning_ = value;
     update();
 }
 
 QColor GaugeBar::colorFor(double percent) const {
     const double p = sanitizedPercent(percent);
-    if (p < success_) return successColor_;
-    if (p < warning_) return warningColor_;
+    if (p < success_)
+        return successColor_;
+    if (p < warning_)
+        return warningColor_;
     return dangerColor_;
 }
 
 void GaugeBar::setPercent(double percent) {
-    if (colorize_) setColor(colorFor(percent));
+    if (colorize_)
+        setColor(colorFor(percent));
     storePercent(percent);
 }
 

@@ -7,7 +7,7 @@ namespace vigil {
 // A horizontal progress bar drawn as one thick line: a faint full-width track and a solid segment
 // from the left edge. A value above 100 draws past the track's end (the widget clips it).
 class Bar : public Shape {
-public:
+  public:
     explicit Bar(QWidget* parent = nullptr);
 
     bool rounded() const { return rounded_; }
@@ -16,18 +16,18 @@ public:
     // NaN counts as 0; redraws when the value changed.
     virtual void setPercent(double percent);
 
-protected:
+  protected:
     void draw(QPainter& painter, const QRectF& rect) override;
     void storePercent(double percent);
 
-private:
+  private:
     bool rounded_ = true;
     double percent_ = 50.0;
 };
 
 // A bar that recolours itself by two thresholds when `colorize` is on.
 class GaugeBar : public Bar {
-public:
+  public:
     explicit GaugeBar(QWidget* parent = nullptr);
 
     QColor successColor() const { return successColor_; }
@@ -46,7 +46,7 @@ public:
     void setPercent(double percent) override;
     QColor colorFor(double percent) const;
 
-private:
+  private:
     QColor successColor_;
     QColor warningColor_;
     QColor dangerColor_;

@@ -11,7 +11,8 @@
 namespace vigil {
 
 double sanitizedPercent(double percent) {
-    if (std::isnan(percent)) return 0;
+    if (std::isnan(percent))
+        return 0;
     return std::clamp(percent, -1e9, 1e9);
 }
 
@@ -20,7 +21,8 @@ CircleChart::CircleChart(QWidget* parent) : QWidget(parent), color_(FUIColor::em
 }
 
 void CircleChart::setColor(const QColor& color) {
-    if (color == color_) return;
+    if (color == color_)
+        return;
     color_ = color;
     update();
 }
@@ -29,13 +31,16 @@ void CircleChart::setPercent(double percent) {
     const double old = percent_;
     percent_ = sanitizedPercent(percent);
     const double rounded = std::round(percent_);
-    if (rounded == std::round(old)) return;
-    if (myLabel) myLabel->setText(QString::asprintf("%.0f%%", rounded));
+    if (rounded == std::round(old))
+        return;
+    if (myLabel)
+        myLabel->setText(QString::asprintf("%.0f%%", rounded));
     update();
 }
 
 double CircleChart::arcSpanDegrees() const {
-    if (percent_ < 0.5) return 0;
+    if (percent_ < 0.5)
+        return 0;
     return std::min(percent_, 100.0) / 100.0 * 360.0;
 }
 
@@ -45,7 +50,8 @@ void CircleChart::paintEvent(QPaintEvent*) {
     const double w = width();
     const double h = height();
     const double d = std::min(w, h) - 2 * lineWidth_;
-    if (d <= 0) return;
+    if (d <= 0)
+        return;
     const QRectF ring(w / 2 - d / 2, h / 2 - d / 2, d, d);
 
     QColor faint = color_;
@@ -55,7 +61,8 @@ void CircleChart::paintEvent(QPaintEvent*) {
     painter.drawEllipse(ring);
 
     const double span = arcSpanDegrees();
-    if (span <= 0) return;
+    if (span <= 0)
+        return;
     painter.setPen(strokePen(color_, lineWidth_, Qt::FlatCap));
     // Qt counts angles counter-clockwise from three o'clock in sixteenths of a degree.
     painter.drawArc(ring, 90 * 16, -static_cast<int>(std::lround(span * 16)));
@@ -68,39 +75,46 @@ GaugeCircleChart::GaugeCircleChart(QWidget* parent)
       dangerColor_(colorRGBA(231, 76, 60)) {}
 
 void GaugeCircleChart::setSuccessColor(const QColor& color) {
-    if (color == successColor_) return;
+    if (color == successColor_)
+        return;
     successColor_ = color;
     update();
 }
 
 void GaugeCircleChart::setWarningColor(const QColor& color) {
-    if (color == warningColor_) return;
+    if (color == warningColor_)
+        return;
     warningColor_ = color;
     update();
 }
 
 void GaugeCircleChart::setDangerColor(const QColor& color) {
-    if (color == dangerColor_) return;
+    if (color == dangerColor_)
+        return;
     dangerColor_ = color;
     update();
 }
 
 void GaugeCircleChart::setSuccess(double value) {
-    if (value == success_) return;
+    if (value == success_)
+        return;
     success_ = value;
     update();
 }
 
 void GaugeCircleChart::setWarning(double value) {
-    if (value == warning_) return;
+    if (value == warning_)
+        return;
     warning_ = value;
     update();
 }
 
 QColor GaugeCircleChart::colorFor(double percent) const {
     const double p = sanitizedPercent(percent);
-    if (p < success_) return successColor_;
-    if (p < warning_) return warningColor_;
+    if (p < success_)
+        return successColor_;
+    if (p < warning_)
+        return warningColor_;
     return dangerColor_;
 }
 

@@ -10,7 +10,7 @@ namespace vigil {
 // A ring gauge: a faint full ring and an arc over it that grows clockwise from the top in
 // proportion to `percent`, with an optional label that shows the whole percentage.
 class CircleChart : public QWidget {
-public:
+  public:
     explicit CircleChart(QWidget* parent = nullptr);
 
     // Shows the percentage ("%.0f%%") whenever the whole number changes.
@@ -29,10 +29,10 @@ public:
     // The arc's span in degrees, clockwise from the top: 0 below 0.5 %, 360 from 100 % up.
     double arcSpanDegrees() const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QColor color_;
     double lineWidth_ = 4.0;
     double percent_ = 0;
@@ -41,7 +41,7 @@ private:
 // A ring gauge whose arc colour follows two thresholds: below `success` green, below `warning`
 // yellow, else red (a value on a threshold belongs to the higher band).
 class GaugeCircleChart : public CircleChart {
-public:
+  public:
     explicit GaugeCircleChart(QWidget* parent = nullptr);
 
     QColor successColor() const { return successColor_; }
@@ -61,7 +61,7 @@ public:
     // The colour of the band that `percent` falls in.
     QColor colorFor(double percent) const;
 
-private:
+  private:
     QColor successColor_;
     QColor warningColor_;
     QColor dangerColor_;

@@ -30,7 +30,8 @@ void FUIButton::setBorderRadius(double radius) {
 
 void FUIButton::setBackgroundColor(const QColor& color) {
     backgroundColor_ = color;
-    if (animation_) animation_->stop();
+    if (animation_)
+        animation_->stop();
     current_ = target_ = color;
     update();
 }
@@ -44,7 +45,8 @@ QColor FUIButton::pressedColor() const {
 }
 
 void FUIButton::aimateBackgroundColor(const QColor& color) {
-    if (animation_) animation_->stop();
+    if (animation_)
+        animation_->stop();
     target_ = color;
     auto* animation = new QVariantAnimation(this);
     animation->setStartValue(current_);
@@ -71,32 +73,39 @@ void FUIButton::paintEvent(QPaintEvent*) {
 }
 
 void FUIButton::enterEvent(QEnterEvent*) {
-    if (!isEnabled()) return;
+    if (!isEnabled())
+        return;
     mouseInside_ = true;
     aimateBackgroundColor(hoverColor());
 }
 
 void FUIButton::leaveEvent(QEvent*) {
-    if (!mouseInside_) return;
+    if (!mouseInside_)
+        return;
     mouseInside_ = false;
     aimateBackgroundColor(backgroundColor_);
 }
 
 void FUIButton::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
+    if (event->button() != Qt::LeftButton)
+        return;
     aimateBackgroundColor(pressedColor());
 }
 
 void FUIButton::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
+    if (event->button() != Qt::LeftButton)
+        return;
     // Qt keeps delivering to the pressed widget after the pointer leaves: decide by position.
     const bool inside = rect().contains(event->position().toPoint());
     if (!inside) {
-        if (mouseInside_) mouseInside_ = false;
-        if (target_ != backgroundColor_) aimateBackgroundColor(backgroundColor_);
+        if (mouseInside_)
+            mouseInside_ = false;
+        if (target_ != backgroundColor_)
+            aimateBackgroundColor(backgroundColor_);
         return;
     }
-    if (!mouseInside_) return;
+    if (!mouseInside_)
+        return;
     aimateBackgroundColor(backgroundColor_);
     onClicked.fire();
 }
@@ -116,7 +125,9 @@ FUILink::FUILink(QWidget* parent) : QLabel(parent), opener_(&FUILink::openInBack
     setCursor(Qt::PointingHandCursor);
 }
 
-QColor FUILink::textColor() const { return palette().color(QPalette::WindowText); }
+QColor FUILink::textColor() const {
+    return palette().color(QPalette::WindowText);
+}
 
 void FUILink::setTextColor(const QColor& color) {
     QPalette p = palette();
@@ -125,14 +136,21 @@ void FUILink::setTextColor(const QColor& color) {
     update();
 }
 
-void FUILink::openInBackground(const QString& text) {
-    const QUrl address(text, QUrl::StrictMode);
-    if (!address.isValid() || address.scheme().isEmpty()) {
-        std::fprintf(stderr, "Error: open link -- not a valid address: %s\n", qPrintable(text));
-        return;
+std::optional<QString> checkedAddress(const QString& text, const char* what) {
+    const QUrl address(text.trimmed(), QUrl::StrictMode);
+    if (text.trimmed().isEmpty() || !address.isValid() || address.scheme().isEmpty() ||
+        address.isRelative()) {
+        std::fprintf(stderr, "Error: %s -- not a valid address: %s\n", what, qPrintable(text));
+        return std::nullopt;
     }
-    const QString encoded = QString::fromUtf8(address.toEncoded());
-    Queue::background().async([encoded] {
+    return QString::fromUtf8(address.toEncoded());
+}
+
+void FUILink::openInBackground(const QString& text) {
+    const auto address = checkedAddress(text, "open link");
+    if (!address)
+        return;
+    Queue::background().async([encoded = *address] {
         if (!QProcess::startDetached(QStringLiteral("xdg-open"), {encoded})) {
             std::fprintf(stderr, "Error: xdg-open -- could not open %s\n", qPrintable(encoded));
         }
@@ -141,22 +159,29 @@ void FUILink::openInBackground(const QString& text) {
 
 void FUILink::enterEvent(QEnterEvent*) {
     savedTextColor_ = textColor();
-    if (hoverColor) setTextColor(*hoverColor);
+    if (hoverColor)
+        setTextColor(*hoverColor);
 }
 
 void FUILink::leaveEvent(QEvent*) {
-    if (savedTextColor_) setTextColor(*savedTextColor_);
+    if (savedTextColor_)
+        setTextColor(*savedTextColor_);
 }
 
 void FUILink::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    if (activeColor) setTextColor(*activeColor);
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (activeColor)
+        setTextColor(*activeColor);
 }
 
 void FUILink::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return;
-    if (url && opener_ && rect().contains(event->position().toPoint())) opener_(*url);
-    if (hoverColor) setTextColor(*hoverColor);
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (url && opener_ && rect().contains(event->position().toPoint()))
+        opener_(*url);
+    if (hoverColor)
+        setTextColor(*hoverColor);
 }
 
 // ---- FUIIndicator ----
@@ -200,7 +225,8 @@ void FUIIndicator::mouseReleaseEvent(QMouseEvent* event) {
     const bool click = pressed_ && event->button() == Qt::LeftButton &&
                        rect().contains(event->position().toPoint());
     pressed_ = false;
-    if (click) onClicked.fire();
+    if (click)
+        onClicked.fire();
 }
 
 }  // namespace vigil

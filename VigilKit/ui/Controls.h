@@ -18,7 +18,7 @@ namespace vigil {
 // hover and a darker one while pressed. Releasing inside fires onClicked; releasing outside or a
 // disabled button fires nothing.
 class FUIButton : public QWidget {
-public:
+  public:
     static constexpr int kAnimationMs = 250;
     static constexpr double kBlendFraction = 0.15;
 
@@ -46,7 +46,7 @@ public:
 
     Signal<> onClicked;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -54,7 +54,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     double borderRadius_ = 4.0;
     QColor backgroundColor_;
     QColor current_;
@@ -66,7 +66,7 @@ private:
 // A text label that behaves like a hyperlink: hover and press colours, the pointing-hand cursor,
 // and a click opens `url` off the main thread.
 class FUILink : public QLabel {
-public:
+  public:
     using Opener = std::function<void(const QString& url)>;
 
     explicit FUILink(QWidget* parent = nullptr);
@@ -83,21 +83,25 @@ public:
     void setOpener(Opener opener) { opener_ = std::move(opener); }
     static void openInBackground(const QString& url);
 
-protected:
+  protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     std::optional<QColor> savedTextColor_;
     Opener opener_;
 };
 
+// The text as an encoded absolute address (a URL with a scheme), or none with one error line
+// naming `what` on stderr.
+std::optional<QString> checkedAddress(const QString& text, const char* what);
+
 // A filled circle that shows an on/off state and reports clicks through onClicked. Clicking does
 // not change the state; the listener decides.
 class FUIIndicator : public QWidget {
-public:
+  public:
     explicit FUIIndicator(QWidget* parent = nullptr);
 
     Signal<> onClicked;
@@ -109,12 +113,12 @@ public:
     bool isActive() const { return isActive_; }
     void setIsActive(bool active);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
+  private:
     QColor activeColor_;
     QColor inactiveColor_;
     bool isActive_ = false;

@@ -8,20 +8,26 @@ namespace vigil {
 namespace {
 
 double clampAlpha(double alpha) {
-    if (std::isnan(alpha)) return 1.0;
+    if (std::isnan(alpha))
+        return 1.0;
     return std::clamp(alpha, 0.0, 1.0);
 }
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 }  // namespace
 
-QColor FUIColor::rgba(int r, int g, int b, double a) { return colorRGBA(r, g, b, a); }
+QColor FUIColor::rgba(int r, int g, int b, double a) {
+    return colorRGBA(r, g, b, a);
+}
 
 QColor colorRGBA(int r, int g, int b, double alpha) {
     QColor color;
@@ -31,18 +37,22 @@ QColor colorRGBA(int r, int g, int b, double alpha) {
 }
 
 std::optional<QColor> colorFromHex(int64_t hex, float alpha) {
-    if (hex < 0 || hex > 0xFFFFFF) return std::nullopt;
+    if (hex < 0 || hex > 0xFFFFFF)
+        return std::nullopt;
     return colorRGBA(static_cast<int>((hex >> 16) & 0xFF), static_cast<int>((hex >> 8) & 0xFF),
                      static_cast<int>(hex & 0xFF), alpha);
 }
 
 std::optional<QColor> colorFromHexString(std::string_view text, double alpha) {
-    if (!text.empty() && text.front() == '#') text.remove_prefix(1);
-    if (text.size() != 3 && text.size() != 6) return std::nullopt;
+    if (!text.empty() && text.front() == '#')
+        text.remove_prefix(1);
+    if (text.size() != 3 && text.size() != 6)
+        return std::nullopt;
     uint32_t value = 0;
     for (char c : text) {
         const int digit = hexDigit(c);
-        if (digit < 0) return std::nullopt;
+        if (digit < 0)
+            return std::nullopt;
         value = value * 16 + static_cast<uint32_t>(digit);
     }
     if (text.size() == 3) {

@@ -11,7 +11,7 @@ namespace vigil {
 // The flat palette. Every operation builds a fresh colour; named colours take an alpha (default
 // 1.0), the brand colours are always opaque.
 class FUIColor {
-public:
+  public:
     static QColor brandPrimary() { return rgba(52, 73, 94, 1.0); }
     static QColor wetAsphalt(double alpha = 1.0) { return rgba(52, 73, 94, alpha); }
     static QColor brandSecondary() { return rgba(26, 188, 156, 1.0); }
@@ -42,7 +42,7 @@ public:
     static QColor concrete(double alpha = 1.0) { return rgba(149, 165, 166, alpha); }
     static QColor asbestos(double alpha = 1.0) { return rgba(127, 140, 141, alpha); }
 
-private:
+  private:
     static QColor rgba(int r, int g, int b, double a);
 };
 

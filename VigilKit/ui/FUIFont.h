@@ -10,7 +10,7 @@ namespace vigil {
 // The text faces (Lato) and the glyph face (Fork Awesome), registered from the installed font
 // files. A face that was not registered gives no font; the caller falls back to its own.
 class FUIFont {
-public:
+  public:
     static constexpr const char* kLatoDirectory = "/usr/share/fonts/truetype/lato";
     static constexpr const char* kGlyphFontFile =
         "/usr/share/fonts/truetype/fork-awesome/forkawesome-webfont.ttf";

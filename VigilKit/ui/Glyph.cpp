@@ -10,13 +10,18 @@ constexpr Glyph::Entry kGlyphs[] = {VIGIL_GLYPHS(VIGIL_GLYPH_ENTRY)};
 
 }  // namespace
 
-const Glyph::Entry* Glyph::table() { return kGlyphs; }
+const Glyph::Entry* Glyph::table() {
+    return kGlyphs;
+}
 
-size_t Glyph::count() { return std::size(kGlyphs); }
+size_t Glyph::count() {
+    return std::size(kGlyphs);
+}
 
 std::optional<QString> Glyph::byName(std::string_view name) {
     for (const Entry& entry : kGlyphs) {
-        if (name == entry.name) return QString(QChar(entry.codePoint));
+        if (name == entry.name)
+            return QString(QChar(entry.codePoint));
     }
     return std::nullopt;
 }

@@ -12,7 +12,7 @@ namespace vigil {
 // A full disc cut into slices proportional to `dataPoints`, one colour each from `colorPoints`,
 // starting at the top and running clockwise.
 class PieChart : public QWidget {
-public:
+  public:
     explicit PieChart(QWidget* parent = nullptr);
 
     const std::vector<double>& dataPoints() const { return dataPoints_; }
@@ -35,10 +35,10 @@ public:
     // The slices that paintEvent fills; empty when nothing is drawn.
     std::vector<Slice> slices() const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     std::vector<double> dataPoints_;
     std::optional<std::vector<QColor>> colorPoints_;
 };
@@ -46,7 +46,7 @@ private:
 // A framed graph of integer samples: a rounded filled background, three dashed guide lines and a
 // thick white polyline. The owner asks for a redraw after changing it.
 class LineChart : public QWidget {
-public:
+  public:
     explicit LineChart(QWidget* parent = nullptr);
 
     const std::vector<int>& dataPoints() const { return dataPoints_; }
@@ -58,10 +58,10 @@ public:
     // of 0 or less every point lies on the bottom guide line.
     std::vector<QPointF> graphPoints(double w, double h) const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     std::vector<int> dataPoints_{4, 2, 6, 4, 5, 8, 1, 20, 3};
     QColor background_;
 };

@@ -11,7 +11,8 @@
 namespace vigil {
 
 QPen strokePen(const QColor& color, double width, Qt::PenCapStyle cap) {
-    if (!std::isfinite(width) || width <= 0) return QPen(Qt::NoPen);
+    if (!std::isfinite(width) || width <= 0)
+        return QPen(Qt::NoPen);
     QPen pen(color, width);
     pen.setCapStyle(cap);
     pen.setJoinStyle(Qt::RoundJoin);
@@ -23,7 +24,8 @@ Shape::Shape(QWidget* parent) : QWidget(parent), color_(FUIColor::peterRiver()) 
 }
 
 void Shape::setColor(const QColor& color) {
-    if (color == color_) return;
+    if (color == color_)
+        return;
     color_ = color;
     update();
 }
@@ -66,7 +68,8 @@ void Square::draw(QPainter& painter, const QRectF& rect) {
 }
 
 void Triangle::draw(QPainter& painter, const QRectF& rect) {
-    if (fill()) setLineWidth(0);
+    if (fill())
+        setLineWidth(0);
     const double s = std::min(rect.width(), rect.height());
     const double d = lineWidth() / 2;
     QPainterPath path;

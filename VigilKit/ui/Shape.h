@@ -13,7 +13,7 @@ namespace vigil {
 // Base of the small drawn views: colour, line width, fill-or-outline and the coordinate direction.
 // Subclasses draw in y-up coordinates unless `flip` is set (then y grows downwards, as in Qt).
 class Shape : public QWidget {
-public:
+  public:
     explicit Shape(QWidget* parent = nullptr);
 
     bool fill() const { return fill_; }
@@ -27,12 +27,12 @@ public:
     void setFlip(bool flip) { flip_ = flip; }
     bool isFlipped() const { return flip_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     // Draws into a rectangle of the widget's size, in the coordinates `flip` chooses.
     virtual void draw(QPainter& painter, const QRectF& rect) = 0;
 
-private:
+  private:
     bool fill_ = true;
     double lineWidth_ = 2.0;
     QColor color_;
@@ -40,15 +40,15 @@ private:
 };
 
 class Circle : public Shape {
-public:
+  public:
     using Shape::Shape;
 
-protected:
+  protected:
     void draw(QPainter& painter, const QRectF& rect) override;
 };
 
 class Square : public Shape {
-public:
+  public:
     using Shape::Shape;
 
     // A label placed over the square; the square neither draws nor changes it.
@@ -56,33 +56,33 @@ public:
     double cornerRadius() const { return cornerRadius_; }
     void setCornerRadius(double radius) { cornerRadius_ = radius; }
 
-protected:
+  protected:
     void draw(QPainter& painter, const QRectF& rect) override;
 
-private:
+  private:
     double cornerRadius_ = 0;
 };
 
 class Triangle : public Shape {
-public:
+  public:
     using Shape::Shape;
 
-protected:
+  protected:
     // A filled triangle sets its own line width to 0 (kept afterwards).
     void draw(QPainter& painter, const QRectF& rect) override;
 };
 
 class HorizontalLine : public Shape {
-public:
+  public:
     using Shape::Shape;
 
     bool rounded() const { return rounded_; }
     void setRounded(bool rounded) { rounded_ = rounded; }
 
-protected:
+  protected:
     void draw(QPainter& painter, const QRectF& rect) override;
 
-private:
+  private:
     bool rounded_ = false;
 };
 

@@ -17,10 +17,14 @@ Thermometer::Thermometer(QWidget* parent)
 
 double Thermometer::angleFor(ThermalState state) {
     switch (state) {
-        case ThermalState::nominal: return 0.2;
-        case ThermalState::fair: return 1.8;
-        case ThermalState::serious: return 2.8;
-        case ThermalState::critical: return 3.1;
+        case ThermalState::nominal:
+            return 0.2;
+        case ThermalState::fair:
+            return 1.8;
+        case ThermalState::serious:
+            return 2.8;
+        case ThermalState::critical:
+            return 3.1;
     }
     return 0.2;
 }
@@ -31,15 +35,18 @@ void Thermometer::setIndicatorColor(const QColor& color) {
 }
 
 void Thermometer::setValue(std::optional<ThermalState> state) {
-    if (state == value_) return;
+    if (state == value_)
+        return;
     const ThermalState from = value_.value_or(ThermalState::nominal);
     value_ = state;
-    if (!state) return;
+    if (!state)
+        return;
     rotateIndicator(angleFor(*state), angleFor(from));
 }
 
 void Thermometer::rotateIndicator(double to, double from) {
-    if (animation_) animation_->stop();
+    if (animation_)
+        animation_->stop();
     ++rotations_;
     auto* animation = new QVariantAnimation(this);
     animation->setStartValue(from);

@@ -15,7 +15,7 @@ enum class ThermalState { nominal, fair, serious, critical };
 // A needle over a thin arc running from blue on the left to red on the right. Setting a new state
 // swings the needle to that state's angle in 0.4 s (ease-in).
 class Thermometer : public QWidget {
-public:
+  public:
     static constexpr int kAnimationMs = 400;
 
     explicit Thermometer(QWidget* parent = nullptr);
@@ -41,10 +41,10 @@ public:
     // How many swings have started.
     int rotationCount() const { return rotations_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void rotateIndicator(double to, double from);
 
     QColor indicatorColor_;
