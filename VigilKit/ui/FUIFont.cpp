@@ -16,6 +16,7 @@ namespace {
 struct Face {
     QString family;
     QString style;
+    QFont::Style slant = QFont::StyleNormal;
 };
 
 // Main thread only, like every other font operation.
@@ -41,7 +42,12 @@ bool registerFace(const QString& faceName, const QString& file) {
         return false;
     }
     const QRawFont raw(file, 12);
-    faces().insert(faceName, Face{families.first(), raw.isValid() ? raw.styleName() : QString()});
+    Face face{families.first(), QString()};
+    if (raw.isValid()) {
+        face.style = raw.styleName();
+        face.slant = raw.style();
+    }
+    faces().insert(faceName, face);
     return true;
 }
 

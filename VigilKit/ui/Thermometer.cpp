@@ -57,6 +57,10 @@ void Thermometer::rotateIndicator(double to, double from) {
         needleAngle_ = v.toDouble();
         update();
     });
+    QObject::connect(animation, &QVariantAnimation::finished, this, [this, to] {
+        needleAngle_ = to;
+        update();
+    });
     animation_ = animation;
     needleAngle_ = from;
     animation->start(QAbstractAnimation::DeleteWhenStopped);
