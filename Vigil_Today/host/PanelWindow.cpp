@@ -66,6 +66,8 @@ PanelWindow::PanelWindow(WidgetProviding& controller, PanelPlaceStore& places, Q
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The panel sets its own height from the list's; the scroll area has no minimum of its own.
+    scroll_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     outer->addWidget(scroll_, 1);
 
     if (WidgetListViewController* list = controller_.listViewController()) {
@@ -172,8 +174,13 @@ void PanelWindow::fitToContents() {
     int listHeight = 0;
     if (scroll_ && scroll_->widget()) {
         QWidget* list = scroll_->widget();
+        // Rows just added or removed: bring the layout's figures up to date before reading them.
+        if (list->layout())
+            list->layout()->activate();
         listHeight = std::max(list->sizeHint().height(), list->minimumHeight());
     }
+    if (layout())
+        layout()->activate();
     int height = header_->sizeHint().height() + listHeight + 2;
     QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (screen)
