@@ -39,6 +39,15 @@ class EmptyWidget : public vigil::WidgetProviding {
 
 }  // namespace
 
+// In sanitizer builds: caches that D-Bus, fontconfig and GL keep until exit are not ours to free.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n"
+           "leak:libdbus-1\n"
+           "leak:libQt6DBus\n"
+           "leak:libEGL\n"
+           "leak:libGLX\n";
+}
+
 int main(int argc, char* argv[]) {
     if (!hasDisplay())
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "host/PanelPlaceStore.h"
 #include "host/WidgetProviding.h"
 
 namespace vigil {

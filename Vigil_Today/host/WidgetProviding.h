@@ -1,10 +1,8 @@
 #pragma once
 
 #include <QMargins>
-#include <QPoint>
 
 #include <functional>
-#include <optional>
 
 namespace vigil {
 
@@ -29,29 +27,6 @@ class WidgetProviding {
     virtual bool widgetAllowsEditing() const { return false; }
     virtual void widgetDidBeginEditing() {}
     virtual void widgetDidEndEditing() {}
-};
-
-// Where the panel remembers its place on screen. The program backs it with the settings store.
-class PanelPlaceStore {
-  public:
-    virtual ~PanelPlaceStore() = default;
-    virtual std::optional<QPoint> loadPlace() const = 0;
-    virtual void savePlace(const QPoint& topLeft) = 0;
-};
-
-// Keeps the place for the life of the process only.
-class MemoryPanelPlaceStore : public PanelPlaceStore {
-  public:
-    std::optional<QPoint> loadPlace() const override { return place_; }
-    void savePlace(const QPoint& topLeft) override {
-        place_ = topLeft;
-        ++saves_;
-    }
-    int saveCount() const { return saves_; }
-
-  private:
-    std::optional<QPoint> place_;
-    int saves_ = 0;
 };
 
 }  // namespace vigil
