@@ -13,6 +13,7 @@
 #include "host/Workspace.h"
 #include "system/Queue.h"
 #include "ui/FUIFont.h"
+#include "ui/LeakSuppressions.h"
 
 namespace {
 
@@ -38,15 +39,6 @@ class EmptyWidget : public vigil::WidgetProviding {
 };
 
 }  // namespace
-
-// In sanitizer builds: caches that D-Bus, fontconfig and GL keep until exit are not ours to free.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig\n"
-           "leak:libdbus-1\n"
-           "leak:libQt6DBus\n"
-           "leak:libEGL\n"
-           "leak:libGLX\n";
-}
 
 int main(int argc, char* argv[]) {
     if (!hasDisplay())

@@ -33,54 +33,35 @@ void Bar::draw(QPainter& painter, const QRectF& rect) {
     painter.drawLine(QPointF(0, y), QPointF(w * percent_ / 100.0, y));
 }
 
-GaugeBar::GaugeBar(QWidget* parent)
-    : Bar(parent),
-      successColor_(colorRGBA(46, 204, 113)),
-      warningColor_(colorRGBA(241, 196, 15)),
-      dangerColor_(colorRGBA(231, 76, 60)) {}
+GaugeBar::GaugeBar(QWidget* parent) : Bar(parent) {}
 
 void GaugeBar::setSuccessColor(const QColor& color) {
-    if (color == successColor_)
-        return;
-    successColor_ = color;
-    update();
+    if (assignIfChanged(thresholds_.successColor, color))
+        update();
 }
 
 void GaugeBar::setWarningColor(const QColor& color) {
-    if (color == warningColor_)
-        return;
-    warningColor_ = color;
-    update();
+    if (assignIfChanged(thresholds_.warningColor, color))
+        update();
 }
 
 void GaugeBar::setDangerColor(const QColor& color) {
-    if (color == dangerColor_)
-        return;
-    dangerColor_ = color;
-    update();
+    if (assignIfChanged(thresholds_.dangerColor, color))
+        update();
 }
 
 void GaugeBar::setSuccess(double value) {
-    if (value == success_)
-        return;
-    success_ = value;
-    update();
+    if (assignIfChanged(thresholds_.success, value))
+        update();
 }
 
 void GaugeBar::setWarning(double value) {
-    if (value == warning_)
-        return;
-    warning_ = value;
-    update();
+    if (assignIfChanged(thresholds_.warning, value))
+        update();
 }
 
 QColor GaugeBar::colorFor(double percent) const {
-    const double p = sanitizedPercent(percent);
-    if (p < success_)
-        return successColor_;
-    if (p < warning_)
-        return warningColor_;
-    return dangerColor_;
+    return thresholds_.colorFor(percent);
 }
 
 void GaugeBar::setPercent(double percent) {

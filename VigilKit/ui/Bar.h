@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/GaugeThresholds.h"
 #include "ui/Shape.h"
 
 namespace vigil {
@@ -30,15 +31,15 @@ class GaugeBar : public Bar {
   public:
     explicit GaugeBar(QWidget* parent = nullptr);
 
-    QColor successColor() const { return successColor_; }
+    QColor successColor() const { return thresholds_.successColor; }
     void setSuccessColor(const QColor& color);
-    QColor warningColor() const { return warningColor_; }
+    QColor warningColor() const { return thresholds_.warningColor; }
     void setWarningColor(const QColor& color);
-    QColor dangerColor() const { return dangerColor_; }
+    QColor dangerColor() const { return thresholds_.dangerColor; }
     void setDangerColor(const QColor& color);
-    double success() const { return success_; }
+    double success() const { return thresholds_.success; }
     void setSuccess(double value);
-    double warning() const { return warning_; }
+    double warning() const { return thresholds_.warning; }
     void setWarning(double value);
     bool colorize() const { return colorize_; }
     void setColorize(bool colorize) { colorize_ = colorize; }
@@ -47,11 +48,7 @@ class GaugeBar : public Bar {
     QColor colorFor(double percent) const;
 
   private:
-    QColor successColor_;
-    QColor warningColor_;
-    QColor dangerColor_;
-    double success_ = 91.0;
-    double warning_ = 99.0;
+    GaugeThresholds thresholds_{91.0, 99.0};
     bool colorize_ = true;
 };
 

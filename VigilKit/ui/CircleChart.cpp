@@ -68,54 +68,35 @@ void CircleChart::paintEvent(QPaintEvent*) {
     painter.drawArc(ring, 90 * 16, -static_cast<int>(std::lround(span * 16)));
 }
 
-GaugeCircleChart::GaugeCircleChart(QWidget* parent)
-    : CircleChart(parent),
-      successColor_(colorRGBA(46, 204, 113)),
-      warningColor_(colorRGBA(241, 196, 15)),
-      dangerColor_(colorRGBA(231, 76, 60)) {}
+GaugeCircleChart::GaugeCircleChart(QWidget* parent) : CircleChart(parent) {}
 
 void GaugeCircleChart::setSuccessColor(const QColor& color) {
-    if (color == successColor_)
-        return;
-    successColor_ = color;
-    update();
+    if (assignIfChanged(thresholds_.successColor, color))
+        update();
 }
 
 void GaugeCircleChart::setWarningColor(const QColor& color) {
-    if (color == warningColor_)
-        return;
-    warningColor_ = color;
-    update();
+    if (assignIfChanged(thresholds_.warningColor, color))
+        update();
 }
 
 void GaugeCircleChart::setDangerColor(const QColor& color) {
-    if (color == dangerColor_)
-        return;
-    dangerColor_ = color;
-    update();
+    if (assignIfChanged(thresholds_.dangerColor, color))
+        update();
 }
 
 void GaugeCircleChart::setSuccess(double value) {
-    if (value == success_)
-        return;
-    success_ = value;
-    update();
+    if (assignIfChanged(thresholds_.success, value))
+        update();
 }
 
 void GaugeCircleChart::setWarning(double value) {
-    if (value == warning_)
-        return;
-    warning_ = value;
-    update();
+    if (assignIfChanged(thresholds_.warning, value))
+        update();
 }
 
 QColor GaugeCircleChart::colorFor(double percent) const {
-    const double p = sanitizedPercent(percent);
-    if (p < success_)
-        return successColor_;
-    if (p < warning_)
-        return warningColor_;
-    return dangerColor_;
+    return thresholds_.colorFor(percent);
 }
 
 void GaugeCircleChart::setPercent(double percent) {

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include "ui/GaugeThresholds.h"
+
 namespace vigil {
 
 // A ring gauge: a faint full ring and an arc over it that grows clockwise from the top in
@@ -44,15 +46,15 @@ class GaugeCircleChart : public CircleChart {
   public:
     explicit GaugeCircleChart(QWidget* parent = nullptr);
 
-    QColor successColor() const { return successColor_; }
+    QColor successColor() const { return thresholds_.successColor; }
     void setSuccessColor(const QColor& color);
-    QColor warningColor() const { return warningColor_; }
+    QColor warningColor() const { return thresholds_.warningColor; }
     void setWarningColor(const QColor& color);
-    QColor dangerColor() const { return dangerColor_; }
+    QColor dangerColor() const { return thresholds_.dangerColor; }
     void setDangerColor(const QColor& color);
-    double success() const { return success_; }
+    double success() const { return thresholds_.success; }
     void setSuccess(double value);
-    double warning() const { return warning_; }
+    double warning() const { return thresholds_.warning; }
     void setWarning(double value);
 
     // Recolours the arc for the new value, then sets it.
@@ -62,11 +64,7 @@ class GaugeCircleChart : public CircleChart {
     QColor colorFor(double percent) const;
 
   private:
-    QColor successColor_;
-    QColor warningColor_;
-    QColor dangerColor_;
-    double success_ = 81.0;
-    double warning_ = 91.0;
+    GaugeThresholds thresholds_{81.0, 91.0};
 };
 
 // NaN becomes 0 and infinities a large finite value, so the figure can be rounded and drawn.
