@@ -29,6 +29,13 @@ double Thermometer::angleFor(ThermalState state) {
     return 0.2;
 }
 
+QEasingCurve Thermometer::easeIn() {
+    // The standard ease-in timing: a cubic Bézier through (0.42, 0) and (1, 1).
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(QPointF(0.42, 0.0), QPointF(1.0, 1.0), QPointF(1.0, 1.0));
+    return curve;
+}
+
 void Thermometer::setIndicatorColor(const QColor& color) {
     indicatorColor_ = color;
     update();
@@ -52,7 +59,7 @@ void Thermometer::rotateIndicator(double to, double from) {
     animation->setStartValue(from);
     animation->setEndValue(to);
     animation->setDuration(kAnimationMs);
-    animation->setEasingCurve(QEasingCurve::InQuad);
+    animation->setEasingCurve(easeIn());
     QObject::connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
         needleAngle_ = v.toDouble();
         update();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QEasingCurve>
 #include <QPointer>
 #include <QVariantAnimation>
 #include <QWidget>
@@ -22,6 +23,9 @@ class Thermometer : public QWidget {
 
     QColor indicatorColor() const { return indicatorColor_; }
     void setIndicatorColor(const QColor& color);
+
+    // The timing of the swing: slow start, full speed at the end.
+    static QEasingCurve easeIn();
 
     // The needle's angle for a state, in radians, clockwise from pointing left.
     static double angleFor(ThermalState state);

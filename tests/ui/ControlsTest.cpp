@@ -168,7 +168,10 @@ TEST_F(ControlsTest, ThermometerSwingsOncePerChange) {
     EXPECT_DOUBLE_EQ(swing->startValue().toDouble(), 3.1);
     EXPECT_DOUBLE_EQ(swing->endValue().toDouble(), 0.2);
     EXPECT_EQ(swing->duration(), 400);
-    EXPECT_EQ(swing->easingCurve().type(), QEasingCurve::InQuad);
+    // Ease-in: a quarter of the way in time is well under a quarter of the angle.
+    EXPECT_LT(swing->easingCurve().valueForProgress(0.25), 0.12);
+    EXPECT_NEAR(swing->easingCurve().valueForProgress(0.5), 0.315, 0.02);
+    EXPECT_NEAR(swing->easingCurve().valueForProgress(1.0), 1.0, 1e-9);
     ASSERT_TRUE(qtWaitUntil([&] { return thermometer.animation() == nullptr; }));
     EXPECT_DOUBLE_EQ(thermometer.needleAngle(), 0.2);
 
