@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QTimer>
@@ -41,7 +42,8 @@ class EmptyWidget : public vigil::WidgetProviding {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (!hasDisplay())
+    const bool headless = !hasDisplay();
+    if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vigil");
@@ -57,6 +59,19 @@ int main(int argc, char* argv[]) {
         vigil::PanelWindow panel(widget, places);
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
         panel.setPanelVisible(true);
+        if (headless) {
+            // Nothing can show the panel: render it once into a picture instead.
+            QTimer::singleShot(0, &panel, [&panel] {
+                const QString path = QDir::current().filePath(QStringLiteral("vigil-panel.png"));
+                if (panel.grab().save(path)) {
+                    std::printf("Vigil: no display; the panel is rendered in %s\n",
+                                qPrintable(path));
+                } else {
+                    std::fprintf(stderr, "Error: save %s -- could not write the picture\n",
+                                 qPrintable(path));
+                }
+            });
+        }
 
         if (qEnvironmentVariableIsSet("VIGIL_EXIT_AFTER_MS")) {
             QTimer::singleShot(qEnvironmentVariableIntValue("VIGIL_EXIT_AFTER_MS"), &app,

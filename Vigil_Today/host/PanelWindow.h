@@ -24,6 +24,7 @@ class PanelWindow : public QWidget {
     static constexpr QMargins kProposedMargins{12, 6, 12, 6};
     static constexpr int kSaveDelayMs = 400;
 
+    // The controller (and its list) must outlive the panel.
     PanelWindow(WidgetProviding& controller, PanelPlaceStore& places, QWidget* parent = nullptr);
     ~PanelWindow() override;
 
