@@ -33,36 +33,7 @@ void Bar::draw(QPainter& painter, const QRectF& rect) {
     painter.drawLine(QPointF(0, y), QPointF(w * percent_ / 100.0, y));
 }
 
-GaugeBar::GaugeBar(QWidget* parent) : Bar(parent) {}
-
-void GaugeBar::setSuccessColor(const QColor& color) {
-    if (assignIfChanged(thresholds_.successColor, color))
-        update();
-}
-
-void GaugeBar::setWarningColor(const QColor& color) {
-    if (assignIfChanged(thresholds_.warningColor, color))
-        update();
-}
-
-void GaugeBar::setDangerColor(const QColor& color) {
-    if (assignIfChanged(thresholds_.dangerColor, color))
-        update();
-}
-
-void GaugeBar::setSuccess(double value) {
-    if (assignIfChanged(thresholds_.success, value))
-        update();
-}
-
-void GaugeBar::setWarning(double value) {
-    if (assignIfChanged(thresholds_.warning, value))
-        update();
-}
-
-QColor GaugeBar::colorFor(double percent) const {
-    return thresholds_.colorFor(percent);
-}
+GaugeBar::GaugeBar(QWidget* parent) : ThresholdColored(91.0, 99.0, parent) {}
 
 void GaugeBar::setPercent(double percent) {
     if (colorize_)

@@ -27,28 +27,16 @@ class Bar : public Shape {
 };
 
 // A bar that recolours itself by two thresholds when `colorize` is on.
-class GaugeBar : public Bar {
+class GaugeBar : public ThresholdColored<Bar> {
   public:
     explicit GaugeBar(QWidget* parent = nullptr);
 
-    QColor successColor() const { return thresholds_.successColor; }
-    void setSuccessColor(const QColor& color);
-    QColor warningColor() const { return thresholds_.warningColor; }
-    void setWarningColor(const QColor& color);
-    QColor dangerColor() const { return thresholds_.dangerColor; }
-    void setDangerColor(const QColor& color);
-    double success() const { return thresholds_.success; }
-    void setSuccess(double value);
-    double warning() const { return thresholds_.warning; }
-    void setWarning(double value);
     bool colorize() const { return colorize_; }
     void setColorize(bool colorize) { colorize_ = colorize; }
 
     void setPercent(double percent) override;
-    QColor colorFor(double percent) const;
 
   private:
-    GaugeThresholds thresholds_{91.0, 99.0};
     bool colorize_ = true;
 };
 

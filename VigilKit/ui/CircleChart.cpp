@@ -68,36 +68,7 @@ void CircleChart::paintEvent(QPaintEvent*) {
     painter.drawArc(ring, 90 * 16, -static_cast<int>(std::lround(span * 16)));
 }
 
-GaugeCircleChart::GaugeCircleChart(QWidget* parent) : CircleChart(parent) {}
-
-void GaugeCircleChart::setSuccessColor(const QColor& color) {
-    if (assignIfChanged(thresholds_.successColor, color))
-        update();
-}
-
-void GaugeCircleChart::setWarningColor(const QColor& color) {
-    if (assignIfChanged(thresholds_.warningColor, color))
-        update();
-}
-
-void GaugeCircleChart::setDangerColor(const QColor& color) {
-    if (assignIfChanged(thresholds_.dangerColor, color))
-        update();
-}
-
-void GaugeCircleChart::setSuccess(double value) {
-    if (assignIfChanged(thresholds_.success, value))
-        update();
-}
-
-void GaugeCircleChart::setWarning(double value) {
-    if (assignIfChanged(thresholds_.warning, value))
-        update();
-}
-
-QColor GaugeCircleChart::colorFor(double percent) const {
-    return thresholds_.colorFor(percent);
-}
+GaugeCircleChart::GaugeCircleChart(QWidget* parent) : ThresholdColored(81.0, 91.0, parent) {}
 
 void GaugeCircleChart::setPercent(double percent) {
     setColor(colorFor(percent));

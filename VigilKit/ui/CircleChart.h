@@ -42,29 +42,12 @@ class CircleChart : public QWidget {
 
 // A ring gauge whose arc colour follows two thresholds: below `success` green, below `warning`
 // yellow, else red (a value on a threshold belongs to the higher band).
-class GaugeCircleChart : public CircleChart {
+class GaugeCircleChart : public ThresholdColored<CircleChart> {
   public:
     explicit GaugeCircleChart(QWidget* parent = nullptr);
 
-    QColor successColor() const { return thresholds_.successColor; }
-    void setSuccessColor(const QColor& color);
-    QColor warningColor() const { return thresholds_.warningColor; }
-    void setWarningColor(const QColor& color);
-    QColor dangerColor() const { return thresholds_.dangerColor; }
-    void setDangerColor(const QColor& color);
-    double success() const { return thresholds_.success; }
-    void setSuccess(double value);
-    double warning() const { return thresholds_.warning; }
-    void setWarning(double value);
-
     // Recolours the arc for the new value, then sets it.
     void setPercent(double percent) override;
-
-    // The colour of the band that `percent` falls in.
-    QColor colorFor(double percent) const;
-
-  private:
-    GaugeThresholds thresholds_{81.0, 91.0};
 };
 
 // NaN becomes 0 and infinities a large finite value, so the figure can be rounded and drawn.
