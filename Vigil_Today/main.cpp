@@ -18,6 +18,9 @@
 
 namespace {
 
+// One refresh tick (1.1 s) and a little more, so the rows show their first figures.
+constexpr int kHeadlessRenderMs = 1200;
+
 bool hasDisplay() {
     return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr ||
            std::getenv("QT_QPA_PLATFORM") != nullptr;
@@ -60,8 +63,9 @@ int main(int argc, char* argv[]) {
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
         panel.setPanelVisible(true);
         if (headless) {
-            // Nothing can show the panel: render it once into a picture instead.
-            QTimer::singleShot(0, &panel, [&panel] {
+            // Nothing can show the panel: after the first refresh, render it into a picture and
+            // stop.
+            QTimer::singleShot(kHeadlessRenderMs, &panel, [&panel] {
                 const QString path = QDir::current().filePath(QStringLiteral("vigil-panel.png"));
                 if (panel.grab().save(path)) {
                     std::printf("Vigil: no display; the panel is rendered in %s\n",
@@ -70,6 +74,7 @@ int main(int argc, char* argv[]) {
                     std::fprintf(stderr, "Error: save %s -- could not write the picture\n",
                                  qPrintable(path));
                 }
+                QApplication::quit();
             });
         }
 
