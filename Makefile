@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 GENERATOR := -G Ninja
 CMAKE_COMMON := $(GENERATOR) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: all build run test asan tsan test-asan test-tsan bench format format-check clean
+.PHONY: all build run test asan tsan test-asan test-tsan bench fuzz format format-check clean
 
 all: build
 
@@ -33,6 +33,19 @@ test: tsan test-asan
 
 bench: build
 	for b in build/release/bench/bench_*; do $$b; done
+
+# libFuzzer targets (clang, ASan + UBSan), each run for SECONDS seconds; findings go to build/fuzz/findings.
+SECONDS ?= 60
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
+		-DVIGIL_SANITIZE=address -DVIGIL_CORE_ONLY=ON -DVIGIL_TESTS=OFF -DVIGIL_FUZZ=ON
+	cmake --build build/fuzz -j $(JOBS) --target fuzz_public_address fuzz_formatter
+	mkdir -p build/fuzz/findings
+	for f in fuzz_public_address fuzz_formatter; do \
+		mkdir -p build/fuzz/corpus/$$f && \
+		./build/fuzz/tests/fuzz/$$f -max_total_time=$(SECONDS) -artifact_prefix=build/fuzz/findings/ \
+			build/fuzz/corpus/$$f || exit 1; \
+	done
 
 format:
 	find VigilKit Vigil_Today tests tools bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i

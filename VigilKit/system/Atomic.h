@@ -10,7 +10,7 @@ namespace vigil {
 // to modify() and withValue() must not touch the same Atomic.
 template <typename T>
 class Atomic {
-public:
+  public:
     explicit Atomic(T initial = T{}) : value_(std::move(initial)) {}
     Atomic(const Atomic&) = delete;
     Atomic& operator=(const Atomic&) = delete;
@@ -47,10 +47,11 @@ public:
     // Runs the action on the value in place (changes stay) and returns its result.
     template <typename F>
     decltype(auto) withValue(F&& action) {
-        return mutex_.synchronise([&]() -> decltype(auto) { return std::forward<F>(action)(value_); });
+        return mutex_.synchronise(
+            [&]() -> decltype(auto) { return std::forward<F>(action)(value_); });
     }
 
-private:
+  private:
     mutable Mutex mutex_;
     T value_;
 };

@@ -32,9 +32,11 @@ void MainQueue::setExecutor(Executor executor) {
         std::lock_guard lock(mutex_);
         executor_ = std::move(executor);
         thread_ = std::this_thread::get_id();
-        if (executor_) waiting.swap(tasks_);
+        if (executor_)
+            waiting.swap(tasks_);
     }
-    for (auto& task : waiting) async(std::move(task));
+    for (auto& task : waiting)
+        async(std::move(task));
 }
 
 void MainQueue::adoptCurrentThread() {
@@ -46,7 +48,8 @@ bool MainQueue::runOne(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(mutex_);
     wake_.wait_until(lock, deadline, [this] { return !tasks_.empty() || poked_; });
     poked_ = false;
-    if (tasks_.empty()) return false;
+    if (tasks_.empty())
+        return false;
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
     lock.unlock();

@@ -13,7 +13,7 @@ namespace vigil {
 // The main queue. Tasks go to the installed executor (the program's event loop) or, by default,
 // wait in a list that RunLoop drains on the thread that runs it.
 class MainQueue final : public Queue {
-public:
+  public:
     static MainQueue& instance();
 
     void async(Task task) override;
@@ -28,7 +28,7 @@ public:
     // Wakes a waiting runOne() without a task (used when a condition may have changed).
     void poke();
 
-private:
+  private:
     MainQueue() = default;
 
     mutable std::mutex mutex_;

@@ -14,17 +14,25 @@ namespace {
 }  // namespace
 
 Mutex::Mutex() {
-    if (pthread_mutex_init(&mutex_, nullptr) != 0) fatal("Failed to initialize Mutex", __LINE__);
+    if (pthread_mutex_init(&mutex_, nullptr) != 0)
+        fatal("Failed to initialize Mutex", __LINE__);
 }
 
-Mutex::~Mutex() { pthread_mutex_destroy(&mutex_); }
+Mutex::~Mutex() {
+    pthread_mutex_destroy(&mutex_);
+}
 
-bool Mutex::lock() { return pthread_mutex_lock(&mutex_) == 0; }
+bool Mutex::lock() {
+    return pthread_mutex_lock(&mutex_) == 0;
+}
 
-bool Mutex::unlock() { return pthread_mutex_unlock(&mutex_) == 0; }
+bool Mutex::unlock() {
+    return pthread_mutex_unlock(&mutex_) == 0;
+}
 
 void Mutex::lockOrAbort() {
-    if (!lock()) fatal("Failed to lock mutex", __LINE__);
+    if (!lock())
+        fatal("Failed to lock mutex", __LINE__);
 }
 
 }  // namespace vigil

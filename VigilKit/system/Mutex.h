@@ -9,7 +9,7 @@ namespace vigil {
 
 // A plain, non-recursive POSIX mutex. Locking it again on the thread that holds it deadlocks.
 class Mutex {
-public:
+  public:
     Mutex();
     ~Mutex();
     Mutex(const Mutex&) = delete;
@@ -30,7 +30,7 @@ public:
         return std::forward<F>(closure)();
     }
 
-private:
+  private:
     void lockOrAbort();
     pthread_mutex_t mutex_;
 };

@@ -21,10 +21,11 @@ std::atomic<bool> shutDown{false};
 
 // The background pool: one worker per core, at least two. Concurrent, like a global queue.
 class BackgroundQueue final : public Queue {
-public:
+  public:
     void async(Task task) override {
         std::lock_guard lock(mutex_);
-        if (stopping_) return;
+        if (stopping_)
+            return;
         startWorkers();
         tasks_.push_back(std::move(task));
         wake_.notify_one();
@@ -50,11 +51,13 @@ public:
         }
     }
 
-private:
+  private:
     void startWorkers() {
-        if (!workers_.empty()) return;
+        if (!workers_.empty())
+            return;
         const unsigned count = std::max(2u, std::thread::hardware_concurrency());
-        for (unsigned i = 0; i < count; ++i) workers_.emplace_back([this] { work(); });
+        for (unsigned i = 0; i < count; ++i)
+            workers_.emplace_back([this] { work(); });
     }
 
     void work() {
@@ -62,7 +65,8 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-            if (stopping_) return;
+            if (stopping_)
+                return;
             Task task = std::move(tasks_.front());
             tasks_.pop_front();
             lock.unlock();
@@ -92,9 +96,13 @@ BackgroundQueue& backgroundQueue() {
 
 }  // namespace
 
-Queue& Queue::main() { return MainQueue::instance(); }
+Queue& Queue::main() {
+    return MainQueue::instance();
+}
 
-Queue& Queue::background() { return backgroundQueue(); }
+Queue& Queue::background() {
+    return backgroundQueue();
+}
 
 void Queue::asyncAfter(double seconds, Task task) {
     if (!(seconds > 0)) {
@@ -103,10 +111,9 @@ void Queue::asyncAfter(double seconds, Task task) {
     }
     const auto delay = std::chrono::duration_cast<TimerScheduler::Clock::duration>(
         std::chrono::duration<double>(std::min(seconds, 1e9)));
-    TimerScheduler::shared().schedule(TimerScheduler::Clock::now() + delay,
-                                      [this, task = std::move(task)]() mutable {
-                                          async(std::move(task));
-                                      });
+    TimerScheduler::shared().schedule(
+        TimerScheduler::Clock::now() + delay,
+        [this, task = std::move(task)]() mutable { async(std::move(task)); });
 }
 
 void Queue::setMainExecutor(Executor executor) {
@@ -114,11 +121,14 @@ void Queue::setMainExecutor(Executor executor) {
 }
 
 void Queue::shutdown() {
-    if (shutDown.exchange(true)) return;
+    if (shutDown.exchange(true))
+        return;
     TimerScheduler::shared().shutdown();
     backgroundQueue().shutdown();
 }
 
-bool Queue::isShutDown() { return shutDown.load(); }
+bool Queue::isShutDown() {
+    return shutDown.load();
+}
 
 }  // namespace vigil

@@ -9,7 +9,7 @@ namespace vigil {
 // Queue::background() is a small pool of worker threads for resource updates and anything that may
 // block. Queues live until the process ends.
 class Queue {
-public:
+  public:
     using Task = std::function<void()>;
     using Executor = std::function<void(Task)>;
 

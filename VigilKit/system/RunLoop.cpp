@@ -17,20 +17,25 @@ bool RunLoop::runUntil(const std::function<bool()>& done, std::chrono::milliseco
     queue.adoptCurrentThread();
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-        if (done && done()) return true;
+        if (done && done())
+            return true;
         const auto now = Clock::now();
-        if (now >= deadline) return done ? done() : false;
+        if (now >= deadline)
+            return done ? done() : false;
         queue.runOne(std::min(deadline, now + kRecheck));
     }
 }
 
-void RunLoop::runFor(std::chrono::milliseconds duration) { runUntil(nullptr, duration); }
+void RunLoop::runFor(std::chrono::milliseconds duration) {
+    runUntil(nullptr, duration);
+}
 
 int RunLoop::drain() {
     auto& queue = MainQueue::instance();
     queue.adoptCurrentThread();
     int ran = 0;
-    while (queue.runOne(Clock::now())) ++ran;
+    while (queue.runOne(Clock::now()))
+        ++ran;
     return ran;
 }
 

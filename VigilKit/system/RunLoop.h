@@ -8,7 +8,7 @@ namespace vigil {
 // Drives the main queue from the calling thread where no event loop does it (tests, the CLI tools).
 // While one runs, that thread counts as the main thread.
 class RunLoop {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     // Runs main-queue tasks until `done` returns true (checked before waiting and after every task)

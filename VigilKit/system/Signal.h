@@ -20,7 +20,7 @@ namespace vigil {
 // Not thread-safe: fire, attach and detach from one thread (the main thread in this system).
 template <typename T = std::monostate>
 class Signal {
-public:
+  public:
     using Listener = SignalListener<T>;
     using ListenerPtr = std::shared_ptr<Listener>;
     using Callback = typename Listener::Callback;
@@ -35,7 +35,8 @@ public:
     bool retainLastData() const { return retainLastData_; }
     void setRetainLastData(bool retain) {
         retainLastData_ = retain;
-        if (!retain) lastDataFired_.reset();
+        if (!retain)
+            lastDataFired_.reset();
     }
 
     void fire(const T& data) {
@@ -48,16 +49,13 @@ public:
         dumpCancelledListeners();
         const std::vector<ListenerPtr> snapshot = signalListeners_;
         for (const auto& listener : snapshot) {
-            if (!listener->passes(data)) continue;
+            if (!listener->passes(data))
+                continue;
             listener->dispatch(data);
         }
     }
 
-    void fire()
-        requires std::same_as<T, std::monostate>
-    {
-        fire(std::monostate{});
-    }
+    void fire() requires std::same_as<T, std::monostate> { fire(std::monostate{}); }
 
     ListenerPtr listen(OwnerRef on, Callback callback) {
         dumpCancelledListeners();
@@ -66,9 +64,8 @@ public:
         return listener;
     }
 
-    ListenerPtr listen(OwnerRef on, std::function<void()> callback)
-        requires std::same_as<T, std::monostate>
-    {
+    ListenerPtr listen(OwnerRef on,
+                       std::function<void()> callback) requires std::same_as<T, std::monostate> {
         return listen(std::move(on), [cb = std::move(callback)](const T&) { cb(); });
     }
 
@@ -81,7 +78,8 @@ public:
     // Also delivers the retained value, if any, at once on the calling thread.
     ListenerPtr listenPast(OwnerRef on, Callback callback) {
         auto listener = listen(std::move(on), std::move(callback));
-        if (lastDataFired_) listener->invoke(*lastDataFired_);
+        if (lastDataFired_)
+            listener->invoke(*lastDataFired_);
         return listener;
     }
 
@@ -113,7 +111,8 @@ public:
     std::vector<std::shared_ptr<void>> listeners() const {
         std::vector<std::shared_ptr<void>> owners;
         for (const auto& listener : signalListeners_) {
-            if (auto owner = listener->listener()) owners.push_back(std::move(owner));
+            if (auto owner = listener->listener())
+                owners.push_back(std::move(owner));
         }
         return owners;
     }
@@ -121,12 +120,13 @@ public:
     // Listeners still held, cancelled ones included until the next pruning (for tests).
     size_t attachedCount() const { return signalListeners_.size(); }
 
-private:
+  private:
     void dumpCancelledListeners() {
         const bool anyCancelled =
             std::any_of(signalListeners_.begin(), signalListeners_.end(),
                         [](const ListenerPtr& listener) { return !listener->isAttached(); });
-        if (!anyCancelled) return;
+        if (!anyCancelled)
+            return;
         std::erase_if(signalListeners_,
                       [](const ListenerPtr& listener) { return !listener->isAttached(); });
     }

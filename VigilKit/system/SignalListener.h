@@ -17,7 +17,7 @@ namespace vigil {
 //   signal.listen(*this, cb)->filter(pred)->queue(0.5)->dispatch(Queue::background());
 template <typename T>
 class SignalListener : public std::enable_shared_from_this<SignalListener<T>> {
-public:
+  public:
     using Callback = std::function<void(const T&)>;
     using Predicate = std::function<bool(const T&)>;
 
@@ -70,8 +70,10 @@ public:
 
     // Delivers one value; returns whether the listener is still attached afterwards.
     bool dispatch(const T& data) {
-        if (!isAttached()) return false;
-        if (once_) cancel();
+        if (!isAttached())
+            return false;
+        if (once_)
+            cancel();
         if (!delay_) {
             deliverNow(data);
         } else {
@@ -82,7 +84,7 @@ public:
 
     void invoke(const T& data) const { callback_(data); }
 
-private:
+  private:
     void deliverNow(const T& data) {
         if (dispatchQueue_ == nullptr) {
             callback_(data);
@@ -98,7 +100,8 @@ private:
             std::lock_guard lock(stateMutex_);
             const bool pending = queuedData_.has_value();
             queuedData_ = data;
-            if (pending) return;
+            if (pending)
+                return;
         }
         std::weak_ptr<SignalListener> weakSelf = this->shared_from_this();
         Queue& target = dispatchQueue_ ? *dispatchQueue_ : Queue::main();
@@ -106,13 +109,15 @@ private:
             static_cast<double>(static_cast<long long>(*delay_ * 1e9)) / 1e9;  // whole nanoseconds
         target.asyncAfter(seconds, [weakSelf] {
             auto self = weakSelf.lock();
-            if (!self) return;
+            if (!self)
+                return;
             std::optional<T> taken;
             {
                 std::lock_guard lock(self->stateMutex_);
                 taken.swap(self->queuedData_);
             }
-            if (taken && self->isAttached()) self->callback_(*taken);
+            if (taken && self->isAttached())
+                self->callback_(*taken);
         });
     }
 

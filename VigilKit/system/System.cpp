@@ -18,7 +18,8 @@ System::System(Resources resources, const std::vector<TaskSpec>& tasks)
     : resources_(std::move(resources)) {
     tasks_.reserve(tasks.size());
     for (const auto& spec : tasks) {
-        tasks_.push_back(std::make_unique<Task>(spec.interval, spec.resource, spec.group, spec.delayed));
+        tasks_.push_back(
+            std::make_unique<Task>(spec.interval, spec.resource, spec.group, spec.delayed));
     }
 }
 
@@ -33,69 +34,102 @@ R& present(const std::shared_ptr<R>& resource, const char* name) {
 }
 }  // namespace
 
-CPU& System::cpu() const { return present(resources_.cpu, "cpu"); }
-GPU& System::gpu() const { return present(resources_.gpu, "gpu"); }
-Disk& System::disk() const { return present(resources_.disk, "disk"); }
-Memory& System::mem() const { return present(resources_.mem, "mem"); }
-Network& System::net() const { return present(resources_.net, "net"); }
-Battery& System::battery() const { return present(resources_.battery, "battery"); }
-Applications& System::apps() const { return present(resources_.apps, "apps"); }
+CPU& System::cpu() const {
+    return present(resources_.cpu, "cpu");
+}
+GPU& System::gpu() const {
+    return present(resources_.gpu, "gpu");
+}
+Disk& System::disk() const {
+    return present(resources_.disk, "disk");
+}
+Memory& System::mem() const {
+    return present(resources_.mem, "mem");
+}
+Network& System::net() const {
+    return present(resources_.net, "net");
+}
+Battery& System::battery() const {
+    return present(resources_.battery, "battery");
+}
+Applications& System::apps() const {
+    return present(resources_.apps, "apps");
+}
 
 void System::start(Group group) {
     for (auto& task : tasks_) {
-        if ((group == Group::all || task->group() == group) && !task->delayed()) task->start();
+        if ((group == Group::all || task->group() == group) && !task->delayed())
+            task->start();
     }
 }
 
 void System::stop() {
-    for (auto& task : tasks_) task->suspend();
+    for (auto& task : tasks_)
+        task->suspend();
 }
 
 void System::start(SystemResourceType type) {
     for (auto& task : tasks_) {
-        if (task->resource().type() == type) task->start();
+        if (task->resource().type() == type)
+            task->start();
     }
 }
 
 void System::stop(SystemResourceType type) {
     for (auto& task : tasks_) {
-        if (task->resource().type() == type) task->suspend();
+        if (task->resource().type() == type)
+            task->suspend();
     }
 }
 
 std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& r) {
     using G = System::Group;
     const System::TaskSpec table[] = {
-        {r.cpu, 1.1, G::system, false},  {r.mem, 2.0, G::system, false},
-        {r.net, 1.1, G::network, false}, {r.disk, 1.1, G::system, true},
-        {r.apps, 1.3, G::system, true},  {r.gpuHasBothKinds ? r.gpu : nullptr, 1.1, G::system, true},
+        {r.cpu, 1.1, G::system, false},
+        {r.mem, 2.0, G::system, false},
+        {r.net, 1.1, G::network, false},
+        {r.disk, 1.1, G::system, true},
+        {r.apps, 1.3, G::system, true},
+        {r.gpuHasBothKinds ? r.gpu : nullptr, 1.1, G::system, true},
     };
     std::vector<System::TaskSpec> specs;
     for (const auto& spec : table) {
-        if (spec.resource) specs.push_back(spec);
+        if (spec.resource)
+            specs.push_back(spec);
     }
     return specs;
 }
 
 const char* toString(System::Group group) {
     switch (group) {
-        case System::Group::all: return "all";
-        case System::Group::system: return "system";
-        case System::Group::network: return "network";
+        case System::Group::all:
+            return "all";
+        case System::Group::system:
+            return "system";
+        case System::Group::network:
+            return "network";
     }
     return "unknown";
 }
 
 const char* toString(SystemResourceType type) {
     switch (type) {
-        case SystemResourceType::cpu: return "cpu";
-        case SystemResourceType::gpu: return "gpu";
-        case SystemResourceType::mem: return "mem";
-        case SystemResourceType::disk: return "disk";
-        case SystemResourceType::net: return "net";
-        case SystemResourceType::sensors: return "sensors";
-        case SystemResourceType::battery: return "battery";
-        case SystemResourceType::app: return "app";
+        case SystemResourceType::cpu:
+            return "cpu";
+        case SystemResourceType::gpu:
+            return "gpu";
+        case SystemResourceType::mem:
+            return "mem";
+        case SystemResourceType::disk:
+            return "disk";
+        case SystemResourceType::net:
+            return "net";
+        case SystemResourceType::sensors:
+            return "sensors";
+        case SystemResourceType::battery:
+            return "battery";
+        case SystemResourceType::app:
+            return "app";
     }
     return "unknown";
 }

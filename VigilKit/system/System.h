@@ -20,20 +20,20 @@ class Applications;
 // resources through System::shared(), starts the group its rows need, starts delayed resources
 // while a detail view shows them, and stops everything while it is being edited.
 class System {
-public:
+  public:
     enum class Group { all, system, network };
 
     // A repeating update of one resource on the background queue. Constructing it takes the
     // resource's first sample at once, on the constructing thread.
     class Task : public Timer {
-    public:
+      public:
         Task(double interval, std::shared_ptr<SystemResource> resource, Group group, bool delayed);
 
         bool delayed() const { return delayed_; }
         Group group() const { return group_; }
         SystemResource& resource() const { return *resource_; }
 
-    private:
+      private:
         bool delayed_;
         std::shared_ptr<SystemResource> resource_;
         Group group_;
@@ -86,7 +86,7 @@ public:
 
     const std::vector<std::unique_ptr<Task>>& tasks() const { return tasks_; }
 
-private:
+  private:
     Resources resources_;
     std::vector<std::unique_ptr<Task>> tasks_;
 };

@@ -10,7 +10,7 @@ const char* toString(SystemResourceType type);
 // What every resource adopts: a fixed kind and an update that takes one new sample. update() runs
 // on a background thread, must not throw, and on failure leaves the previous sample in place.
 class SystemResource {
-public:
+  public:
     virtual ~SystemResource() = default;
     virtual SystemResourceType type() const = 0;
     virtual void update() = 0;

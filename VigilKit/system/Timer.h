@@ -8,12 +8,13 @@ namespace vigil {
 class TimerSource;
 
 // A repeating timer on a queue with an explicit life cycle:
-//   initial --start--> started --suspend--> suspended --start--> started;  started --cancel--> canceled
+//   initial --start--> started --suspend--> suspended --start--> started;  started --cancel-->
+//   canceled
 // Every other call is a no-op. Ticks run on the main queue unless `background` is true; two ticks
 // of one timer never overlap (a tick that comes due while the previous one runs is coalesced).
 // The first tick after a start comes one interval later.
 class Timer {
-public:
+  public:
     enum class Status { initial, started, suspended, canceled };
     using Closure = std::function<void()>;
 
@@ -36,13 +37,13 @@ public:
     static void onBackground(Closure closure);
     static void onMain(Closure closure);
 
-protected:
+  protected:
     // For subclasses that must do work (such as a first sample) before the source exists.
     struct Deferred {};
     explicit Timer(Deferred) {}
     void createSource(double interval, bool background, Closure closure);
 
-private:
+  private:
     Status status_ = Status::initial;
     std::shared_ptr<TimerSource> timer_;
 };

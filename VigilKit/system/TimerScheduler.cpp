@@ -10,7 +10,8 @@ TimerScheduler& TimerScheduler::shared() {
 
 void TimerScheduler::schedule(Clock::time_point deadline, Action action) {
     std::lock_guard lock(mutex_);
-    if (stopping_) return;
+    if (stopping_)
+        return;
     ensureThread();
     heap_.push(Entry{deadline, nextSequence_++, std::move(action)});
     wake_.notify_one();
@@ -22,7 +23,8 @@ size_t TimerScheduler::pendingCount() const {
 }
 
 void TimerScheduler::ensureThread() {
-    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+    if (!thread_.joinable())
+        thread_ = std::thread([this] { run(); });
 }
 
 void TimerScheduler::shutdown() {
@@ -34,8 +36,10 @@ void TimerScheduler::shutdown() {
         wake_.notify_all();
         thread = std::move(thread_);
     }
-    if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
-    if (thread.joinable()) thread.detach();
+    if (thread.joinable() && thread.get_id() != std::this_thread::get_id())
+        thread.join();
+    if (thread.joinable())
+        thread.detach();
 }
 
 void TimerScheduler::run() {

@@ -14,7 +14,7 @@ namespace vigil {
 // One thread that keeps every pending deadline in a heap and runs a short hand-off (usually a
 // submission to a queue) when each comes due. Deadlines are on the monotonic clock.
 class TimerScheduler {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     using Action = std::function<void()>;
 
@@ -25,7 +25,7 @@ public:
     void shutdown();
     size_t pendingCount() const;
 
-private:
+  private:
     TimerScheduler() = default;
     void ensureThread();
     void run();

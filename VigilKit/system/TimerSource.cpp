@@ -15,11 +15,15 @@ TimerSource::Clock::duration toPeriod(double seconds) {
 }  // namespace
 
 TimerSource::TimerSource(Queue& queue, double interval, std::function<void()> handler)
-    : queue_(queue), interval_(interval), period_(toPeriod(interval)), handler_(std::move(handler)) {}
+    : queue_(queue),
+      interval_(interval),
+      period_(toPeriod(interval)),
+      handler_(std::move(handler)) {}
 
 void TimerSource::resume() {
     std::lock_guard lock(mutex_);
-    if (cancelled_ || resumed_) return;
+    if (cancelled_ || resumed_)
+        return;
     resumed_ = true;
     ++generation_;
     scheduleLocked(Clock::now() + period_);
@@ -40,22 +44,35 @@ void TimerSource::cancel() {
     ++generation_;
 }
 
+void TimerSource::cancelAndWait() {
+    std::unique_lock lock(mutex_);
+    cancelled_ = true;
+    resumed_ = false;
+    missed_ = false;
+    ++generation_;
+    handlerDone_.wait(
+        lock, [this] { return !inHandler_ || handlerThread_ == std::this_thread::get_id(); });
+}
+
 void TimerSource::scheduleLocked(Clock::time_point deadline) {
     std::weak_ptr<TimerSource> weakSelf = weak_from_this();
     const uint64_t generation = generation_;
     TimerScheduler::shared().schedule(deadline, [weakSelf, generation, deadline] {
-        if (auto self = weakSelf.lock()) self->onDeadline(generation, deadline);
+        if (auto self = weakSelf.lock())
+            self->onDeadline(generation, deadline);
     });
 }
 
 void TimerSource::onDeadline(uint64_t generation, Clock::time_point deadline) {
     {
         std::lock_guard lock(mutex_);
-        if (generation != generation_ || !resumed_) return;
+        if (generation != generation_ || !resumed_)
+            return;
         // Deadlines missed (a long tick, a suspended machine) collapse into the next one.
         const auto now = Clock::now();
         auto next = deadline + period_;
-        if (next <= now) next = now + period_;
+        if (next <= now)
+            next = now + period_;
         scheduleLocked(next);
         if (running_) {
             missed_ = true;
@@ -72,9 +89,21 @@ void TimerSource::submitTick() {
 }
 
 void TimerSource::runTick() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!resumed_) {  // suspended or cancelled after this tick was handed to the queue
+            running_ = false;
+            missed_ = false;
+            return;
+        }
+        inHandler_ = true;
+        handlerThread_ = std::this_thread::get_id();
+    }
     handler_();
     {
         std::lock_guard lock(mutex_);
+        inHandler_ = false;
+        handlerDone_.notify_all();
         if (!(missed_ && resumed_)) {
             running_ = false;
             missed_ = false;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "system/Queue.h"
 #include "system/TimerScheduler.h"
@@ -13,7 +15,7 @@ namespace vigil {
 // submits each tick to its queue. A tick that comes due while the previous one still runs is
 // coalesced into one tick that runs as soon as the previous one returns.
 class TimerSource : public std::enable_shared_from_this<TimerSource> {
-public:
+  public:
     using Clock = TimerScheduler::Clock;
 
     TimerSource(Queue& queue, double interval, std::function<void()> handler);
@@ -21,9 +23,12 @@ public:
     void resume();
     void suspend();
     void cancel();
+    // Cancels, then waits for a tick running on another thread to return, so that nothing the
+    // handler uses is destroyed under it.
+    void cancelAndWait();
     double interval() const { return interval_; }
 
-private:
+  private:
     void scheduleLocked(Clock::time_point deadline);
     void onDeadline(uint64_t generation, Clock::time_point deadline);
     void submitTick();
@@ -39,6 +44,9 @@ private:
     bool cancelled_ = false;
     bool running_ = false;
     bool missed_ = false;
+    bool inHandler_ = false;
+    std::thread::id handlerThread_;
+    std::condition_variable handlerDone_;
     uint64_t generation_ = 0;  // a suspend or resume invalidates the deadlines scheduled before it
 };
 

@@ -8,7 +8,7 @@ namespace vigil {
 // a listener whose owner is gone stops hearing and is pruned, without a detach call.
 // Copies and moves get a token of their own: listeners stay with the original object.
 class Trackable {
-public:
+  public:
     Trackable() : token_(std::make_shared<char>(0)) {}
     Trackable(const Trackable&) : Trackable() {}
     Trackable& operator=(const Trackable&) { return *this; }
@@ -17,7 +17,7 @@ public:
     std::weak_ptr<void> lifetimeToken() const { return token_; }
     const void* identity() const { return this; }
 
-private:
+  private:
     std::shared_ptr<char> token_;
 };
 
@@ -30,8 +30,8 @@ struct OwnerRef {
     OwnerRef(const Trackable& owner) : token(owner.lifetimeToken()), identity(owner.identity()) {}
     template <typename T>
     OwnerRef(const std::shared_ptr<T>& owner)
-        : token(std::static_pointer_cast<void>(std::const_pointer_cast<std::remove_const_t<T>>(
-              owner))),
+        : token(std::static_pointer_cast<void>(
+              std::const_pointer_cast<std::remove_const_t<T>>(owner))),
           identity(owner.get()) {}
 
     bool alive() const { return !token.expired(); }

@@ -20,7 +20,8 @@ bool isRoot();
 }  // namespace vigil::test
 
 // Skips the test with a reason when not running as root.
-#define VIGIL_REQUIRE_ROOT()                                               \
-    do {                                                                   \
-        if (!::vigil::test::isRoot()) GTEST_SKIP() << "needs root (CI runs as root)"; \
+#define VIGIL_REQUIRE_ROOT()                                \
+    do {                                                    \
+        if (!::vigil::test::isRoot())                       \
+            GTEST_SKIP() << "needs root (CI runs as root)"; \
     } while (0)

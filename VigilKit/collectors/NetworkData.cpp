@@ -1,0 +1,125 @@
+#include "collectors/NetworkData.h"
+
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <unordered_map>
+
+#include "platform/NetworkLinks.h"
+#include "platform/Wireless.h"
+
+namespace {
+
+const vigil::platform::NetworkLinks& systemLinks() {
+    static const vigil::platform::NetworkLinks links("/");
+    return links;
+}
+
+int64_t monotonicMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string macText(const vigil::platform::LinkRecord& link) {
+    if (!link.hasMac)
+        return {};
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", link.mac[0], link.mac[1],
+                  link.mac[2], link.mac[3], link.mac[4], link.mac[5]);
+    return text;
+}
+
+bool isListed(const vigil::platform::NetworkLinks& links, const vigil::platform::LinkRecord& link) {
+    const bool upAndRunning = (link.flags & IFF_UP) && (link.flags & IFF_RUNNING);
+    if (!upAndRunning || (link.flags & IFF_LOOPBACK) || link.arpType != ARPHRD_ETHER)
+        return false;
+    return vigil::platform::NetworkLinks::listVirtualLinks() || links.isDeviceBacked(link.name);
+}
+
+int64_t asSigned(uint64_t counter) {
+    return counter > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(counter);
+}
+
+}  // namespace
+
+void getNetworkData(const NetworkDataCallback& callback) {
+    getNetworkData(systemLinks(), callback);
+}
+
+void getNetworkData(const vigil::platform::NetworkLinks& links,
+                    const NetworkDataCallback& callback) {
+    const auto records = links.links();
+    if (!records)
+        return;
+    const int64_t timestamp = monotonicMilliseconds();
+
+    // The first usable address of each interface, in the kernel's order (IPv4 before IPv6).
+    std::unordered_map<std::string, std::string> firstAddress;
+    for (const auto& address : links.addresses()) {
+        if (!address.address.empty())
+            firstAddress.try_emplace(address.interface, address.address);
+    }
+
+    for (const auto& link : *records) {
+        if (!isListed(links, link))
+            continue;
+        const auto address = firstAddress.find(link.name);
+        if (address == firstAddress.end())
+            continue;
+        const std::string mac = macText(link);
+        const NetworkData data{asSigned(link.rxBytes), asSigned(link.txBytes),
+                               address->second.c_str(), mac.c_str(), link.index};
+        callback(timestamp, link.name.c_str(), &data);
+    }
+}
+
+void getNetworkExtra(const char* bsdName, const NetworkExtraCallback& callback) {
+    getNetworkExtra(systemLinks(), bsdName, callback);
+}
+
+void getNetworkExtra(const vigil::platform::NetworkLinks& links, const char* bsdName,
+                     const NetworkExtraCallback& callback) {
+    const std::string name = bsdName ? bsdName : "";
+    if (!links.exists(name)) {
+        std::fprintf(stderr, "Error: _getNetworkExtra for '%s' -- %s\n", name.c_str(),
+                     "no such interface");
+        return;
+    }
+    NetworkExtra extra{};
+    extra.linkSpeed = links.linkSpeed(name).value_or(0);
+    extra.isPrimary = links.defaultRouteInterface() == name;
+    std::string display;
+    if (links.isWireless(name)) {
+        extra.isWifi = 1;
+        display = vigil::platform::wirelessNetworkName(name).value_or("");
+        if (display.empty())
+            display = "Wifi";
+    } else {
+        display = links.usbProductName(name).value_or("");
+        if (display.empty())
+            display = "Ethernet";
+    }
+    if (display.size() > 255)
+        display.resize(255);
+    extra.name = display.c_str();
+    callback(&extra);
+}
+
+bool isConnectedToInternet(const std::string& host) {
+    if (host.empty())
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    const int status = getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    if (result)
+        freeaddrinfo(result);
+    return status == 0;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace vigil::platform {
+class NetworkLinks;
+}
+
+// One listed interface. The text pointers are valid only during the callback.
+struct NetworkData {
+    int64_t ibytes;
+    int64_t obytes;
+    const char* ipaddr;
+    const char* mac;
+    int ifindex;  // the kernel's index: a link re-created under the same name gets a new one
+};
+
+// What the device registry knows of an interface, read once when it is first seen.
+struct NetworkExtra {
+    int64_t linkSpeed;
+    uint8_t isPrimary;
+    uint8_t isWifi;
+    const char* name;
+};
+
+using NetworkDataCallback =
+    std::function<void(int64_t timestamp, const char* name, const NetworkData* data)>;
+using NetworkExtraCallback = std::function<void(const NetworkExtra* extra)>;
+
+// Reports every listed interface: up and running, Ethernet-type, not loopback, with a device behind
+// it (unless virtual links are turned on), with a usable address. The timestamp is in milliseconds
+// on the monotonic clock, taken once per call.
+void getNetworkData(const NetworkDataCallback& callback);
+void getNetworkData(const vigil::platform::NetworkLinks& links,
+                    const NetworkDataCallback& callback);
+
+void getNetworkExtra(const char* bsdName, const NetworkExtraCallback& callback);
+void getNetworkExtra(const vigil::platform::NetworkLinks& links, const char* bsdName,
+                     const NetworkExtraCallback& callback);
+
+// True when `host` (the public-address server's host name) resolves to an IPv4 address.
+bool isConnectedToInternet(const std::string& host);

@@ -1,0 +1,253 @@
+#include "platform/NetworkLinks.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netlink/addr.h>
+#include <netlink/cache.h>
+#include <netlink/netlink.h>
+#include <netlink/route/link.h>
+#include <netlink/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace vigil::platform {
+
+namespace {
+
+std::atomic<bool> listVirtual{false};
+
+std::optional<std::string> readFirstLine(const std::string& path) {
+    std::ifstream in(path);
+    if (!in)
+        return std::nullopt;
+    std::string line;
+    if (!std::getline(in, line))
+        return std::nullopt;  // a read error (EINVAL for a down link)
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line;
+}
+
+std::string underRoot(const std::string& root, const std::string& path) {
+    if (root.empty() || root == "/")
+        return path;
+    std::string base = root;
+    while (!base.empty() && base.back() == '/')
+        base.pop_back();
+    return base + path;
+}
+
+struct SocketDeleter {
+    void operator()(nl_sock* sock) const { nl_socket_free(sock); }
+};
+struct CacheDeleter {
+    void operator()(nl_cache* cache) const { nl_cache_free(cache); }
+};
+
+LinkRecord toRecord(rtnl_link* link) {
+    LinkRecord record;
+    if (const char* name = rtnl_link_get_name(link))
+        record.name = name;
+    record.index = rtnl_link_get_ifindex(link);
+    record.flags = rtnl_link_get_flags(link);
+    record.arpType = rtnl_link_get_arptype(link);
+    if (nl_addr* addr = rtnl_link_get_addr(link); addr && nl_addr_get_len(addr) == 6) {
+        std::memcpy(record.mac.data(), nl_addr_get_binary_addr(addr), 6);
+        record.hasMac = true;
+    }
+    record.rxBytes = rtnl_link_get_stat(link, RTNL_LINK_RX_BYTES);
+    record.txBytes = rtnl_link_get_stat(link, RTNL_LINK_TX_BYTES);
+    return record;
+}
+
+void reportNetlinkError(int err) {
+    std::fprintf(stderr, "Error: _getNetworkData -- %s\n", nl_geterror(err));
+}
+
+}  // namespace
+
+bool isPlainLinkName(const std::string& name) {
+    return !name.empty() && name.size() < IFNAMSIZ && name.find('/') == std::string::npos &&
+           name != "." && name != "..";
+}
+
+NetworkLinks::NetworkLinks(std::string root) : root_(std::move(root)) {}
+
+void NetworkLinks::setListVirtualLinks(bool list) {
+    listVirtual = list;
+}
+bool NetworkLinks::listVirtualLinks() {
+    return listVirtual;
+}
+
+std::optional<std::vector<LinkRecord>> NetworkLinks::links() const {
+    std::unique_ptr<nl_sock, SocketDeleter> sock(nl_socket_alloc());
+    if (!sock) {
+        std::fprintf(stderr, "Error: _getNetworkData -- cannot allocate a netlink socket\n");
+        return std::nullopt;
+    }
+    if (int err = nl_connect(sock.get(), NETLINK_ROUTE); err < 0) {
+        reportNetlinkError(err);
+        return std::nullopt;
+    }
+    nl_cache* raw = nullptr;
+    if (int err = rtnl_link_alloc_cache(sock.get(), AF_UNSPEC, &raw); err < 0) {
+        reportNetlinkError(err);
+        return std::nullopt;
+    }
+    std::unique_ptr<nl_cache, CacheDeleter> cache(raw);
+    std::vector<LinkRecord> records;
+    for (nl_object* object = nl_cache_get_first(cache.get()); object != nullptr;
+         object = nl_cache_get_next(object)) {
+        records.push_back(toRecord(reinterpret_cast<rtnl_link*>(object)));
+    }
+    std::sort(records.begin(), records.end(),
+              [](const LinkRecord& a, const LinkRecord& b) { return a.index < b.index; });
+    return records;
+}
+
+std::vector<AddressRecord> NetworkLinks::addresses() const {
+    std::vector<AddressRecord> result;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        std::fprintf(stderr, "Error: getifaddrs -- %s\n", std::strerror(errno));
+        return result;
+    }
+    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_name == nullptr)
+            continue;
+        const int family = entry->ifa_addr->sa_family;
+        if (family != AF_INET && family != AF_INET6)
+            continue;
+        const socklen_t length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+        char text[NI_MAXHOST] = {};
+        if (getnameinfo(entry->ifa_addr, length, text, sizeof text, nullptr, 0, NI_NUMERICHOST) !=
+            0) {
+            continue;
+        }
+        result.push_back({entry->ifa_name, family, text});
+    }
+    freeifaddrs(list);
+    return result;
+}
+
+std::string NetworkLinks::classNet(const std::string& name) const {
+    return underRoot(root_, "/sys/class/net/" + name);
+}
+
+bool NetworkLinks::isDeviceBacked(const std::string& name) const {
+    if (!isPlainLinkName(name))
+        return false;
+    std::error_code error;
+    return std::filesystem::exists(classNet(name) + "/device", error);
+}
+
+bool NetworkLinks::exists(const std::string& name) const {
+    if (!isPlainLinkName(name))
+        return false;
+    if (root_.empty() || root_ == "/")
+        return if_nametoindex(name.c_str()) != 0;
+    std::error_code error;
+    return std::filesystem::exists(classNet(name), error);
+}
+
+bool NetworkLinks::isWireless(const std::string& name) const {
+    if (!isPlainLinkName(name))
+        return false;
+    std::error_code error;
+    return std::filesystem::exists(classNet(name) + "/wireless", error) ||
+           std::filesystem::exists(classNet(name) + "/phy80211", error);
+}
+
+std::optional<int64_t> NetworkLinks::linkSpeed(const std::string& name) const {
+    if (!isPlainLinkName(name))
+        return std::nullopt;
+    const auto text = readFirstLine(classNet(name) + "/speed");
+    if (!text || text->empty())
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long long megabits = std::strtoll(text->c_str(), &end, 10);
+    // -1 is the kernel's "unknown"; anything beyond 100 Tbit/s is garbage.
+    if (errno != 0 || end == text->c_str() || megabits <= 0 || megabits > 100'000'000) {
+        return std::nullopt;
+    }
+    return static_cast<int64_t>(megabits) * 1'000'000;
+}
+
+std::optional<std::string> NetworkLinks::usbProductName(const std::string& name) const {
+    if (!isPlainLinkName(name))
+        return std::nullopt;
+    std::error_code error;
+    const auto device = std::filesystem::canonical(classNet(name) + "/device", error);
+    if (error)
+        return std::nullopt;
+    // Walk up from the link's device: the first folder with idVendor is the USB device.
+    for (auto dir = device; dir.has_relative_path(); dir = dir.parent_path()) {
+        if (dir.filename() == "devices")
+            break;
+        if (std::filesystem::exists(dir / "idVendor", error)) {
+            auto product = readFirstLine((dir / "product").string());
+            if (product && !product->empty())
+                return product;
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> NetworkLinks::defaultRouteInterface() const {
+    std::ifstream in(underRoot(root_, "/proc/net/route"));
+    if (!in)
+        return std::nullopt;
+    std::stringstream text;
+    text << in.rdbuf();
+    return parseDefaultRouteInterface(text.str());
+}
+
+std::vector<std::string> NetworkLinks::sysfsLinkNames() const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(underRoot(root_, "/sys/class/net"), error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<std::string> parseDefaultRouteInterface(const std::string& text) {
+    constexpr unsigned long kUp = 0x1, kGateway = 0x2;
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line);  // header
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string iface, destination, gateway, flagsText, refCnt, use, metric, mask;
+        if (!(fields >> iface >> destination >> gateway >> flagsText >> refCnt >> use >> metric >>
+              mask)) {
+            continue;
+        }
+        char* end = nullptr;
+        const unsigned long flags = std::strtoul(flagsText.c_str(), &end, 16);
+        if (end == flagsText.c_str())
+            continue;
+        if (destination == "00000000" && mask == "00000000" && (flags & kUp) &&
+            (flags & kGateway)) {
+            return iface;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace vigil::platform

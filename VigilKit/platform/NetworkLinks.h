@@ -1,0 +1,77 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vigil::platform {
+
+// One network link as the kernel reports it (rtnetlink), with 64-bit byte counters.
+struct LinkRecord {
+    std::string name;
+    int index = 0;
+    unsigned flags = 0;    // IFF_* flags
+    unsigned arpType = 0;  // ARPHRD_* link type (1 = Ethernet, which wireless links use too)
+    std::array<uint8_t, 6> mac{};
+    bool hasMac = false;
+    uint64_t rxBytes = 0;
+    uint64_t txBytes = 0;
+};
+
+// One interface address (IPv4 or IPv6) in numeric form.
+struct AddressRecord {
+    std::string interface;
+    int family = 0;  // AF_INET or AF_INET6
+    std::string address;
+};
+
+// The network links of this machine's network namespace, and what sysfs and procfs say about them.
+// Files are read under `root` so tests can point it at a fixture tree; the link list itself comes
+// from the kernel of the current network namespace.
+class NetworkLinks {
+  public:
+    explicit NetworkLinks(std::string root = "/");
+
+    // Every link in kernel (index) order; nullopt when the kernel could not be asked (an error
+    // line has been written).
+    std::optional<std::vector<LinkRecord>> links() const;
+    // Every IPv4 and IPv6 address, in the kernel's order.
+    std::vector<AddressRecord> addresses() const;
+
+    // A link with a device behind it (/sys/class/net/<name>/device), unlike veth, bridge, bond,
+    // tap and dummy links, which report the Ethernet type too.
+    bool isDeviceBacked(const std::string& name) const;
+    // Whether the link exists: asked from the kernel on the live system, from sysfs in a fixture.
+    bool exists(const std::string& name) const;
+    bool isWireless(const std::string& name) const;
+    // Link speed in bits per second; nullopt when the driver does not know it.
+    std::optional<int64_t> linkSpeed(const std::string& name) const;
+    // The `product` of the nearest USB device above the link's device.
+    std::optional<std::string> usbProductName(const std::string& name) const;
+    // The interface of the IPv4 default route (/proc/net/route), if there is one.
+    std::optional<std::string> defaultRouteInterface() const;
+
+    // Names of the links sysfs lists, sorted (for fixture trees).
+    std::vector<std::string> sysfsLinkNames() const;
+
+    // Whether links without a device behind them are listed. Off by default: on a container host
+    // they would count every byte twice. Tests and `vigil-snapshot --all-interfaces` turn it on.
+    static void setListVirtualLinks(bool list);
+    static bool listVirtualLinks();
+
+    const std::string& root() const { return root_; }
+
+  private:
+    std::string classNet(const std::string& name) const;
+    std::string root_;
+};
+
+// Parses /proc/net/route: the interface of the first up default route with a gateway.
+std::optional<std::string> parseDefaultRouteInterface(const std::string& text);
+
+// A link name that is safe to put into a sysfs path.
+bool isPlainLinkName(const std::string& name);
+
+}  // namespace vigil::platform

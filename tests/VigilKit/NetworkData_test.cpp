@@ -1,0 +1,306 @@
+#include "collectors/NetworkData.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "platform/NetworkLinks.h"
+#include "support/Namespaces.h"
+#include "support/TestSupport.h"
+#include "system/Network.h"
+
+namespace vigil {
+namespace {
+
+using platform::NetworkLinks;
+using test::shell;
+
+struct Listed {
+    int64_t ibytes = 0, obytes = 0;
+    std::string ipaddr, mac;
+};
+
+std::map<std::string, Listed> listInterfaces() {
+    std::map<std::string, Listed> listed;
+    getNetworkData([&](int64_t, const char* name, const NetworkData* data) {
+        listed[name] = {data->ibytes, data->obytes, data->ipaddr, data->mac};
+    });
+    return listed;
+}
+
+std::string sysfsText(const std::string& path) {
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    return text;
+}
+
+int64_t sysfsCounter(const std::string& link, const char* counter) {
+    return std::stoll(sysfsText("/sys/class/net/" + link + "/statistics/" + counter));
+}
+
+// Sends `count` UDP datagrams of `size` bytes from this namespace to `address`.
+void sendDatagrams(const char* address, int count, size_t size = 1000) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(9);
+    inet_pton(AF_INET, address, &peer.sin_addr);
+    const std::string payload(size, 'x');
+    for (int i = 0; i < count; ++i) {
+        sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&peer),
+               sizeof peer);
+    }
+    close(fd);
+}
+
+// Lets the monotonic clock move on so two samples are apart (rates need dt > 0).
+void letTimePass(std::chrono::milliseconds amount) {
+    const auto until = std::chrono::steady_clock::now() + amount;
+    while (std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(amount / 10);
+}
+
+// A veth pair whose far end lives in a namespace of its own, so traffic really crosses the link.
+class VethPair {
+  public:
+    VethPair(const std::string& near, const std::string& far, const std::string& nearAddress,
+             const std::string& farAddress)
+        : far_(far), netns_("vigil-test-" + std::to_string(getpid()) + "-" + near) {
+        ok_ = shell("ip netns add " + netns_) == 0 &&
+              shell("ip link add " + near + " type veth peer name " + far) == 0 &&
+              shell("ip link set " + far + " netns " + netns_) == 0 &&
+              shell("ip addr add " + nearAddress + "/24 dev " + near) == 0 &&
+              shell("ip link set " + near + " up") == 0 &&
+              shell("ip -n " + netns_ + " addr add " + farAddress + "/24 dev " + far) == 0 &&
+              shell("ip -n " + netns_ + " link set " + far + " up") == 0 &&
+              shell("ip -n " + netns_ + " link set lo up") == 0;
+    }
+    ~VethPair() { shell("ip netns del " + netns_); }
+    bool ok() const { return ok_; }
+
+  private:
+    std::string far_, netns_;
+    bool ok_ = false;
+};
+
+void quietIpv6() {
+    // Router solicitations and address detection would add traffic of their own.
+    shell("sysctl -w net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1");
+}
+
+bool waitForListed(const std::string& name) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (listInterfaces().count(name))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // carrier comes up async
+    }
+    return false;
+}
+
+TEST(NetworkDataNamespace, ListsOnlyUpRunningEthernetLinksWithAddressesAndTheirCounters) {
+    VIGIL_IN_NETWORK_NAMESPACE([] {
+        NetworkLinks::setListVirtualLinks(true);
+        quietIpv6();
+        VethPair pair("veth0", "veth0p", "10.200.1.1", "10.200.1.2");
+        ASSERT_TRUE(pair.ok());
+        // Up, with an address, but no carrier: its peer is down.
+        ASSERT_EQ(shell("ip link add veth6 type veth peer name veth7 && "
+                        "ip addr add 10.200.7.1/24 dev veth6 && ip link set veth6 up"),
+                  0);
+        // A dummy link where the kernel has the module: up, with carrier turned off.
+        shell(
+            "ip link add dummy0 type dummy && ip addr add 10.200.9.1/24 dev dummy0 && "
+            "ip link set dummy0 up && ip link set dummy0 carrier off");
+        ASSERT_EQ(shell("ip link add veth8 type veth peer name veth9 && "
+                        "ip addr add 10.200.8.1/24 dev veth8"),
+                  0);  // down
+        ASSERT_TRUE(waitForListed("veth0"));
+
+        sendDatagrams("10.200.1.2", 20);
+        const auto rxBefore = sysfsCounter("veth0", "rx_bytes");
+        const auto txBefore = sysfsCounter("veth0", "tx_bytes");
+        const auto listed = listInterfaces();
+        const auto rxAfter = sysfsCounter("veth0", "rx_bytes");
+        const auto txAfter = sysfsCounter("veth0", "tx_bytes");
+
+        ASSERT_EQ(listed.size(), 1u) << "only veth0: not lo, links without carrier, a down link";
+        const auto& veth0 = listed.at("veth0");
+        EXPECT_EQ(veth0.mac, sysfsText("/sys/class/net/veth0/address"));
+        EXPECT_EQ(veth0.ipaddr, "10.200.1.1");
+        EXPECT_GE(veth0.obytes, 20 * 1000);
+        if (rxBefore == rxAfter && txBefore == txAfter) {
+            EXPECT_EQ(veth0.ibytes, rxAfter);
+            EXPECT_EQ(veth0.obytes, txAfter);
+        }
+    });
+}
+
+TEST(NetworkDataNamespace, VirtualLinksAreLeftOutByDefault) {
+    VIGIL_IN_NETWORK_NAMESPACE([] {
+        NetworkLinks::setListVirtualLinks(true);
+        VethPair pair("veth0", "veth0p", "10.200.1.1", "10.200.1.2");
+        ASSERT_TRUE(pair.ok());
+        ASSERT_TRUE(waitForListed("veth0"));
+        NetworkLinks::setListVirtualLinks(false);
+        EXPECT_TRUE(listInterfaces().empty());
+    });
+}
+
+TEST(NetworkDataNamespace, RatesRiseWithTrafficFallToZeroAndPeaksStay) {
+    VIGIL_IN_NETWORK_NAMESPACE([] {
+        NetworkLinks::setListVirtualLinks(true);
+        quietIpv6();
+        VethPair first("veth0", "veth0p", "10.200.1.1", "10.200.1.2");
+        VethPair second("veth1", "veth1p", "10.200.2.1", "10.200.2.2");
+        ASSERT_TRUE(first.ok() && second.ok());
+        ASSERT_TRUE(waitForListed("veth0") && waitForListed("veth1"));
+        sendDatagrams("10.200.1.2", 1);  // resolve the neighbours before measuring
+        sendDatagrams("10.200.2.2", 1);
+
+        auto environment = Network::systemEnvironment();
+        environment.isConnectedToInternet = [] { return false; };
+        environment.runInBackground = [](std::function<void()> work) { work(); };
+        environment.notify = nullptr;
+        Network network(environment);
+
+        network.update();
+        letTimePass(std::chrono::milliseconds(100));
+        sendDatagrams("10.200.1.2", 50);
+        sendDatagrams("10.200.2.2", 10);
+        network.update();
+        auto busy = network.interfaces();
+        ASSERT_EQ(busy.size(), 2u);
+        EXPECT_GT(busy["veth0"].obytesps, 0);
+        EXPECT_GT(busy["veth1"].obytesps, 0);
+        const double peak = busy["veth0"].peakobytesps;
+        EXPECT_EQ(peak, busy["veth0"].obytesps);
+
+        const auto sum = network.aggregated();
+        EXPECT_DOUBLE_EQ(sum.obytesps, busy["veth0"].obytesps + busy["veth1"].obytesps);
+        EXPECT_EQ(sum.ibytes, busy["veth0"].ibytes + busy["veth1"].ibytes);
+        EXPECT_EQ(sum.obytes, busy["veth0"].obytes + busy["veth1"].obytes);
+
+        letTimePass(std::chrono::milliseconds(100));
+        network.update();
+        auto quiet = network.interfaces();
+        EXPECT_EQ(quiet["veth0"].obytesps, 0);
+        EXPECT_EQ(quiet["veth0"].peakobytesps, peak);
+
+        ASSERT_EQ(shell("ip link set veth0 down"), 0);
+        network.update();
+        EXPECT_EQ(network.interfaces().count("veth0"), 0u);
+        ASSERT_EQ(shell("ip link set veth0 up"), 0);
+        ASSERT_TRUE(waitForListed("veth0"));
+        network.update();
+        EXPECT_EQ(network.interfaces().at("veth0").peakobytesps, 0) << "peaks left with the link";
+    });
+}
+
+TEST(NetworkDataNamespace, DefaultRouteDecidesThePrimaryInterfaceAtEveryUpdate) {
+    VIGIL_IN_NETWORK_NAMESPACE([] {
+        NetworkLinks::setListVirtualLinks(true);
+        VethPair first("veth0", "veth0p", "10.200.1.1", "10.200.1.2");
+        VethPair second("veth1", "veth1p", "10.200.2.1", "10.200.2.2");
+        ASSERT_TRUE(first.ok() && second.ok());
+        ASSERT_TRUE(waitForListed("veth0") && waitForListed("veth1"));
+        ASSERT_EQ(shell("ip route add default via 10.200.1.2 dev veth0"), 0);
+
+        bool primary = false;
+        getNetworkExtra("veth0", [&](const NetworkExtra* extra) { primary = extra->isPrimary; });
+        EXPECT_TRUE(primary);
+
+        auto environment = Network::systemEnvironment();
+        environment.isConnectedToInternet = [] { return false; };
+        environment.runInBackground = [](std::function<void()> work) { work(); };
+        environment.notify = nullptr;
+        Network network(environment);
+        network.update();
+        EXPECT_TRUE(network.interfaces().at("veth0").isPrimary);
+        EXPECT_FALSE(network.interfaces().at("veth1").isPrimary);
+
+        ASSERT_EQ(shell("ip route replace default via 10.200.2.2 dev veth1"), 0);
+        network.update();
+        EXPECT_FALSE(network.interfaces().at("veth0").isPrimary);
+        EXPECT_TRUE(network.interfaces().at("veth1").isPrimary);
+    });
+}
+
+TEST(NetworkDataFixture, ContainerHostListsOnlyDeviceBackedLinks) {
+    const NetworkLinks links(test::fixturePath("container-host"));
+    std::vector<std::string> backed;
+    for (const auto& name : links.sysfsLinkNames()) {
+        if (links.isDeviceBacked(name))
+            backed.push_back(name);
+    }
+    EXPECT_EQ(backed, (std::vector<std::string>{"eth0", "wlan0"}));
+    EXPECT_EQ(links.linkSpeed("eth0"), 1'000'000'000);
+    EXPECT_EQ(links.linkSpeed("wlan0"), std::nullopt) << "-1 is unknown";
+    EXPECT_EQ(links.usbProductName("wlan0"), "Wireless Adapter X");
+    EXPECT_EQ(links.usbProductName("eth0"), std::nullopt);
+    EXPECT_TRUE(links.isWireless("wlan0"));
+    EXPECT_EQ(links.defaultRouteInterface(), "eth0");
+    EXPECT_FALSE(links.isDeviceBacked("../../devices/pci0000:00/0000:00:1f.6"));
+}
+
+TEST(NetworkDataFixture, ExtraNamesWiredAndWirelessLinks) {
+    const NetworkLinks links(test::fixturePath("container-host"));
+    NetworkExtra eth{}, wlan{};
+    std::string ethName, wlanName;
+    getNetworkExtra(links, "eth0", [&](const NetworkExtra* e) {
+        eth = *e;
+        ethName = e->name;
+    });
+    getNetworkExtra(links, "wlan0", [&](const NetworkExtra* e) {
+        wlan = *e;
+        wlanName = e->name;
+    });
+    EXPECT_EQ(ethName, "Ethernet");
+    EXPECT_EQ(eth.linkSpeed, 1'000'000'000);
+    EXPECT_TRUE(eth.isPrimary);
+    EXPECT_FALSE(eth.isWifi);
+    EXPECT_EQ(wlanName, "Wifi") << "a wireless link with no network name";
+    EXPECT_TRUE(wlan.isWifi);
+    EXPECT_EQ(wlan.linkSpeed, 0);
+
+    bool called = false;
+    testing::internal::CaptureStderr();
+    getNetworkExtra(links, "nosuch0", [&](const NetworkExtra*) { called = true; });
+    const auto error = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(called);
+    EXPECT_EQ(error, "Error: _getNetworkExtra for 'nosuch0' -- no such interface\n");
+}
+
+TEST(NetworkDataParsing, DefaultRouteFromProcNetRoute) {
+    const std::string header = "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\n";
+    EXPECT_EQ(platform::parseDefaultRouteInterface(
+                  header + "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\n"
+                           "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\n"),
+              "wlan0");
+    EXPECT_EQ(platform::parseDefaultRouteInterface(
+                  header + "eth0\t00000000\t0101A8C0\t0002\t0\t0\t0\t00000000\n"),
+              std::nullopt)
+        << "a route that is not up";
+    EXPECT_EQ(platform::parseDefaultRouteInterface(header + "garbage\n\n\t\t\n"), std::nullopt);
+    EXPECT_EQ(platform::parseDefaultRouteInterface(""), std::nullopt);
+}
+
+TEST(NetworkReachability, NumericAndLoopbackNamesResolveAndInvalidOnesDoNot) {
+    EXPECT_TRUE(isConnectedToInternet("127.0.0.1"));
+    EXPECT_TRUE(isConnectedToInternet("localhost"));
+    EXPECT_FALSE(isConnectedToInternet(""));
+    EXPECT_FALSE(isConnectedToInternet("::1")) << "only an IPv4 answer counts";
+}
+
+}  // namespace
+}  // namespace vigil

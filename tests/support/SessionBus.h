@@ -1,0 +1,55 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vigil::test {
+
+// A private dbus-daemon for one test; stopped when the object goes.
+class PrivateBus {
+  public:
+    PrivateBus();
+    ~PrivateBus();
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    bool started() const { return !address_.empty(); }
+    const std::string& address() const { return address_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string address_;
+};
+
+// A notification server on a bus: owns org.freedesktop.Notifications and records every Notify.
+class NotificationServer {
+  public:
+    struct Received {
+        std::string appName, summary, body;
+        std::vector<std::string> actions;
+        std::string soundName;
+        bool suppressSound = false;
+    };
+
+    explicit NotificationServer(const std::string& busAddress);
+    ~NotificationServer();
+
+    bool ready() const { return ready_; }
+    std::vector<Received> received() const;
+
+  private:
+    void run(std::string address);
+
+    std::atomic<bool> ready_{false}, stop_{false}, failed_{false};
+    mutable std::mutex mutex_;
+    std::vector<Received> received_;
+    std::thread thread_;
+    friend int onNotify(void*, void*, void*);
+};
+
+}  // namespace vigil::test
