@@ -1,16 +1,25 @@
 #include <QApplication>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMetaObject>
-#include <QScreen>
 #include <QTimer>
-#include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/PanelTray.h"
+#include "host/PanelWindow.h"
+#include "host/WidgetListViewController.h"
+#include "host/WidgetProviding.h"
+#include "host/Workspace.h"
 #include "system/Queue.h"
+#include "ui/FUIFont.h"
+#include "ui/LeakSuppressions.h"
 
 namespace {
+
+// One refresh tick (1.1 s) and a little more, so the rows show their first figures.
+constexpr int kHeadlessRenderMs = 1200;
 
 bool hasDisplay() {
     return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr ||
@@ -23,26 +32,58 @@ void installMainExecutor(QApplication& app) {
     });
 }
 
+// Until the widget's own controller takes over, the panel shows an empty list.
+class EmptyWidget : public vigil::WidgetProviding {
+  public:
+    vigil::WidgetListViewController* listViewController() override { return &list_; }
+    QMargins widgetMarginInsets(const QMargins&) override { return QMargins(); }
+
+  private:
+    vigil::WidgetListViewController list_;
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (!hasDisplay())
+    const bool headless = !hasDisplay();
+    if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vigil");
+    QApplication::setQuitOnLastWindowClosed(false);
     installMainExecutor(app);
+    vigil::FUIFont::registerFonts();
 
-    QWidget panel;
-    panel.setWindowTitle("Vigil");
-    panel.setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    panel.resize(320, 200);
-    panel.show();
+    int status = 0;
+    {
+        vigil::DesktopWorkspace workspace;
+        EmptyWidget widget;
+        vigil::MemoryPanelPlaceStore places;
+        vigil::PanelWindow panel(widget, places);
+        vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
+        panel.setPanelVisible(true);
+        if (headless) {
+            // Nothing can show the panel: after the first refresh, render it into a picture and
+            // stop.
+            QTimer::singleShot(kHeadlessRenderMs, &panel, [&panel] {
+                const QString path = QDir::current().filePath(QStringLiteral("vigil-panel.png"));
+                if (panel.grab().save(path)) {
+                    std::printf("Vigil: no display; the panel is rendered in %s\n",
+                                qPrintable(path));
+                } else {
+                    std::fprintf(stderr, "Error: save %s -- could not write the picture\n",
+                                 qPrintable(path));
+                }
+                QApplication::quit();
+            });
+        }
 
-    if (qEnvironmentVariableIsSet("VIGIL_EXIT_AFTER_MS")) {
-        QTimer::singleShot(qEnvironmentVariableIntValue("VIGIL_EXIT_AFTER_MS"), &app,
-                           &QApplication::quit);
+        if (qEnvironmentVariableIsSet("VIGIL_EXIT_AFTER_MS")) {
+            QTimer::singleShot(qEnvironmentVariableIntValue("VIGIL_EXIT_AFTER_MS"), &app,
+                               &QApplication::quit);
+        }
+        status = app.exec();
     }
-    const int status = app.exec();
     vigil::Queue::setMainExecutor(nullptr);
     vigil::Queue::shutdown();
     return status;

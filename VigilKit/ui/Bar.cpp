@@ -1,0 +1,44 @@
+#include "ui/Bar.h"
+
+#include <QPainter>
+
+#include "ui/CircleChart.h"
+#include "ui/FUIColor.h"
+
+namespace vigil {
+
+Bar::Bar(QWidget* parent) : Shape(parent) {}
+
+void Bar::setPercent(double percent) {
+    storePercent(percent);
+}
+
+void Bar::storePercent(double percent) {
+    const double value = sanitizedPercent(percent);
+    if (value == percent_)
+        return;
+    percent_ = value;
+    update();
+}
+
+void Bar::draw(QPainter& painter, const QRectF& rect) {
+    const double y = rect.height() / 2 - lineWidth() / 2;
+    const double w = rect.width();
+    const Qt::PenCapStyle cap = rounded_ ? Qt::RoundCap : Qt::SquareCap;
+    QColor track = color();
+    track.setAlphaF(0.2f);
+    painter.setPen(strokePen(track, lineWidth(), cap));
+    painter.drawLine(QPointF(0, y), QPointF(w, y));
+    painter.setPen(strokePen(color(), lineWidth(), cap));
+    painter.drawLine(QPointF(0, y), QPointF(w * percent_ / 100.0, y));
+}
+
+GaugeBar::GaugeBar(QWidget* parent) : ThresholdColored(91.0, 99.0, parent) {}
+
+void GaugeBar::setPercent(double percent) {
+    if (colorize_)
+        setColor(colorFor(percent));
+    storePercent(percent);
+}
+
+}  // namespace vigil
