@@ -10,14 +10,6 @@
 #include "C/system/Time.h"
 #include "C/util/List.h"
 
-// A failing allocation must come back as null to reach the runtime's own message, also under the
-// sanitizers' allocators.
-extern "C" const char* __asan_default_options() {
-    return "allocator_may_return_null=1";
-}
-extern "C" const char* __tsan_default_options() {
-    return "allocator_may_return_null=1";
-}
 
 namespace {
 
