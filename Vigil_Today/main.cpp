@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "TodayViewController.h"
 #include "host/PanelTray.h"
 #include "host/PanelWindow.h"
 #include "host/WidgetListViewController.h"
-#include "host/WidgetProviding.h"
 #include "host/Workspace.h"
 #include "system/Queue.h"
 #include "ui/FUIFont.h"
@@ -18,8 +18,8 @@
 
 namespace {
 
-// One refresh tick (1.1 s) and a little more, so the rows show their first figures.
-constexpr int kHeadlessRenderMs = 1200;
+// Two refresh ticks (1.1 s each) and a little more, so the rows show measured rates.
+constexpr int kHeadlessRenderMs = 2400;
 
 bool hasDisplay() {
     return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr ||
@@ -31,16 +31,6 @@ void installMainExecutor(QApplication& app) {
         QMetaObject::invokeMethod(&app, std::move(task), Qt::QueuedConnection);
     });
 }
-
-// Until the widget's own controller takes over, the panel shows an empty list.
-class EmptyWidget : public vigil::WidgetProviding {
-  public:
-    vigil::WidgetListViewController* listViewController() override { return &list_; }
-    QMargins widgetMarginInsets(const QMargins&) override { return QMargins(); }
-
-  private:
-    vigil::WidgetListViewController list_;
-};
 
 }  // namespace
 
@@ -57,7 +47,9 @@ int main(int argc, char* argv[]) {
     int status = 0;
     {
         vigil::DesktopWorkspace workspace;
-        EmptyWidget widget;
+        // The shared System's first samples must be taken here, on the main thread.
+        vigil::TodayViewController widget;
+        widget.view();
         vigil::MemoryPanelPlaceStore places;
         vigil::PanelWindow panel(widget, places);
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));

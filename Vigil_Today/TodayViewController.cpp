@@ -1,0 +1,161 @@
+#include "TodayViewController.h"
+
+#include "NavigationController.h"
+#include "Updatable.h"
+#include "details/BatteryViewController.h"
+#include "details/CPUViewController.h"
+#include "details/DiskListViewController.h"
+#include "details/MemoryViewController.h"
+#include "details/NetworkListViewController.h"
+#include "rows/FirstRowViewController.h"
+#include "rows/FirstRowViewControllerWithBattery.h"
+#include "rows/SecondRowViewController.h"
+#include "settings/Defaults.h"
+#include "settings/SettingsViewController.h"
+#include "system/Battery.h"
+#include "system/Network.h"
+#include "system/System.h"
+#include "themes/Theme.h"
+
+namespace vigil {
+
+namespace {
+
+std::unique_ptr<FirstRowViewController> makeFirstRow(WidgetContext context) {
+    if (context.system.resources().battery && context.system.battery().hasBattery())
+        return std::make_unique<FirstRowViewControllerWithBattery>(context);
+    return std::make_unique<FirstRowViewController>(context);
+}
+
+}  // namespace
+
+TodayViewController::TodayViewController(WidgetContext context)
+    : context_(context),
+      firstRow_(makeFirstRow(context)),
+      secondRow_(std::make_unique<SecondRowViewController>(context)),
+      settings_(std::make_unique<SettingsViewController>()) {}
+
+TodayViewController::~TodayViewController() {
+    if (uiThread_)
+        uiThread_->cancel();
+    // The navigator outlives this controller: leave it its own list again.
+    if (&context_.navigator.list() == &list_)
+        list_.setContents({});
+}
+
+QWidget* TodayViewController::loadView() {
+    return list_.view();
+}
+
+void TodayViewController::viewDidLoad() {
+    list_.setMinimumVisibleRowCount(kMinimumVisibleRowCount);
+    list_.setHasDividerLines(false);
+    list_.setContents({});
+    uiThread_ = std::make_unique<Timer>(kRefreshInterval, [this] { refresh(); });
+    start();
+    setupTheme();
+}
+
+void TodayViewController::widgetPerformUpdate(std::function<void(UpdateResult)> completion) {
+    if (completion)
+        completion(UpdateResult::newData);
+}
+
+QMargins TodayViewController::widgetMarginInsets(const QMargins&) {
+    return QMargins(0, 0, 0, 0);
+}
+
+void TodayViewController::widgetDidBeginEditing() {
+    suspend();
+    list_.setContents({settings_.get()});
+}
+
+void TodayViewController::widgetDidEndEditing() {
+    start();
+}
+
+ViewController* TodayViewController::widgetListViewControllerForRow(int row) const {
+    const QList<ViewController*> contents = list_.contents();
+    return row >= 0 && row < contents.size() ? contents.at(row) : nullptr;
+}
+
+void TodayViewController::start() {
+    list_.setContents({});
+    const int64_t rows = context_.defaults["widgetRows"].intValue();
+    if (rows == 1) {
+        context_.system.start(System::Group::system);
+        list_.setContents(list_.contents() << firstRow_.get());
+    } else if (rows == 2) {
+        context_.system.start(System::Group::network);
+        list_.setContents(list_.contents() << secondRow_.get());
+    } else {
+        context_.system.start(System::Group::all);
+        list_.setContents(list_.contents() << firstRow_.get());
+        list_.setContents(list_.contents() << secondRow_.get());
+    }
+    context_.navigator.setList(list_);
+    loadDetailsView(rows);
+    if (uiThread_)
+        uiThread_->start();
+}
+
+void TodayViewController::loadDetailsView(int64_t rows) {
+    const int64_t details = context_.defaults["detailsView"].intValue();
+    const int64_t first = rows == 2 ? 5 : 1;
+    const int64_t last = rows == 1 ? 4 : 5;
+    if (details < first || details > last)
+        return;
+
+    if (details == 5) {
+        if (context_.system.net().connection() != Network::ConnectionType::none)
+            context_.navigator.toggleSecondRow(secondRow_->networkListViewController());
+        return;
+    }
+
+    FirstRowViewController& row = *firstRow_;
+    ViewController* detail = nullptr;
+    switch (details) {
+        case 1:
+            detail = &row.cpuViewController();
+            break;
+        case 2:
+            detail = &row.memoryViewController();
+            break;
+        case 3:
+            detail = &row.diskListViewController();
+            break;
+        default:
+            if (auto* withBattery = dynamic_cast<FirstRowViewControllerWithBattery*>(&row))
+                detail = &withBattery->batteryViewController();
+            break;
+    }
+    if (!detail)
+        return;
+    context_.navigator.toggleFirstRow(
+        *detail, int(details - 1), [&row] { row.indicatorHide(); },
+        [&row](int index) { row.indicatorMoveTo(index); },
+        [&row](int index) { row.indicatorVisibleAt(index); });
+}
+
+void TodayViewController::suspend() {
+    NavigationController& navigator = context_.navigator;
+    navigator.onCollapse.fire();
+    navigator.list().setContents(navigator.mainRows());
+    if (uiThread_)
+        uiThread_->suspend();
+    context_.system.stop();
+}
+
+void TodayViewController::setupTheme() {
+    settings_->setMainWidgetView(list_.view());
+    context_.themes.activeTheme().updateBackgroundColor(list_.view());
+}
+
+void TodayViewController::refresh() {
+    for (ViewController* controller : list_.contents()) {
+        if (auto* updatable = dynamic_cast<Updatable*>(controller))
+            updatable->update();
+    }
+}
+
+}  // namespace vigil

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QList>
+
+#include <memory>
+
+#include "host/ViewController.h"
+#include "host/WidgetListViewController.h"
+#include "host/WidgetProviding.h"
+#include "rows/WidgetContext.h"
+#include "system/Timer.h"
+
+namespace vigil {
+
+class FirstRowViewController;
+class SecondRowViewController;
+class SettingsViewController;
+
+// The widget's principal controller. It fills the panel's list with the summary rows that the
+// `widgetRows` setting asks for, starts the matching sampling group, reopens the detail view that
+// was open last, redraws every row on a 1.1 s tick on the main queue, and swaps the rows for the
+// settings view while the user edits the widget. Main thread only.
+class TodayViewController : public ViewController, public WidgetProviding {
+  public:
+    static constexpr double kRefreshInterval = 1.1;
+    static constexpr int kMinimumVisibleRowCount = 4;
+
+    explicit TodayViewController(WidgetContext context = WidgetContext::shared());
+    ~TodayViewController() override;
+
+    // WidgetProviding
+    WidgetListViewController* listViewController() override { return &list_; }
+    void widgetPerformUpdate(std::function<void(UpdateResult)> completion) override;
+    QMargins widgetMarginInsets(const QMargins& proposed) override;
+    bool widgetAllowsEditing() const override { return widgetAllowsEditing_; }
+    void widgetDidBeginEditing() override;
+    void widgetDidEndEditing() override;
+
+    // Element `row` of the list as a view controller (nothing outside the list).
+    ViewController* widgetListViewControllerForRow(int row) const;
+    // Reopens the detail view stored in `detailsView` when it belongs to the rows shown
+    // (`rows` is the widgetRows value).
+    void loadDetailsView(int64_t rows);
+
+    FirstRowViewController& firstRow() const { return *firstRow_; }
+    SecondRowViewController& secondRow() const { return *secondRow_; }
+    SettingsViewController& settings() const { return *settings_; }
+    // The refresh timer; absent until the view has loaded.
+    Timer* uiThread() const { return uiThread_.get(); }
+    // One refresh: update() on every Updatable element of the list, in list order.
+    void refresh();
+
+  protected:
+    // The controller's view is the list's.
+    QWidget* loadView() override;
+    void viewDidLoad() override;
+
+  private:
+    void start();
+    void suspend();
+    void setupTheme();
+
+    WidgetContext context_;
+    WidgetListViewController list_;
+    std::unique_ptr<FirstRowViewController> firstRow_;
+    std::unique_ptr<SecondRowViewController> secondRow_;
+    std::unique_ptr<SettingsViewController> settings_;
+    std::unique_ptr<Timer> uiThread_;
+    bool widgetAllowsEditing_ = true;
+};
+
+}  // namespace vigil
