@@ -1,0 +1,50 @@
+#include "details/DetailViews.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+
+#include "host/Workspace.h"
+#include "ui/FUIFont.h"
+#include "views/MenuItemView.h"
+
+namespace vigil {
+
+QLabel* detailLabel(QWidget* parent, double size, bool bold) {
+    auto* label = new QLabel(parent);
+    auto font = bold ? FUIFont::bold(size) : FUIFont::normal(size);
+    QFont fallback = label->font();
+    fallback.setPointSizeF(size);
+    if (bold)
+        fallback.setBold(true);
+    label->setFont(font.value_or(fallback));
+    return label;
+}
+
+QLabel* addMenuFact(QMenu* menu, const QString& title) {
+    auto* row = new MenuItemView();
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(14, 3, 14, 3);
+    layout->setSpacing(16);
+    auto* name = detailLabel(row, 12);
+    name->setText(title);
+    auto* value = detailLabel(row, 12);
+    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    layout->addWidget(name);
+    layout->addStretch(1);
+    layout->addWidget(value);
+    row->addTo(menu);
+    return value;
+}
+
+QFont detailMenuFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSizeF(13);
+    return font;
+}
+
+Workspace& desktopWorkspace() {
+    static DesktopWorkspace workspace;
+    return workspace;
+}
+
+}  // namespace vigil

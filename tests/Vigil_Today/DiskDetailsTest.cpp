@@ -1,0 +1,346 @@
+// The disk details over the desktop fixture machine: one view per volume, the root volume first,
+// usage bar and texts, rates, SMART light, eject never offered for the root volume, rebuilt when
+// the volumes change, the disk resource running only while the details are shown.
+
+#include <sys/statvfs.h>
+
+#include <QApplication>
+#include <QMenu>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "details/DiskListViewController.h"
+#include "details/DiskViewController.h"
+#include "host/Workspace.h"
+#include "settings/Defaults.h"
+#include "settings/TempFolder.h"
+#include "support/TestSupport.h"
+#include "system/Disk.h"
+#include "system/System.h"
+#include "ui/FUIColor.h"
+#include "ui/QtTestApp.h"
+#include "views/CallbackStackView.h"
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace vigil {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Records what the views ask of the desktop.
+class RecordingWorkspace : public Workspace {
+  public:
+    std::vector<QString> calls;
+    bool openSucceeds = true;
+
+    bool openURL(const QString& url) override { return record("url " + url, true); }
+    bool openFile(const QString& path) override { return record("open " + path, openSucceeds); }
+    bool launchApplication(const QString& name) override { return record("launch " + name, true); }
+    bool selectFile(const QString& path, const QString&) override {
+        return record("select " + path, true);
+    }
+    QIcon iconForFile(const QString&) override { return {}; }
+    QIcon imageNamed(const QString& name) override {
+        return DesktopWorkspace::bundledIcon(name.contains("removable") ? "drive" : "drive");
+    }
+    void copyToPasteboard(const QString& text) override { calls.push_back("copy " + text); }
+
+  private:
+    bool record(const QString& call, bool result) {
+        calls.push_back(call);
+        return result;
+    }
+};
+
+// A writable copy of the desktop fixture whose file-system sizes the test chooses.
+class DiskMachine {
+  public:
+    DiskMachine() {
+        static int counter = 0;
+        root_ = fs::temp_directory_path() /
+                ("vigil-diskview-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::remove_all(root_);
+        fs::copy(test::fixturePath("disk-desktop"), root_, fs::copy_options::recursive);
+        DiskCollector::Options options;
+        options.root = root_.string();
+        options.useUDisks = false;
+        options.statFunction = [this](const char* path, struct statvfs* out) {
+            std::string mountPoint = fs::path(path).lexically_relative(root_).generic_string();
+            if (mountPoint == ".")
+                mountPoint = "";
+            mountPoint = "/" + mountPoint;
+            std::lock_guard lock(mutex_);
+            auto found = sizes_.find(mountPoint);
+            const auto [total, free] = found == sizes_.end()
+                                           ? std::pair<int64_t, int64_t>{1'000'000, 400'000}
+                                           : found->second;
+            *out = {};
+            out->f_bsize = out->f_frsize = 1000;
+            out->f_blocks = static_cast<fsblkcnt_t>(total / 1000);
+            out->f_bfree = out->f_bavail = static_cast<fsblkcnt_t>(free / 1000);
+            return 0;
+        };
+        collector_ = std::make_unique<DiskCollector>(options);
+    }
+    ~DiskMachine() {
+        system.reset();
+        disk.reset();
+        collector_.reset();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    // Bytes: total and free of the file system mounted at `mountPoint`.
+    void setSize(const std::string& mountPoint, int64_t total, int64_t free) {
+        std::lock_guard lock(mutex_);
+        sizes_[mountPoint] = {total, free};
+    }
+    // Drops the mount-table lines that contain `needle`.
+    void unmount(const std::string& needle) {
+        const fs::path table = root_ / "proc/self/mountinfo";
+        std::ifstream in(table);
+        std::string line, kept;
+        while (std::getline(in, line)) {
+            if (line.find(needle) == std::string::npos)
+                kept += line + "\n";
+        }
+        in.close();
+        std::ofstream(table) << kept;
+    }
+    void start() {
+        disk = std::make_shared<Disk>(nullptr, collector_.get());
+        System::Resources resources;
+        resources.disk = disk;
+        system = std::make_unique<System>(
+            resources, std::vector<System::TaskSpec>{{disk, 60.0, System::Group::all, true}});
+    }
+    Timer::Status diskTask() const { return system->tasks().front()->status(); }
+
+    std::shared_ptr<Disk> disk;
+    std::unique_ptr<System> system;
+
+  private:
+    fs::path root_;
+    std::mutex mutex_;
+    std::map<std::string, std::pair<int64_t, int64_t>> sizes_;
+    std::unique_ptr<DiskCollector> collector_;
+};
+
+class DiskDetailsTest : public test::QtTest {
+  protected:
+    void SetUp() override {
+        test::QtTest::SetUp();
+        defaults = std::make_unique<Defaults>("disk-details-test", folder.path());
+    }
+
+    test::TempFolder folder;
+    std::unique_ptr<Defaults> defaults;
+    RecordingWorkspace workspace;
+};
+
+TEST_F(DiskDetailsTest, OneViewPerVolumeRootFirstWithUsageTexts) {
+    DiskMachine machine;
+    machine.setSize("/", 500'000'000'000, 400'000'000'000);  // 100 GB used of 500 GB
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    list.view();
+    list.viewWillAppear();
+    const auto& contents = list.contents();
+    ASSERT_EQ(contents.size(), machine.disk->volumes().size());
+    ASSERT_GE(contents.size(), 2u);
+    auto& root = *contents.front();
+    EXPECT_TRUE(root.volume.isRootFS);
+    EXPECT_EQ(root.volume.device, "sda2");
+    for (size_t i = 1; i < contents.size(); ++i)
+        EXPECT_FALSE(contents[i]->volume.isRootFS);
+    // The stack shows the views in the same order.
+    const auto views = list.stackView->views();
+    ASSERT_EQ(views.size(), static_cast<qsizetype>(contents.size()));
+    for (size_t i = 0; i < contents.size(); ++i)
+        EXPECT_EQ(views[static_cast<qsizetype>(i)], contents[i]->view());
+
+    EXPECT_DOUBLE_EQ(root.used->percent(), 20.0);
+    EXPECT_EQ(root.usage->text(), "100 GB Used  |  400 GB Free");
+    EXPECT_EQ(root.diskName->text(), QString::fromStdString(root.volume.name) + " \u203A");
+    EXPECT_EQ(root.itemCapacity->text(), "500 GB");
+    EXPECT_EQ(root.itemMountPoint->text(), "/");
+    EXPECT_EQ(root.itemDevice->text(), "sda2");
+    EXPECT_EQ(root.itemFstype->text(), "ext4");
+    EXPECT_EQ(root.itemModel->text(), "Samsung SSD 860");
+    // No SMART on this drive: grey lights, no temperature.
+    EXPECT_EQ(root.itemSmartStatus->text(), "Not Supported");
+    EXPECT_EQ(root.smartLed->color(), FUIColor::concrete());
+    EXPECT_TRUE(root.temperatureFrame->isHidden());
+    // No rates on the first sample: both rate lines hidden.
+    EXPECT_TRUE(root.readIOView->isHidden());
+    EXPECT_TRUE(root.writeIOView->isHidden());
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, EjectIsNeverOfferedForTheRootVolume) {
+    DiskMachine machine;
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    list.view();
+    list.viewWillAppear();
+    int ejectable = 0;
+    for (const auto& controller : list.contents()) {
+        ASSERT_TRUE(controller->itemEject);
+        EXPECT_EQ(controller->itemEject->isVisible(), controller->volume.canEject())
+            << controller->volume.device;
+        if (controller->volume.isRootFS) {
+            EXPECT_FALSE(controller->itemEject->isVisible());
+        }
+        if (controller->volume.canEject()) {
+            ++ejectable;
+            EXPECT_EQ(controller->itemEject->text(),
+                      "\u23CF Eject " + QString::fromStdString(controller->volume.name));
+        }
+    }
+    EXPECT_GT(ejectable, 0);
+    // Even when asked directly, the root volume is left alone (it would stop the process).
+    const auto before = list.stackView->views().size();
+    list.contents().front()->eject();
+    EXPECT_EQ(list.stackView->views().size(), before);
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, UsageColoursAtTheirThresholdsAndDarkBar) {
+    DiskMachine machine;
+    machine.setSize("/", 1'000'000'000, 400'000'000);  // the capacity is read when listed
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    list.view();
+    list.viewWillAppear();
+    auto& root = *list.contents().front();
+    GaugeBar& bar = *root.used;
+    ASSERT_TRUE(bar.colorize());
+    struct Row {
+        int64_t freeBytes;  // of 1 000 000 000
+        double percent;
+        QColor color;
+    };
+    // The bar's bands: below 91 success, below 99 warning, from 99 danger.
+    for (const Row& row :
+         {Row{100'000'000, 90.0, bar.successColor()}, Row{90'000'000, 91.0, bar.warningColor()},
+          Row{20'000'000, 98.0, bar.warningColor()}, Row{10'000'000, 99.0, bar.dangerColor()}}) {
+        machine.setSize("/", 1'000'000'000, row.freeBytes);
+        machine.disk->update();
+        list.update();
+        EXPECT_DOUBLE_EQ(bar.percent(), row.percent);
+        EXPECT_EQ(bar.color(), row.color) << row.percent;
+    }
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, RatesShowOnlyWhenPositive) {
+    DiskMachine machine;
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    list.view();
+    list.viewWillAppear();
+    auto& root = *list.contents().front();
+    Disk::Volume volume = root.volume;
+    volume.rbytesps = 0;
+    volume.wbytesps = 1;
+    root.update(volume);
+    EXPECT_TRUE(root.readIOView->isHidden());
+    EXPECT_FALSE(root.writeIOView->isHidden());
+    EXPECT_EQ(root.writeIO->text(), "0.0 KB/s");
+    volume.rbytesps = 123'456;
+    volume.rbytes = 1536;
+    root.update(volume);
+    EXPECT_FALSE(root.readIOView->isHidden());
+    EXPECT_EQ(root.readIO->text(), "120.6 KB/s");
+    EXPECT_EQ(root.itemTotalRead->text(), "1.50 KB");
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, RebuildsWhenTheVolumesChange) {
+    DiskMachine machine;
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    list.view();
+    list.viewWillAppear();
+    const size_t before = list.contents().size();
+    DiskViewController* firstRoot = list.contents().front().get();
+    list.update();
+    EXPECT_EQ(list.contents().front().get(), firstRoot) << "same volumes: the views stay";
+
+    machine.unmount("/dev/sdb1");
+    machine.disk->load();
+    list.update();
+    ASSERT_EQ(list.contents().size(), before - 1);
+    EXPECT_EQ(list.stackView->views().size(), static_cast<qsizetype>(before - 1));
+    EXPECT_TRUE(list.contents().front()->volume.isRootFS);
+    for (const auto& controller : list.contents())
+        EXPECT_NE(controller->volume.device, "sdb1");
+    // New views were set up as shown views.
+    EXPECT_FALSE(list.contents().back()->diskName->text().isEmpty());
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, SeparatorFollowsTheRowsSetting) {
+    DiskMachine machine;
+    machine.start();
+    defaults->set("widgetRows", int64_t{1});
+    DiskListViewController onlyFirst(machine.system.get(), &workspace, defaults.get());
+    onlyFirst.view();
+    EXPECT_EQ(onlyFirst.contents().back()->separatorLineConstraint, -1.0);
+    EXPECT_EQ(onlyFirst.contents().front()->separatorLineConstraint, 0.0);
+    defaults->set("widgetRows", int64_t{0});
+    DiskListViewController both(machine.system.get(), &workspace, defaults.get());
+    both.view();
+    EXPECT_EQ(both.contents().back()->separatorLineConstraint, 0.0);
+}
+
+TEST_F(DiskDetailsTest, RunsTheDiskResourceOnlyWhileShown) {
+    DiskMachine machine;
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    list.view();
+    EXPECT_NE(machine.diskTask(), Timer::Status::started);
+    list.viewWillAppear();
+    EXPECT_EQ(machine.diskTask(), Timer::Status::started);
+    list.viewWillDisappear();
+    EXPECT_EQ(machine.diskTask(), Timer::Status::suspended);
+}
+
+TEST_F(DiskDetailsTest, MenuActionsReachTheWorkspace) {
+    DiskMachine machine;
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    list.view();
+    list.viewWillAppear();
+    auto& root = *list.contents().front();
+    root.openDiskUtilityApp();
+    root.openStorageManagementApp();
+    workspace.openSucceeds = false;
+    root.showInFinder();
+    ASSERT_EQ(workspace.calls.size(), 4u);
+    EXPECT_EQ(workspace.calls[0], "launch /Applications/Utilities/Disk Utility.app");
+    EXPECT_EQ(workspace.calls[1],
+              "launch /System/Library/CoreServices/Applications/Storage Management.app");
+    EXPECT_EQ(workspace.calls[2], "open /");
+    EXPECT_EQ(workspace.calls[3], "select /");
+
+    // A click on the row opens the menu under the icon.
+    root.view()->resize(320, 80);
+    root.view()->show();
+    test::click(*root.diskRowCallback, {5, 5});
+    EXPECT_TRUE(test::qtWaitUntil([&] { return root.contextMenu->isVisible(); }));
+    root.contextMenu->hide();
+    root.view()->hide();
+    list.viewWillDisappear();
+}
+
+}  // namespace
+}  // namespace vigil
