@@ -1,12 +1,8 @@
 #include "NavigationController.h"
 
-#include "settings/Defaults.h"
+#include "settings/WidgetDefaults.h"
 
 namespace vigil {
-
-namespace {
-constexpr const char* kDetailsViewKey = "detailsView";
-}
 
 NavigationController& NavigationController::shared() {
     static NavigationController* instance = new NavigationController(Defaults::shared());
@@ -46,7 +42,7 @@ void NavigationController::write(const QList<ViewController*>& contents) {
 }
 
 void NavigationController::store(int detailsView) {
-    defaults_.set(kDetailsViewKey, static_cast<int64_t>(detailsView));
+    defaults_.set(WidgetDefaultsKeys::detailsView(), int64_t{detailsView});
 }
 
 void NavigationController::toggleFirstRow(ViewController& viewController, int at,

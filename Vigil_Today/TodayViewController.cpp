@@ -12,6 +12,7 @@
 #include "rows/SecondRowViewController.h"
 #include "settings/Defaults.h"
 #include "settings/SettingsViewController.h"
+#include "settings/WidgetDefaults.h"
 #include "system/Battery.h"
 #include "system/Network.h"
 #include "system/System.h"
@@ -81,7 +82,7 @@ ViewController* TodayViewController::widgetListViewControllerForRow(int row) con
 
 void TodayViewController::start() {
     list_.setContents({});
-    const int64_t rows = context_.defaults["widgetRows"].intValue();
+    const int64_t rows = context_.defaults.get(WidgetDefaultsKeys::widgetRows());
     if (rows == 1) {
         context_.system.start(System::Group::system);
         list_.setContents(list_.contents() << firstRow_.get());
@@ -100,7 +101,7 @@ void TodayViewController::start() {
 }
 
 void TodayViewController::loadDetailsView(int64_t rows) {
-    const int64_t details = context_.defaults["detailsView"].intValue();
+    const int64_t details = context_.defaults.get(WidgetDefaultsKeys::detailsView());
     const int64_t first = rows == 2 ? 5 : 1;
     const int64_t last = rows == 1 ? 4 : 5;
     if (details < first || details > last)

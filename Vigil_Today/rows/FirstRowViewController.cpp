@@ -8,7 +8,7 @@
 #include "details/DiskListViewController.h"
 #include "details/MemoryViewController.h"
 #include "rows/RowStyle.h"
-#include "settings/Defaults.h"
+#include "settings/WidgetDefaults.h"
 #include "system/CPU.h"
 #include "system/Disk.h"
 #include "system/Memory.h"
@@ -35,7 +35,8 @@ FirstRowViewController::FirstRowViewController(WidgetContext context)
     : context_(context),
       cpuViewController_(std::make_unique<CPUViewController>()),
       memoryViewController_(std::make_unique<MemoryViewController>()),
-      diskListViewController_(std::make_unique<DiskListViewController>()) {}
+      diskListViewController_(
+          std::make_unique<DiskListViewController>(&context.system, nullptr, &context.defaults)) {}
 
 FirstRowViewController::~FirstRowViewController() = default;
 
@@ -150,7 +151,9 @@ void FirstRowViewController::toggleDiskView() {
 }
 
 bool FirstRowViewController::shouldHideSlider() const {
-    return context_.defaults["widgetRows"].intValue() == 1 && context_.navigator.isCollapsed();
+    return context_.defaults.get(WidgetDefaultsKeys::widgetRows()) ==
+               rawValue(WidgetRowsDefaults::system) &&
+           context_.navigator.isCollapsed();
 }
 
 void FirstRowViewController::indicatorVisibleAt(int index) {

@@ -22,7 +22,8 @@ QColor batteryRingColor(const Theme& theme, bool isFullyCharged, bool isACPowere
 
 FirstRowViewControllerWithBattery::FirstRowViewControllerWithBattery(WidgetContext context)
     : FirstRowViewController(context),
-      batteryViewController_(std::make_unique<BatteryViewController>()) {}
+      batteryViewController_(
+          std::make_unique<BatteryViewController>(&context.system, &context.defaults)) {}
 
 FirstRowViewControllerWithBattery::~FirstRowViewControllerWithBattery() = default;
 

@@ -21,7 +21,8 @@ const QString kDownArrow = QStringLiteral(" \u2193");
 
 SecondRowViewController::SecondRowViewController(WidgetContext context)
     : context_(context),
-      networkListViewController_(std::make_unique<NetworkListViewController>()) {}
+      networkListViewController_(std::make_unique<NetworkListViewController>(
+          &context.system, nullptr, &context.defaults)) {}
 
 SecondRowViewController::~SecondRowViewController() = default;
 
