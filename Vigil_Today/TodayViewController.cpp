@@ -148,7 +148,7 @@ void TodayViewController::suspend() {
 }
 
 void TodayViewController::setupTheme() {
-    settings_->setMainWidgetView(list_.view());
+    settings_->mainWidgetView = list_.view();
     context_.themes.activeTheme().updateBackgroundColor(list_.view());
 }
 

@@ -12,6 +12,8 @@
 #include "host/PanelWindow.h"
 #include "host/WidgetListViewController.h"
 #include "host/Workspace.h"
+#include "settings/Defaults.h"
+#include "settings/SettingsPanelPlaceStore.h"
 #include "system/Queue.h"
 #include "ui/FUIFont.h"
 #include "ui/LeakSuppressions.h"
@@ -50,7 +52,7 @@ int main(int argc, char* argv[]) {
         // The shared System's first samples must be taken here, on the main thread.
         vigil::TodayViewController widget;
         widget.view();
-        vigil::MemoryPanelPlaceStore places;
+        vigil::SettingsPanelPlaceStore places(vigil::Defaults::shared());
         vigil::PanelWindow panel(widget, places);
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
         panel.setPanelVisible(true);

@@ -7,6 +7,7 @@
 #include "details/CPUViewController.h"
 #include "details/DiskListViewController.h"
 #include "details/MemoryViewController.h"
+#include "details/TopApplications.h"
 #include "rows/RowStyle.h"
 #include "settings/WidgetDefaults.h"
 #include "system/CPU.h"
@@ -33,8 +34,10 @@ QEasingCurve easeOutCurve() {
 
 FirstRowViewController::FirstRowViewController(WidgetContext context)
     : context_(context),
-      cpuViewController_(std::make_unique<CPUViewController>()),
-      memoryViewController_(std::make_unique<MemoryViewController>()),
+      cpuViewController_(std::make_unique<CPUViewController>(context.system, defaultWorkspace(),
+                                                             context.themes, context.defaults)),
+      memoryViewController_(std::make_unique<MemoryViewController>(
+          context.system, defaultWorkspace(), context.themes, context.defaults)),
       diskListViewController_(
           std::make_unique<DiskListViewController>(&context.system, nullptr, &context.defaults)) {}
 
