@@ -34,7 +34,8 @@ TodayViewController::TodayViewController(WidgetContext context)
     : context_(context),
       firstRow_(makeFirstRow(context)),
       secondRow_(std::make_unique<SecondRowViewController>(context)),
-      settings_(std::make_unique<SettingsViewController>()) {}
+      settings_(std::make_unique<SettingsViewController>(context.themes, context.defaults,
+                                                         context.system)) {}
 
 TodayViewController::~TodayViewController() {
     if (uiThread_)

@@ -32,6 +32,8 @@ void FirstRowViewControllerWithBattery::viewDidLoad() {
     indicatorPositions_ = {29.0, 94.0, 159.0, 222.0};
     batteryCircle_ = new CircleChart();
     batteryStackView_ = addColumn(batteryCircle_, QStringLiteral("Battery"));
+    // Later theme changes reach the column through the row's own text update.
+    context_.themes.activeTheme().updateText(batteryStackView_);
     placeColumns();
     batteryStackView_->onclick = [this] { toggleBatteryView(); };
     onBatteryChanged();

@@ -105,8 +105,12 @@ TEST_F(RowTest, BatteryRowShowsTheFixtureCharge) {
                   int(row.indicatorPositions()[size_t(i)]) + row.kIndicatorSize / 2)
             << i;
     }
-    // The dark theme recolours the ring too.
+    const auto* title = row.batteryStackView()->findChild<TitleField*>();
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(textColorOf(title), machine.themes->activeTheme().titleLabelColor);
+    // The dark theme recolours the ring and the title too.
     machine.themes->setActiveTheme(Themes::dark());
+    EXPECT_EQ(textColorOf(title), Themes::dark().titleLabelColor);
     EXPECT_EQ(row.batteryCircle()->color(),
               batteryRingColor(Themes::dark(), battery.isFullyCharged(), battery.isACPowered(),
                                battery.percent()));

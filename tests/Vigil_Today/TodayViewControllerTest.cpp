@@ -95,15 +95,25 @@ TEST_F(TodayViewControllerTest, RowsAndRememberedDetailsFromTheStore) {
         today.view();
         EXPECT_EQ(today.listViewController()->contents().size(), 2);
         EXPECT_TRUE(machine.tasksRunning(true));
-
+    }
+    {
+        // The memory details under the only row.
+        test::FixtureMachine machine;
         machine.defaults->set(WidgetDefaultsKeys::widgetRows(), int64_t{1});
         machine.defaults->set(WidgetDefaultsKeys::detailsView(), int64_t{2});
-        today.widgetDidBeginEditing();
-        today.widgetDidEndEditing();
+        TodayViewController today(machine.context());
+        today.view();
         EXPECT_EQ(today.listViewController()->contents(),
                   (Rows{&today.firstRow(), &today.firstRow().memoryViewController()}));
         EXPECT_EQ(today.firstRow().indicatorXPos(), 127.0);
         EXPECT_FALSE(today.firstRow().slider()->isHidden());
+        // The system group, and the applications that the memory details start.
+        for (const auto& task : machine.system->tasks()) {
+            const bool app = task->resource().type() == SystemResourceType::app;
+            EXPECT_EQ(task->status() == Timer::Status::started,
+                      app || (task->group() == System::Group::system && !task->delayed()))
+                << toString(task->resource().type());
+        }
     }
 }
 
@@ -146,8 +156,19 @@ TEST_F(TodayViewControllerTest, EditingCollapsesStopsAndComesBack) {
     EXPECT_EQ(today.uiThread()->status(), Timer::Status::suspended);
     EXPECT_TRUE(machine.tasksRunning(false, true));
     EXPECT_EQ(viewAlpha(*today.firstRow().indicator()), 0.0);
-    EXPECT_EQ(machine.defaults->get(WidgetDefaultsKeys::detailsView()), 3);
+    // The settings view forgets the open detail view when it appears, and may change the rows.
+    EXPECT_EQ(machine.defaults->get(WidgetDefaultsKeys::detailsView()), 0);
+    machine.defaults->set(WidgetDefaultsKeys::widgetRows(), int64_t{2});
 
+    today.widgetDidEndEditing();
+    EXPECT_EQ(today.listViewController()->contents(), Rows{&today.secondRow()});
+    EXPECT_EQ(machine.navigator->mainRows(), Rows{&today.secondRow()});
+    EXPECT_EQ(today.uiThread()->status(), Timer::Status::started);
+
+    // What is stored when editing ends opens again.
+    today.widgetDidBeginEditing();
+    machine.defaults->set(WidgetDefaultsKeys::widgetRows(), int64_t{0});
+    machine.defaults->set(WidgetDefaultsKeys::detailsView(), int64_t{3});
     today.widgetDidEndEditing();
     EXPECT_EQ(
         today.listViewController()->contents(),
