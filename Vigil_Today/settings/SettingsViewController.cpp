@@ -42,6 +42,7 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent)
         group_->addButton(button, i);
         layout->addWidget(button);
     }
+    QObject::connect(group_, &QButtonGroup::idToggled, this, [this](int, bool) { restyle(); });
     QObject::connect(group_, &QButtonGroup::idClicked, this, [this](int) {
         if (onChange)
             onChange();
@@ -73,16 +74,32 @@ QPushButton* SegmentedControl::segment(int index) const {
 }
 
 void SegmentedControl::setColors(const QColor& selected, const QColor& text) {
+    selected_ = selected;
+    text_ = text;
+    restyle();
+}
+
+void SegmentedControl::restyle() {
     const QColor onSelected =
-        selected.lightness() > 128 ? FUIColor::midnightBlue() : FUIColor::white();
-    setStyleSheet(QStringLiteral("QPushButton { border: 1px solid %1; padding: 3px 12px; "
-                                 "background: transparent; color: %2; } "
-                                 "QPushButton:first { border-top-left-radius: 4px; "
-                                 "border-bottom-left-radius: 4px; } "
-                                 "QPushButton:last { border-top-right-radius: 4px; "
-                                 "border-bottom-right-radius: 4px; } "
-                                 "QPushButton:checked { background: %1; color: %3; }")
-                      .arg(css(selected), css(text), css(onSelected)));
+        selected_.lightness() > 128 ? FUIColor::midnightBlue() : FUIColor::white();
+    const auto buttons = group_->buttons();
+    for (int i = 0; i < buttons.size(); ++i) {
+        QAbstractButton* button = group_->button(i);
+        if (button == nullptr)
+            continue;
+        const bool first = i == 0;
+        const bool last = i == buttons.size() - 1;
+        const bool checked = button->isChecked();
+        button->setStyleSheet(
+            QStringLiteral("QPushButton { border: 1px solid %1; padding: 3px 10px; "
+                           "background: %2; color: %3; border-top-left-radius: %4px; "
+                           "border-bottom-left-radius: %4px; border-top-right-radius: %5px; "
+                           "border-bottom-right-radius: %5px; }")
+                .arg(css(selected_), checked ? css(selected_) : QStringLiteral("transparent"),
+                     css(checked ? onSelected : text_))
+                .arg(first ? 4 : 0)
+                .arg(last ? 4 : 0));
+    }
 }
 
 SettingsViewController::SettingsViewController(ThemeManager& themes, Defaults& defaults,
@@ -207,6 +224,16 @@ void SettingsViewController::apply(const Theme& theme) {
     theme.updateText(root);
     theme.updateBackgroundColor(mainWidgetView);
     temperatureSettings->setColors(theme.controllerColor, theme.labelColor);
+    const QString comboStyle =
+        QStringLiteral(
+            "QComboBox { color: %1; background: transparent; border: 1px solid %2; "
+            "border-radius: 4px; padding: 2px 8px; } "
+            "QComboBox::drop-down { border: none; width: 16px; } "
+            "QComboBox QAbstractItemView { color: black; background: white; "
+            "selection-background-color: %3; }")
+            .arg(css(theme.labelColor), css(theme.controllerColor), css(theme.infoColor));
+    rowSettings->setStyleSheet(comboStyle);
+    themeSettings->setStyleSheet(comboStyle);
     vigilPage->setTextColor(theme.infoColor);
     vigilPage->hoverColor = theme.isDark ? FUIColor::clouds() : FUIColor::wetAsphalt();
     vigilPage->activeColor = theme.successColor;
