@@ -1,5 +1,6 @@
 #include "settings/SettingsViewController.h"
 
+#include <QApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -140,7 +141,7 @@ QWidget* SettingsViewController::loadView() {
     form->addRow(title(QStringLiteral("Rows")), rowSettings);
 
     temperatureSettings =
-        new SegmentedControl({QStringLiteral("Celsius °C"), QStringLiteral("Fahrenheit °F")}, root);
+        new SegmentedControl({QStringLiteral("Celsius"), QStringLiteral("Fahrenheit")}, root);
     temperatureSettings->setObjectName(QStringLiteral("temperatureSettings"));
     form->addRow(title(QStringLiteral("Temperature")), temperatureSettings);
 
@@ -224,16 +225,18 @@ void SettingsViewController::apply(const Theme& theme) {
     theme.updateText(root);
     theme.updateBackgroundColor(mainWidgetView);
     temperatureSettings->setColors(theme.controllerColor, theme.labelColor);
-    const QString comboStyle =
-        QStringLiteral(
-            "QComboBox { color: %1; background: transparent; border: 1px solid %2; "
-            "border-radius: 4px; padding: 2px 8px; } "
-            "QComboBox::drop-down { border: none; width: 16px; } "
-            "QComboBox QAbstractItemView { color: black; background: white; "
-            "selection-background-color: %3; }")
-            .arg(css(theme.labelColor), css(theme.controllerColor), css(theme.infoColor));
-    rowSettings->setStyleSheet(comboStyle);
-    themeSettings->setStyleSheet(comboStyle);
+    // The pop-ups keep the style's own drawing (and arrow); only their colours follow the theme.
+    for (QComboBox* box : {rowSettings.data(), themeSettings.data()}) {
+        QPalette palette = QApplication::palette(box);
+        if (theme.isDark) {
+            palette.setColor(QPalette::Button, FUIColor::wetAsphalt());
+            palette.setColor(QPalette::ButtonText, theme.labelColor);
+            palette.setColor(QPalette::WindowText, theme.labelColor);
+            palette.setColor(QPalette::Text, theme.labelColor);
+            palette.setColor(QPalette::Base, FUIColor::wetAsphalt());
+        }
+        box->setPalette(palette);
+    }
     vigilPage->setTextColor(theme.infoColor);
     vigilPage->hoverColor = theme.isDark ? FUIColor::clouds() : FUIColor::wetAsphalt();
     vigilPage->activeColor = theme.successColor;
