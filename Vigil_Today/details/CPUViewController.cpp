@@ -58,11 +58,7 @@ ThermalState thermometerState(CPU::ThermalState state) {
 
 CPUViewController::CPUViewController(System& system, Workspace& workspace, ThemeManager& themes,
                                      Defaults& defaults, QObject* parent)
-    : ViewController(parent),
-      system(system),
-      workspace_(workspace),
-      themes_(themes),
-      defaults_(defaults) {}
+    : TopApplicationsViewController(system, workspace, themes, defaults, parent) {}
 
 CPUViewController::CPUViewController(QObject* parent)
     : CPUViewController(System::shared(), defaultWorkspace(), ThemeManager::shared(),
@@ -188,26 +184,14 @@ QWidget* CPUViewController::loadView() {
     }
 
     // The heaviest applications, with Activity Monitor's button beside the heading.
-    auto* heading = new QHBoxLayout();
-    heading->addWidget(detailTitle(QStringLiteral("Top applications"), root), 1);
-    activityMonitorButton = makeActivityMonitorButton(root);
-    heading->addWidget(activityMonitorButton);
-    layout->addLayout(heading);
-    tableView = new TopApplicationsTable(workspace_, root);
-    tableView->setObjectName(QStringLiteral("tableView"));
-    layout->addWidget(tableView);
+    addApplicationsTable(root, layout);
     return root;
 }
 
 void CPUViewController::viewDidLoad() {
-    QObject::connect(tableView, &QTableWidget::itemSelectionChanged, this,
-                     [this] { tableViewSelectionDidChange(); });
     uptimeRow->onclick = [this] { popUptime(); };
     cpuBrand->setText(QString::fromStdString(system.cpu().brand()));
-    activityMonitorButton->setIcon(
-        workspace_.iconForFile(QString::fromLatin1(kActivityMonitorPath)));
-    QObject::connect(activityMonitorButton, &QToolButton::clicked, this,
-                     [this] { openActivityMonitor(); });
+    connectApplicationsTable();
     const QDateTime boot = QDateTime::fromSecsSinceEpoch(system.cpu().bootTime());
     const QLocale locale;
     itemBootTime->setText(locale.toString(boot, dateFormat(locale)));
@@ -216,8 +200,7 @@ void CPUViewController::viewDidLoad() {
 
 void CPUViewController::viewWillAppear() {
     view();
-    separatorLineConstraint = separatorOffset(defaults_);
-    static_cast<DetailRootView*>(view())->setSeparatorOffset(separatorLineConstraint);
+    placeSeparator();
     system.start(system.apps());
     system.start(system.gpu());
     update();
@@ -265,12 +248,7 @@ void CPUViewController::maybeUpdateAppsTable() {
     shown.reserve(top.size());
     for (const auto& process : top)
         shown.push_back(std::isfinite(process.cpu) ? std::llround(process.cpu * 10) : 0);
-    if (shown == prevCPU)
-        return;
-    prevCPU = std::move(shown);
-    apps = std::move(top);
-    tableView->reload(numberOfRows(),
-                      [this](int row, int column) { return tableViewCell(row, column); });
+    maybeReload(prevCPU, std::move(shown), std::move(top));
 }
 
 std::optional<TableCell> CPUViewController::tableViewCell(int row, int column) const {
@@ -279,21 +257,11 @@ std::optional<TableCell> CPUViewController::tableViewCell(int row, int column) c
         [](const Applications::Process& process) { return cpuText(process.cpu); });
 }
 
-void CPUViewController::tableViewSelectionDidChange() {
-    const std::optional<int> row = tableView->takeSelectedRow(numberOfRows());
-    if (row && activate)
-        activate(apps[static_cast<size_t>(*row)]);
-}
-
 void CPUViewController::popUptime() {
     CPU& cpu = system.cpu();
     itemAwakeTime->setText(QString::fromStdString(TimeFormat::uptime(cpu.awakeTime())));
     itemSleepingTime->setText(QString::fromStdString(TimeFormat::uptime(cpu.sleepTime())));
     uptimeMenu->popup(uptimeRow->mapToGlobal(QPoint(0, uptimeRow->height() + 4)));
-}
-
-void CPUViewController::openActivityMonitor() {
-    workspace_.launchApplication(QString::fromLatin1(kActivityMonitorPath));
 }
 
 void CPUViewController::setupTheme() {
@@ -304,9 +272,7 @@ void CPUViewController::setupTheme() {
 void CPUViewController::apply(const Theme& theme) {
     theme.updateText(view());
     temp->setIndicatorColor(theme.controllerColor);
-    static_cast<DetailRootView*>(view())->setSeparatorColor(theme.muteColor);
-    setButtonTextColor(activityMonitorButton, theme.labelColor);
-    tableView->recolor(theme);
+    applyTableTheme(theme);
 }
 
 }  // namespace vigil
