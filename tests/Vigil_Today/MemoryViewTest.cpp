@@ -83,6 +83,20 @@ TEST_F(MemoryViewTest, BreakdownTextsAndPie) {
     EXPECT_EQ(details->pageOuts->text(), QLocale().toString(qulonglong(mem.pagesOut())));
 }
 
+TEST_F(MemoryViewTest, SeparatorLineTuckedAwayWithOnlyTheFirstRow) {
+    QWidget* view = details->view();
+    view->resize(320, 300);
+    const QColor line = themes.activeTheme().muteColor;
+    store.defaults.set(WidgetDefaultsKeys::widgetRows(), int64_t{0});
+    details->viewWillAppear();
+    EXPECT_EQ(details->separatorLineConstraint, 0.0);
+    EXPECT_EQ(test::render(*view).pixelColor(160, 0), line);
+    store.defaults.set(WidgetDefaultsKeys::widgetRows(), int64_t{1});
+    details->viewWillAppear();
+    EXPECT_EQ(details->separatorLineConstraint, -1.0);
+    EXPECT_NE(test::render(*view).pixelColor(160, 0), line);
+}
+
 TEST_F(MemoryViewTest, SwapShowsUsedFirst) {
     EXPECT_EQ(MemoryViewController::swapText(0, 0), "0 B");
     EXPECT_EQ(MemoryViewController::swapText(2ull << 30, 0), "0 B of 2 GB");
