@@ -9,9 +9,11 @@
 
 #include "details/DetailViews.h"
 #include "settings/Defaults.h"
+#include "settings/WidgetDefaults.h"
 #include "system/Battery.h"
 #include "system/Formatting.h"
 #include "system/System.h"
+#include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "views/CallbackStackView.h"
 
@@ -39,9 +41,11 @@ CallbackStackView* horizontalStack(QWidget* parent, int spacing = 6) {
 
 }  // namespace
 
-BatteryViewController::BatteryViewController(System* system, Defaults* defaults)
+BatteryViewController::BatteryViewController(System* system, Defaults* defaults,
+                                             ThemeManager* themes)
     : system_(system ? *system : System::shared()),
-      defaults_(defaults ? *defaults : Defaults::shared()) {}
+      defaults_(defaults ? *defaults : Defaults::shared()),
+      themes_(themes ? *themes : ThemeManager::shared()) {}
 
 BatteryViewController::~BatteryViewController() {
     delete electricityMenu.data();
@@ -82,8 +86,7 @@ QWidget* BatteryViewController::loadView() {
     systemStackView->stackLayout()->setSpacing(0);
     auto powerRow = [&](const QString& title, QPointer<QLabel>& value, const char* name) {
         auto* row = horizontalStack(systemStackView);
-        auto* label = detailLabel(row, 11);
-        label->setText(title);
+        auto* label = detailCaption(row, 11, title);
         value = detailLabel(row, 11, true);
         value->setObjectName(name);
         row->addView(label);
@@ -105,17 +108,16 @@ QWidget* BatteryViewController::loadView() {
     facts->setColumnStretch(1, 1);
     facts->setColumnStretch(3, 1);
     auto fact = [&](int row, int column, const QString& title, QWidget* value) {
-        auto* label = detailLabel(root, 11);
-        label->setText(title);
+        auto* label = detailCaption(root, 11, title);
         facts->addWidget(label, row, column * 2);
         facts->addWidget(value, row, column * 2 + 1, Qt::AlignLeft | Qt::AlignVCenter);
     };
-    auto value = [&](QPointer<QLabel>& field, const char* name) {
-        field = detailLabel(root, 11, true);
+    auto value = [&](QPointer<QLabel>& field, const char* name, FieldRole role = FieldRole::value) {
+        field = detailLabel(root, 11, true, role);
         field->setObjectName(name);
         return field.data();
     };
-    fact(0, 0, QStringLiteral("Health"), value(health, "health"));
+    fact(0, 0, QStringLiteral("Health"), value(health, "health", FieldRole::ownColor));
     fact(0, 1, QStringLiteral("Cycles"), value(cycles, "cycles"));
     fact(1, 0, QStringLiteral("Condition"), value(condition, "condition"));
     fact(2, 0, QStringLiteral("Age"), value(age, "age"));
@@ -138,8 +140,7 @@ QWidget* BatteryViewController::loadView() {
     capacities->setVerticalSpacing(0);
     auto capacity = [&](int column, const QString& title, QPointer<QLabel>& field,
                         const char* name) {
-        auto* label = detailLabel(root, 10);
-        label->setText(title);
+        auto* label = detailCaption(root, 10, title);
         field = detailLabel(root, 11, true);
         field->setObjectName(name);
         capacities->addWidget(label, 0, column);
@@ -165,21 +166,23 @@ QWidget* BatteryViewController::loadView() {
 }
 
 void BatteryViewController::viewDidLoad() {
-    warningColor = FUIColor::orange();
     onBatteryChanged();
     system_.battery().onBatteryChanged.listen(*this, [this] { onBatteryChanged(); });
     powerUsageRow->onclick = [this] { popElectricity(); };
+    apply(themes_.activeTheme());
+    themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
 
 void BatteryViewController::viewWillAppear() {
     view();
-    separatorLineConstraint = defaults_["widgetRows"].intValue() == 1 ? -1.0 : 0.0;
+    separatorLineConstraint = widgetRows(defaults_) == WidgetRowsDefaults::system ? -1.0 : 0.0;
     separatorLine->setVisible(separatorLineConstraint >= 0);
 }
 
 void BatteryViewController::onBatteryChanged() {
     if (!isViewLoaded())
         return;
+    const Theme& theme = themes_.activeTheme();
     const auto state = system_.battery().state();
     const Battery& battery = system_.battery();
 
@@ -212,7 +215,7 @@ void BatteryViewController::onBatteryChanged() {
     const unsigned healthPercent = battery.health();
     QPalette palette = health->palette();
     palette.setColor(QPalette::WindowText, healthPercent < 30 || state->hasACondition
-                                               ? warningColor
+                                               ? theme.warningColor
                                                : FUIColor::turquoise());
     health->setPalette(palette);
 
@@ -246,9 +249,11 @@ void BatteryViewController::popElectricity() {
         electricityMenu->popup(powerUsageRow->mapToGlobal(QPoint(0, powerUsageRow->height() + 4)));
 }
 
-void BatteryViewController::applyTheme(const QColor& controllerColor, const QColor& warning) {
-    warningColor = warning;
-    percentBar->setColor(controllerColor);
+void BatteryViewController::apply(const Theme& theme) {
+    theme.updateText(view());
+    theme.updateText(powerUsageRow);
+    theme.updateText(powerAdapterRow);
+    percentBar->setColor(theme.controllerColor);
 }
 
 }  // namespace vigil

@@ -4,19 +4,37 @@
 #include <QHBoxLayout>
 
 #include "host/Workspace.h"
+#include "themes/Theme.h"
 #include "ui/FUIFont.h"
 #include "views/MenuItemView.h"
 
 namespace vigil {
 
-QLabel* detailLabel(QWidget* parent, double size, bool bold) {
-    auto* label = new QLabel(parent);
+QLabel* detailLabel(QWidget* parent, double size, bool bold, FieldRole role) {
+    QLabel* label = nullptr;
+    switch (role) {
+        case FieldRole::caption:
+            label = new TitleField(parent);
+            break;
+        case FieldRole::ownColor:
+            label = new NoThemeField(parent);
+            break;
+        case FieldRole::value:
+            label = new QLabel(parent);
+            break;
+    }
     auto font = bold ? FUIFont::bold(size) : FUIFont::normal(size);
     QFont fallback = label->font();
     fallback.setPointSizeF(size);
     if (bold)
         fallback.setBold(true);
     label->setFont(font.value_or(fallback));
+    return label;
+}
+
+QLabel* detailCaption(QWidget* parent, double size, const QString& text) {
+    QLabel* label = detailLabel(parent, size, false, FieldRole::caption);
+    label->setText(text);
     return label;
 }
 

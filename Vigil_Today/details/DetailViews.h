@@ -16,9 +16,16 @@ inline QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// How a theme colours a text field: as a value (the label colour), as a caption (the title
+// colour), or never (the field keeps a colour of its own).
+enum class FieldRole { value, caption, ownColor };
+
 // A text field in a Lato face of `size` points (the application font at that size when the face
 // is missing).
-QLabel* detailLabel(QWidget* parent, double size, bool bold = false);
+QLabel* detailLabel(QWidget* parent, double size, bool bold = false,
+                    FieldRole role = FieldRole::value);
+// A caption: a title-coloured field holding `text`.
+QLabel* detailCaption(QWidget* parent, double size, const QString& text);
 
 // A fact line of a context menu: the title on the left, the returned value field on the right.
 QLabel* addMenuFact(QMenu* menu, const QString& title);

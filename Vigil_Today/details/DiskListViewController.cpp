@@ -4,6 +4,7 @@
 #include <string>
 
 #include "settings/Defaults.h"
+#include "settings/WidgetDefaults.h"
 #include "system/Disk.h"
 #include "system/System.h"
 #include "views/CallbackStackView.h"
@@ -11,10 +12,11 @@
 namespace vigil {
 
 DiskListViewController::DiskListViewController(System* system, Workspace* workspace,
-                                               Defaults* defaults)
+                                               Defaults* defaults, ThemeManager* themes)
     : system_(system ? *system : System::shared()),
       workspace_(workspace),
-      defaults_(defaults ? *defaults : Defaults::shared()) {}
+      defaults_(defaults ? *defaults : Defaults::shared()),
+      themes_(themes) {}
 
 DiskListViewController::~DiskListViewController() {
     // The volume views belong to their controllers, not to the stack.
@@ -79,7 +81,8 @@ void DiskListViewController::buildDiskViews() {
     const auto volumes = system_.disk().volumes();
     std::vector<std::unique_ptr<DiskViewController>> next;
     auto add = [&](const Disk::Volume& volume) {
-        auto controller = std::make_unique<DiskViewController>(system_, workspace_, &defaults_);
+        auto controller =
+            std::make_unique<DiskViewController>(system_, workspace_, &defaults_, themes_);
         controller->volume = volume;
         controller->diskListViewController = this;
         next.push_back(std::move(controller));
@@ -98,7 +101,7 @@ void DiskListViewController::buildDiskViews() {
     for (auto& controller : contents_)
         stackView->addView(controller->view());
 
-    const bool onlyFirstRow = defaults_["widgetRows"].intValue() == 1;
+    const bool onlyFirstRow = widgetRows(defaults_) == WidgetRowsDefaults::system;
     contents_.back()->setSeparatorLineConstraint(onlyFirstRow ? -1.0 : 0.0);
     if (appeared_) {
         for (auto& controller : contents_)

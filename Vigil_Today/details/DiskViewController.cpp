@@ -10,6 +10,7 @@
 #include "system/Formatting.h"
 #include "system/System.h"
 #include "system/Timer.h"
+#include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
 #include "views/CallbackStackView.h"
@@ -23,10 +24,12 @@ constexpr int kIconSize = 32;
 
 }  // namespace
 
-DiskViewController::DiskViewController(System& system, Workspace* workspace, Defaults* defaults)
+DiskViewController::DiskViewController(System& system, Workspace* workspace, Defaults* defaults,
+                                       ThemeManager* themes)
     : system_(system),
       workspace_(workspace ? *workspace : desktopWorkspace()),
-      defaults_(defaults ? *defaults : Defaults::shared()) {}
+      defaults_(defaults ? *defaults : Defaults::shared()),
+      themes_(themes ? *themes : ThemeManager::shared()) {}
 
 DiskViewController::~DiskViewController() {
     delete contextMenu.data();
@@ -94,8 +97,7 @@ QWidget* DiskViewController::loadView() {
         auto* layout = new QHBoxLayout(view);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(4);
-        auto* label = detailLabel(view, 11);
-        label->setText(title);
+        auto* label = detailCaption(view, 11, title);
         value = detailLabel(view, 11, true);
         value->setObjectName(name);
         layout->addWidget(label);
@@ -163,7 +165,8 @@ void DiskViewController::viewDidLoad() {
     temperatureFrame->setVisible(volume.smart.has_value());
     contextMenu->setFont(detailMenuFont());
     diskRowCallback->onclick = [this] { popUpMenu(); };
-    // Theme (applied once themes are available).
+    apply(themes_.activeTheme());
+    themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
 
 void DiskViewController::setSeparatorLineConstraint(double constant) {
@@ -241,6 +244,19 @@ void DiskViewController::update(const Disk::Volume& current) {
     used->setPercent(share);
     usage->setText(qs(diskByteStr(volume.used)) + QStringLiteral(" Used  |  ") +
                    qs(diskByteStr(volume.free)) + QStringLiteral(" Free"));
+}
+
+void DiskViewController::apply(const Theme& theme) {
+    theme.updateText(view());
+    if (!theme.isDark) {
+        used->setColorize(true);
+        used->setSuccessColor(theme.successColor);
+        used->setWarningColor(theme.warningColor);
+        used->setDangerColor(theme.dangerColor);
+    } else {
+        used->setColorize(false);
+        used->setColor(theme.controllerColor);
+    }
 }
 
 void DiskViewController::popUpMenu() {

@@ -8,6 +8,7 @@
 #include "host/Workspace.h"
 #include "system/Formatting.h"
 #include "system/System.h"
+#include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
 #include "ui/Glyph.h"
@@ -38,8 +39,11 @@ QPixmap networkIconImage(const QString& name, int size) {
     return image;
 }
 
-NetworkViewController::NetworkViewController(System& system, Workspace* workspace)
-    : system_(system), workspace_(workspace ? *workspace : desktopWorkspace()) {}
+NetworkViewController::NetworkViewController(System& system, Workspace* workspace,
+                                             ThemeManager* themes)
+    : system_(system),
+      workspace_(workspace ? *workspace : desktopWorkspace()),
+      themes_(themes ? *themes : ThemeManager::shared()) {}
 
 NetworkViewController::~NetworkViewController() {
     delete contextMenu.data();
@@ -67,7 +71,7 @@ QWidget* NetworkViewController::loadView() {
     nameLine->setSpacing(6);
     name = detailLabel(texts, 13, true);
     name->setObjectName("name");
-    bsdName = detailLabel(texts, 11);
+    bsdName = detailLabel(texts, 11, false, FieldRole::caption);
     bsdName->setObjectName("bsdName");
     nameLine->addWidget(name);
     nameLine->addWidget(bsdName, 0, Qt::AlignBaseline);
@@ -108,8 +112,7 @@ QWidget* NetworkViewController::loadView() {
     totals->setContentsMargins(kIconSize + 8, 2, 0, 0);
     totals->setSpacing(4);
     auto total = [&](const QString& title, QPointer<QLabel>& value, const char* objectName) {
-        auto* label = detailLabel(root, 10);
-        label->setText(title);
+        auto* label = detailCaption(root, 10, title);
         value = detailLabel(root, 10, true);
         value->setObjectName(objectName);
         totals->addWidget(label);
@@ -141,7 +144,8 @@ void NetworkViewController::viewDidLoad() {
     itemMacAddress->setText(qs(interface.mac).toUpper());
     contextMenu->setFont(detailMenuFont());
     networkRowCallback->onclick = [this] { popupMenu(); };
-    applyTheme(false);
+    apply(themes_.activeTheme());
+    themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
 
 void NetworkViewController::viewWillAppear() {
@@ -195,7 +199,9 @@ void NetworkViewController::openNetworkUtility() {
         QStringLiteral("/System/Library/CoreServices/Applications/Network Utility.app"));
 }
 
-void NetworkViewController::applyTheme(bool isDark) {
+void NetworkViewController::apply(const Theme& theme) {
+    theme.updateText(view());
+    const bool isDark = theme.isDark;
     const QString base = interface.isWifi ? QStringLiteral("wifi") : QStringLiteral("ethernet");
     iconName_ = isDark ? base : base + QStringLiteral("-light");
     networkIcon->setPixmap(networkIconImage(iconName_, kIconSize));

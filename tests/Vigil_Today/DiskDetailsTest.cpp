@@ -13,6 +13,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "Vigil_Today/DiskNetworkBatterySupport.h"
 #include "details/DiskListViewController.h"
 #include "details/DiskViewController.h"
 #include "host/Workspace.h"
@@ -21,14 +22,10 @@
 #include "support/TestSupport.h"
 #include "system/Disk.h"
 #include "system/System.h"
+#include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "ui/QtTestApp.h"
 #include "views/CallbackStackView.h"
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace vigil {
 namespace {
@@ -139,10 +136,12 @@ class DiskDetailsTest : public test::QtTest {
     void SetUp() override {
         test::QtTest::SetUp();
         defaults = std::make_unique<Defaults>("disk-details-test", folder.path());
+        themes = std::make_unique<ThemeManager>(*defaults);
     }
 
     test::TempFolder folder;
     std::unique_ptr<Defaults> defaults;
+    std::unique_ptr<ThemeManager> themes;
     RecordingWorkspace workspace;
 };
 
@@ -150,7 +149,7 @@ TEST_F(DiskDetailsTest, OneViewPerVolumeRootFirstWithUsageTexts) {
     DiskMachine machine;
     machine.setSize("/", 500'000'000'000, 400'000'000'000);  // 100 GB used of 500 GB
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     const auto& contents = list.contents();
@@ -188,7 +187,7 @@ TEST_F(DiskDetailsTest, OneViewPerVolumeRootFirstWithUsageTexts) {
 TEST_F(DiskDetailsTest, EjectIsNeverOfferedForTheRootVolume) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     int ejectable = 0;
@@ -217,7 +216,7 @@ TEST_F(DiskDetailsTest, UsageColoursAtTheirThresholdsAndDarkBar) {
     DiskMachine machine;
     machine.setSize("/", 1'000'000'000, 400'000'000);  // the capacity is read when listed
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     auto& root = *list.contents().front();
@@ -244,7 +243,7 @@ TEST_F(DiskDetailsTest, UsageColoursAtTheirThresholdsAndDarkBar) {
 TEST_F(DiskDetailsTest, RatesShowOnlyWhenPositive) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     auto& root = *list.contents().front();
@@ -267,7 +266,7 @@ TEST_F(DiskDetailsTest, RatesShowOnlyWhenPositive) {
 TEST_F(DiskDetailsTest, RebuildsWhenTheVolumesChange) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     const size_t before = list.contents().size();
@@ -292,12 +291,13 @@ TEST_F(DiskDetailsTest, SeparatorFollowsTheRowsSetting) {
     DiskMachine machine;
     machine.start();
     defaults->set("widgetRows", int64_t{1});
-    DiskListViewController onlyFirst(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController onlyFirst(machine.system.get(), &workspace, defaults.get(),
+                                     themes.get());
     onlyFirst.view();
     EXPECT_EQ(onlyFirst.contents().back()->separatorLineConstraint, -1.0);
     EXPECT_EQ(onlyFirst.contents().front()->separatorLineConstraint, 0.0);
     defaults->set("widgetRows", int64_t{0});
-    DiskListViewController both(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController both(machine.system.get(), &workspace, defaults.get(), themes.get());
     both.view();
     EXPECT_EQ(both.contents().back()->separatorLineConstraint, 0.0);
 }
@@ -305,7 +305,7 @@ TEST_F(DiskDetailsTest, SeparatorFollowsTheRowsSetting) {
 TEST_F(DiskDetailsTest, RunsTheDiskResourceOnlyWhileShown) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     EXPECT_NE(machine.diskTask(), Timer::Status::started);
     list.viewWillAppear();
@@ -317,7 +317,7 @@ TEST_F(DiskDetailsTest, RunsTheDiskResourceOnlyWhileShown) {
 TEST_F(DiskDetailsTest, MenuActionsReachTheWorkspace) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     auto& root = *list.contents().front();
@@ -339,6 +339,56 @@ TEST_F(DiskDetailsTest, MenuActionsReachTheWorkspace) {
     EXPECT_TRUE(test::qtWaitUntil([&] { return root.contextMenu->isVisible(); }));
     root.contextMenu->hide();
     root.view()->hide();
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, ThemesColourTheBarAndTexts) {
+    DiskMachine machine;
+    machine.setSize("/", 1'000'000'000, 50'000'000);  // 95 %: the warning band
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    auto& root = *list.contents().front();
+    const Theme& light = themes->themes[0];
+    const Theme& dark = themes->themes[1];
+    EXPECT_EQ(root.used->color(), light.warningColor);
+    EXPECT_EQ(textColorOf(root.diskName), light.labelColor);
+
+    themes->setActiveTheme(dark);
+    EXPECT_FALSE(root.used->colorize());
+    EXPECT_EQ(root.used->color(), dark.controllerColor);
+    list.update();
+    EXPECT_EQ(root.used->color(), dark.controllerColor) << "no threshold colours in the dark";
+    EXPECT_EQ(textColorOf(root.diskName), dark.labelColor);
+    EXPECT_EQ(textColorOf(root.usage), dark.labelColor);
+
+    themes->setActiveTheme(light);
+    EXPECT_TRUE(root.used->colorize());
+    list.update();
+    EXPECT_EQ(root.used->color(), light.warningColor);
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, Gallery) {
+    DiskMachine machine;
+    machine.setSize("/", 500'107'862'016, 120'000'000'000);
+    machine.setSize("/home", 1'000'204'886'016, 40'000'000'000);
+    machine.setSize("/media/user/My Disk", 64'000'000'000, 63'000'000'000);
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    // Some traffic on the root volume, and a SMART answer on it.
+    Disk::Volume root = list.contents().front()->volume;
+    root.rbytesps = 1'843'200;
+    root.wbytesps = 20'480;
+    list.contents().front()->update(root);
+    for (int index : {0, 1}) {
+        themes->setActiveTheme(themes->themes[static_cast<size_t>(index)]);
+        test::saveDetailPicture(*list.view(), themes->activeTheme(), "disk-details");
+    }
+    themes->setActiveTheme(themes->themes[0]);
     list.viewWillDisappear();
 }
 
