@@ -101,27 +101,26 @@ QWidget* BatteryViewController::loadView() {
     powerUsageRow->setCursor(Qt::PointingHandCursor);
     outer->addWidget(systemStackView);
 
-    // Facts in two columns of title and value.
+    // Facts, one a line: the title on the left, the value on the right.
     auto* facts = new QGridLayout();
     facts->setHorizontalSpacing(8);
-    facts->setVerticalSpacing(2);
-    facts->setColumnStretch(1, 1);
-    facts->setColumnStretch(3, 1);
-    auto fact = [&](int row, int column, const QString& title, QWidget* value) {
-        auto* label = detailCaption(root, 11, title);
-        facts->addWidget(label, row, column * 2);
-        facts->addWidget(value, row, column * 2 + 1, Qt::AlignLeft | Qt::AlignVCenter);
+    facts->setVerticalSpacing(1);
+    facts->setColumnStretch(0, 1);
+    int factRow = 0;
+    auto fact = [&](const QString& title, QWidget* value) {
+        facts->addWidget(detailCaption(root, 11, title), factRow, 0);
+        facts->addWidget(value, factRow, 1, Qt::AlignRight | Qt::AlignVCenter);
+        ++factRow;
     };
     auto value = [&](QPointer<QLabel>& field, const char* name, FieldRole role = FieldRole::value) {
         field = detailLabel(root, 11, true, role);
         field->setObjectName(name);
+        field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         return field.data();
     };
-    fact(0, 0, QStringLiteral("Health"), value(health, "health", FieldRole::ownColor));
-    fact(0, 1, QStringLiteral("Cycles"), value(cycles, "cycles"));
-    fact(1, 0, QStringLiteral("Condition"), value(condition, "condition"));
-    fact(2, 0, QStringLiteral("Age"), value(age, "age"));
-    fact(2, 1, QStringLiteral("Made"), value(manufactured, "manufactured"));
+    fact(QStringLiteral("Health"), value(health, "health", FieldRole::ownColor));
+    fact(QStringLiteral("Condition"), value(condition, "condition"));
+    fact(QStringLiteral("Cycle Count"), value(cycles, "cycles"));
     temperatureFrame = new Square(root);
     temperatureFrame->setCornerRadius(3.0);
     temperatureFrame->setLineWidth(1.0);
@@ -131,7 +130,9 @@ QWidget* BatteryViewController::loadView() {
     temperature->setAlignment(Qt::AlignCenter);
     temperature->setGeometry(0, 0, 40, 18);
     temperatureFrame->myLabel = temperature;
-    fact(1, 1, QStringLiteral("Temperature"), temperatureFrame);
+    fact(QStringLiteral("Temperature"), temperatureFrame);
+    fact(QStringLiteral("Age"), value(age, "age"));
+    fact(QStringLiteral("Manufactured"), value(manufactured, "manufactured"));
     outer->addLayout(facts);
 
     // Capacities.
@@ -199,7 +200,10 @@ void BatteryViewController::onBatteryChanged() {
                                               : QStringLiteral("Not Charging"));
             statusStackView->setVisibilityPriority(kShown, remainingStack);
         }
-        powerAdapterWattage->setText(QString::number(state->acWatts) + QStringLiteral(" W"));
+        // Adapters that do not report their power read 0: shown as unknown, not as 0 W.
+        powerAdapterWattage->setText(state->acWatts > 0
+                                         ? QString::number(state->acWatts) + QStringLiteral(" W")
+                                         : QStringLiteral("-"));
         systemStackView->setVisibilityPriority(kShown, powerAdapterRow);
         systemStackView->setVisibilityPriority(kHidden, powerUsageRow);
     } else {
@@ -233,8 +237,11 @@ void BatteryViewController::onBatteryChanged() {
     condition->setText(qs(state->condition));
     age->setText(qs(state->age));
     manufactured->setText(qs(state->manufactured));
-    cycles->setText(QString::number(state->cycleCount) + QStringLiteral(" of ") +
-                    QString::number(state->designCycleCount));
+    // Batteries that do not report a design cycle count read 0: no "of 0".
+    cycles->setText(state->designCycleCount > 0
+                        ? QString::number(state->cycleCount) + QStringLiteral(" of ") +
+                              QString::number(state->designCycleCount)
+                        : QString::number(state->cycleCount));
     temperature->setText(qs(degrees(celsius, defaults_)));
     remainingChargeCapacity->setText(formatted("%.0f mAh", state->currentCapacity));
     fullChargeCapacity->setText(formatted("%.0f mAh", state->maxCapacity));

@@ -52,7 +52,7 @@ NetworkViewController::~NetworkViewController() {
 QWidget* NetworkViewController::loadView() {
     auto* root = new QWidget();
     auto* outer = new QVBoxLayout(root);
-    outer->setContentsMargins(12, 8, 12, 8);
+    outer->setContentsMargins(12, 8, 12, 0);
     outer->setSpacing(2);
 
     networkRowCallback = new CallbackStackView(Qt::Horizontal, root);
@@ -88,7 +88,8 @@ QWidget* NetworkViewController::loadView() {
     auto* ratesLayout = new QVBoxLayout(rates);
     ratesLayout->setContentsMargins(0, 0, 0, 0);
     ratesLayout->setSpacing(1);
-    auto rateLine = [&](QPointer<Circle>& led, QPointer<QLabel>& value, const char* objectName) {
+    auto rateLine = [&](const QString& arrow, QPointer<Circle>& led, QPointer<QLabel>& value,
+                        const char* objectName) {
         auto* line = new QHBoxLayout();
         line->setSpacing(5);
         led = new Circle(rates);
@@ -99,12 +100,13 @@ QWidget* NetworkViewController::loadView() {
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->setMinimumWidth(70);
         line->addStretch(1);
+        line->addWidget(detailCaption(rates, 11, arrow));
         line->addWidget(value);
         line->addWidget(led, 0, Qt::AlignVCenter);
         ratesLayout->addLayout(line);
     };
-    rateLine(ledUpload, upload, "upload");
-    rateLine(ledDownload, download, "download");
+    rateLine(QStringLiteral("\u2191"), ledUpload, upload, "upload");
+    rateLine(QStringLiteral("\u2193"), ledDownload, download, "download");
     networkRowCallback->addView(rates);
     outer->addWidget(networkRowCallback);
 
@@ -123,6 +125,13 @@ QWidget* NetworkViewController::loadView() {
     total(QStringLiteral("Received"), totalDownloaded, "totalDownloaded");
     totals->addStretch(1);
     outer->addLayout(totals);
+
+    auto* separator = new HorizontalLine(root);
+    separator->setFixedHeight(1);
+    separator->setLineWidth(1.0);
+    separator->setColor(FUIColor::silver(0.6));
+    outer->addSpacing(4);
+    outer->addWidget(separator);
 
     contextMenu = new QMenu();
     itemMacAddress = addMenuFact(contextMenu, QStringLiteral("MAC Address"));
