@@ -3,6 +3,9 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include <QVBoxLayout>
+#include <atomic>
+
 #include "details/DetailViews.h"
 #include "details/DiskListViewController.h"
 #include "host/Workspace.h"
@@ -21,6 +24,8 @@ namespace vigil {
 namespace {
 
 constexpr int kIconSize = 32;
+
+std::atomic<int> queriesInFlight{0};
 
 }  // namespace
 
@@ -195,8 +200,10 @@ void DiskViewController::startSmartCheck() {
     std::weak_ptr<void> alive = lifetimeToken();
     std::weak_ptr<int> checks = smartChecks_;
     Disk::Volume subject = volume;
+    ++queriesInFlight;
     Timer::onBackground([this, alive, checks, subject] {
         auto status = subject.smartStatus();
+        --queriesInFlight;
         Timer::onMain([this, alive, checks, status] {
             if (alive.expired())
                 return;
@@ -207,6 +214,10 @@ void DiskViewController::startSmartCheck() {
                 showSmartStatus(status->status, status->temp);
         });
     });
+}
+
+int DiskViewController::smartQueriesInFlight() {
+    return queriesInFlight.load();
 }
 
 void DiskViewController::showSmartStatus(bool passed, double temperatureCelsius) {

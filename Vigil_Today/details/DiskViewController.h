@@ -83,8 +83,10 @@ class DiskViewController : public ViewController, public Updatable {
 
     void apply(const Theme& theme);
 
-    // Whether a SMART query runs now (for tests).
+    // Whether this view waits for a SMART answer.
     bool isCheckingSmart() const { return *smartChecks_ > 0; }
+    // SMART queries of all volume views still running on the background queue.
+    static int smartQueriesInFlight();
 
   protected:
     QWidget* loadView() override;

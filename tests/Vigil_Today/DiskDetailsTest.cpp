@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMenu>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -17,6 +18,7 @@
 #include "details/DiskListViewController.h"
 #include "details/DiskViewController.h"
 #include "host/Workspace.h"
+#include "platform/Smart.h"
 #include "settings/Defaults.h"
 #include "settings/TempFolder.h"
 #include "support/TestSupport.h"
@@ -57,7 +59,35 @@ class RecordingWorkspace : public Workspace {
     }
 };
 
-// A writable copy of the desktop fixture whose file-system sizes the test chooses.
+// What the NVMe drive of the fixture answers to its health query.
+struct SmartScript {
+    std::atomic<bool> answers{true};
+    std::atomic<uint8_t> criticalWarning{0};
+    std::atomic<uint16_t> kelvin{314};  // 41 °C
+};
+
+class ScriptedSmart : public SmartTransport {
+  public:
+    explicit ScriptedSmart(SmartScript* script) : script_(script) {}
+    Kind kind() const override { return script_ ? Kind::nvme : Kind::none; }
+    bool ataNonData(const AtaRegisters&, AtaRegisters*) override { return false; }
+    bool ataReadBlock(const AtaRegisters&, SmartBlock*) override { return false; }
+    bool nvmeGetLogPage(uint8_t, SmartBlock* log) override {
+        if (!script_ || !script_->answers)
+            return false;
+        log->fill(0);
+        (*log)[0] = script_->criticalWarning;
+        (*log)[1] = static_cast<uint8_t>(script_->kelvin & 0xFF);
+        (*log)[2] = static_cast<uint8_t>(script_->kelvin >> 8);
+        return true;
+    }
+
+  private:
+    SmartScript* script_;
+};
+
+// A writable copy of the desktop fixture whose file-system sizes and SMART answers the test
+// chooses.
 class DiskMachine {
   public:
     DiskMachine() {
@@ -85,9 +115,15 @@ class DiskMachine {
             out->f_bfree = out->f_bavail = static_cast<fsblkcnt_t>(free / 1000);
             return 0;
         };
+        options.smartTransport = [this](const std::string& disk) {
+            return std::make_unique<ScriptedSmart>(disk == "nvme0n1" ? &smart : nullptr);
+        };
         collector_ = std::make_unique<DiskCollector>(options);
     }
     ~DiskMachine() {
+        // SMART queries of the views read through the collector: let them finish first.
+        EXPECT_TRUE(
+            test::waitUntil([] { return DiskViewController::smartQueriesInFlight() == 0; }));
         system.reset();
         disk.reset();
         collector_.reset();
@@ -123,6 +159,7 @@ class DiskMachine {
 
     std::shared_ptr<Disk> disk;
     std::unique_ptr<System> system;
+    SmartScript smart;
 
   private:
     fs::path root_;
@@ -339,6 +376,87 @@ TEST_F(DiskDetailsTest, MenuActionsReachTheWorkspace) {
     EXPECT_TRUE(test::qtWaitUntil([&] { return root.contextMenu->isVisible(); }));
     root.contextMenu->hide();
     root.view()->hide();
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, SmartLightsAndTemperature) {
+    DiskMachine machine;
+    machine.start();  // the drive answers once when listed: it speaks SMART
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    auto find = [&]() -> DiskViewController& {
+        for (const auto& controller : list.contents()) {
+            if (controller->volume.device == "nvme0n1p2")
+                return *controller;
+        }
+        ADD_FAILURE() << "no view for the NVMe volume";
+        return *list.contents().front();
+    };
+    auto appear = [&]() -> DiskViewController& {
+        list.viewWillAppear();
+        auto& nvme = find();
+        EXPECT_EQ(nvme.itemSmartStatus->text(), "Unknown");
+        EXPECT_EQ(nvme.smartLed->color(), FUIColor::concrete());
+        EXPECT_TRUE(test::waitUntil([&] { return !nvme.isCheckingSmart(); }));
+        QCoreApplication::processEvents();
+        return nvme;
+    };
+
+    auto& passed = appear();
+    EXPECT_EQ(passed.itemSmartStatus->text(), "Verified");
+    EXPECT_EQ(passed.smartLed->color(), FUIColor::brandSuccess());
+    EXPECT_EQ(passed.itemSmartLed->color(), FUIColor::brandSuccess());
+    EXPECT_FALSE(passed.temperatureFrame->isHidden());
+    EXPECT_EQ(passed.temperature->text(), "41°");
+    list.viewWillDisappear();
+
+    // Fahrenheit, and a drive that warns and reports no temperature.
+    defaults->set("temperature", int64_t{1});
+    machine.smart.criticalWarning = 0x04;
+    machine.smart.kelvin = 0;
+    auto& failing = appear();
+    EXPECT_EQ(failing.itemSmartStatus->text(), "Failing");
+    EXPECT_EQ(failing.smartLed->color(), FUIColor::brandDanger());
+    EXPECT_EQ(failing.itemSmartLed->color(), FUIColor::brandDanger());
+    EXPECT_TRUE(failing.temperatureFrame->isHidden());
+    list.viewWillDisappear();
+
+    machine.smart.criticalWarning = 0;
+    machine.smart.kelvin = 323;  // 50 °C = 122 °F
+    auto& warm = appear();
+    EXPECT_EQ(warm.temperature->text(), "122°");
+    list.viewWillDisappear();
+
+    // No answer: "Unknown" and grey lights stay.
+    machine.smart.answers = false;
+    auto& silent = appear();
+    EXPECT_EQ(silent.itemSmartStatus->text(), "Unknown");
+    EXPECT_EQ(silent.smartLed->color(), FUIColor::concrete());
+    list.viewWillDisappear();
+
+    // Volumes without SMART say so and have no temperature frame.
+    EXPECT_EQ(list.contents().front()->itemSmartStatus->text(), "Not Supported");
+    EXPECT_TRUE(list.contents().front()->temperatureFrame->isHidden());
+}
+
+TEST_F(DiskDetailsTest, RefusedEjectChangesNothing) {
+    DiskMachine machine;
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    DiskViewController* stick = nullptr;
+    for (const auto& controller : list.contents()) {
+        if (controller->volume.device == "sdb1")
+            stick = controller.get();
+    }
+    ASSERT_TRUE(stick);
+    ASSERT_TRUE(stick->volume.canEject());
+    // The device is gone by the time the user clicks: the request is refused.
+    stick->volume.device = "gone0";
+    const auto views = list.stackView->views();
+    stick->eject();
+    EXPECT_EQ(list.stackView->views(), views);
     list.viewWillDisappear();
 }
 
