@@ -202,6 +202,12 @@ TEST_F(BatteryDetailsTest, LowHealthShowsInTheWarningColour) {
     machine.write("BAT0", "charge_full", "1500000");
     ASSERT_TRUE(test::waitUntil([&] { return details.health->text() == "30%"; }));
     EXPECT_EQ(textColor(details.health), FUIColor::turquoise());
+    // A healthy capacity but a condition reported by the battery: warning again.
+    machine.write("BAT0", "charge_full", "4750000");
+    machine.write("BAT0", "health", "Over voltage");
+    ASSERT_TRUE(test::waitUntil([&] { return details.condition->text() == "Over voltage"; }));
+    EXPECT_EQ(details.health->text(), "95%");
+    EXPECT_EQ(textColor(details.health), warning);
 }
 
 TEST_F(BatteryDetailsTest, SeparatorFollowsTheRowsSetting) {
