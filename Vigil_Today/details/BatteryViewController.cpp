@@ -152,10 +152,7 @@ QWidget* BatteryViewController::loadView() {
     capacity(2, QStringLiteral("Design"), designChargeCapacity, "designChargeCapacity");
     outer->addLayout(capacities);
 
-    separatorLine = new HorizontalLine(root);
-    separatorLine->setFixedHeight(1);
-    separatorLine->setLineWidth(1.0);
-    separatorLine->setColor(FUIColor::silver(0.6));
+    separatorLine = detailSeparator(root);
     outer->addSpacing(3);
     outer->addWidget(separatorLine);
 

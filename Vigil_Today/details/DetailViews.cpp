@@ -5,7 +5,9 @@
 
 #include "host/Workspace.h"
 #include "themes/Theme.h"
+#include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
+#include "ui/Shape.h"
 #include "views/MenuItemView.h"
 
 namespace vigil {
@@ -52,6 +54,14 @@ QLabel* addMenuFact(QMenu* menu, const QString& title) {
     layout->addWidget(value);
     row->addTo(menu);
     return value;
+}
+
+HorizontalLine* detailSeparator(QWidget* parent) {
+    auto* line = new HorizontalLine(parent);
+    line->setFixedHeight(1);
+    line->setLineWidth(1.0);
+    line->setColor(FUIColor::silver(0.6));
+    return line;
 }
 
 QFont detailMenuFont() {

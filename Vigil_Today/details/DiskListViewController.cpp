@@ -3,6 +3,7 @@
 #include <set>
 #include <string>
 
+#include "details/DetailViews.h"
 #include "settings/Defaults.h"
 #include "settings/WidgetDefaults.h"
 #include "system/Disk.h"
@@ -57,15 +58,8 @@ void DiskListViewController::update() {
     if (!isViewLoaded())
         return;
     const auto volumes = system_.disk().volumes();
-    // The same volumes as shown (not only as many: one unmounted while another was mounted
-    // between two ticks must not leave a stale view).
-    bool same = volumes.size() == contents_.size();
-    for (const auto& controller : contents_) {
-        if (!same)
-            break;
-        same = volumes.count(controller->volume.device) > 0;
-    }
-    if (!same) {
+    if (!showsSameKeys(volumes, contents_,
+                       [](const DiskViewController& view) { return view.volume.device; })) {
         buildDiskViews();
         return;
     }

@@ -114,10 +114,7 @@ QWidget* DiskViewController::loadView() {
     rates->addStretch(1);
     outer->addLayout(rates);
 
-    separatorLine = new HorizontalLine(root);
-    separatorLine->setFixedHeight(1);
-    separatorLine->setLineWidth(1.0);
-    separatorLine->setColor(FUIColor::silver(0.6));
+    separatorLine = detailSeparator(root);
     outer->addSpacing(4);
     outer->addWidget(separatorLine);
 

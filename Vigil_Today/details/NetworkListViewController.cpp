@@ -95,13 +95,9 @@ void NetworkListViewController::update() {
         return;
     publicIP->setText(publicAddressText());
     const auto interfaces = system_.net().interfaces();
-    bool same = interfaces.size() == contents_.size();
-    for (const auto& controller : contents_) {
-        if (!same)
-            break;
-        same = interfaces.count(controller->ifname.toStdString()) > 0;
-    }
-    if (!same) {
+    if (!showsSameKeys(interfaces, contents_, [](const NetworkViewController& view) {
+            return view.ifname.toStdString();
+        })) {
         buildInterfaceViews();
         return;
     }

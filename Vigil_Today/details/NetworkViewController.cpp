@@ -126,12 +126,8 @@ QWidget* NetworkViewController::loadView() {
     totals->addStretch(1);
     outer->addLayout(totals);
 
-    auto* separator = new HorizontalLine(root);
-    separator->setFixedHeight(1);
-    separator->setLineWidth(1.0);
-    separator->setColor(FUIColor::silver(0.6));
     outer->addSpacing(4);
-    outer->addWidget(separator);
+    outer->addWidget(detailSeparator(root));
 
     contextMenu = new QMenu();
     itemMacAddress = addMenuFact(contextMenu, QStringLiteral("MAC Address"));
