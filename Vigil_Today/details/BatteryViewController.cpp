@@ -133,7 +133,9 @@ QWidget* BatteryViewController::loadView() {
     fact(QStringLiteral("Temperature"), temperatureFrame);
     fact(QStringLiteral("Age"), value(age, "age"));
     fact(QStringLiteral("Manufactured"), value(manufactured, "manufactured"));
+    outer->addSpacing(3);
     outer->addLayout(facts);
+    outer->addSpacing(3);
 
     // Capacities.
     auto* capacities = new QGridLayout();
