@@ -510,5 +510,27 @@ TEST_F(DiskDetailsTest, Gallery) {
     list.viewWillDisappear();
 }
 
+// This machine's own volumes, with the desktop's icons.
+TEST_F(DiskDetailsTest, GalleryOfThisMachine) {
+    DiskCollector::Options options;
+    options.useUDisks = false;
+    static auto* collector = new DiskCollector(options);  // SMART queries may outlive the test
+    auto disk = std::make_shared<Disk>(nullptr, collector);
+    if (!disk->HD())
+        GTEST_SKIP() << "this machine lists no root volume";
+    System::Resources resources;
+    resources.disk = disk;
+    System system(resources, {{disk, 60.0, System::Group::all, true}});
+    DesktopWorkspace desktop;
+    DiskListViewController list(&system, &desktop, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    ASSERT_FALSE(list.contents().empty());
+    EXPECT_TRUE(list.contents().front()->volume.isRootFS);
+    test::waitUntil([] { return DiskViewController::smartQueriesInFlight() == 0; });
+    test::saveDetailPicture(*list.view(), themes->activeTheme(), "disk-details-this-machine");
+    list.viewWillDisappear();
+}
+
 }  // namespace
 }  // namespace vigil
