@@ -103,7 +103,7 @@ QWidget* CPUViewController::loadView() {
     cpuIdle = values[2];
     layout->addLayout(shares);
 
-    // Load averages, then the counts.
+    // Load averages, then the counts, each figure in its own right-aligned column.
     auto* figures = new QGridLayout();
     figures->setHorizontalSpacing(6);
     figures->setVerticalSpacing(2);
@@ -116,10 +116,12 @@ QWidget* CPUViewController::loadView() {
     figures->addWidget(loadAvg15m, 0, 3);
     figures->addWidget(detailTitle(QStringLiteral("Processes"), root), 1, 0);
     processes = detailValue(root, QStringLiteral("processes"));
-    figures->addWidget(processes, 1, 1);
-    figures->addWidget(detailTitle(QStringLiteral("Threads"), root), 1, 2);
+    figures->addWidget(processes, 1, 1, 1, 3);
+    figures->addWidget(detailTitle(QStringLiteral("Threads"), root), 2, 0);
     threads = detailValue(root, QStringLiteral("threads"));
-    figures->addWidget(threads, 1, 3);
+    figures->addWidget(threads, 2, 1, 1, 3);
+    for (int column = 1; column <= 3; ++column)
+        figures->setColumnMinimumWidth(column, 44);
     figures->setColumnStretch(0, 1);
     layout->addLayout(figures);
 
@@ -128,7 +130,8 @@ QWidget* CPUViewController::loadView() {
     hardware->setSpacing(10);
     temp = new Thermometer(root);
     temp->setObjectName(QStringLiteral("temp"));
-    temp->setFixedSize(56, 36);
+    temp->setFixedSize(64, 40);
+    temp->setToolTip(QStringLiteral("Thermal state"));
     hardware->addWidget(temp);
     auto* brands = new QVBoxLayout();
     brands->setSpacing(1);
@@ -187,11 +190,7 @@ QWidget* CPUViewController::loadView() {
     // The heaviest applications, with Activity Monitor's button beside the heading.
     auto* heading = new QHBoxLayout();
     heading->addWidget(detailTitle(QStringLiteral("Top applications"), root), 1);
-    activityMonitorButton = new QToolButton(root);
-    activityMonitorButton->setObjectName(QStringLiteral("activityMonitorButton"));
-    activityMonitorButton->setAutoRaise(true);
-    activityMonitorButton->setIconSize(QSize(20, 20));
-    activityMonitorButton->setToolTip(QStringLiteral("Activity Monitor"));
+    activityMonitorButton = makeActivityMonitorButton(root);
     heading->addWidget(activityMonitorButton);
     layout->addLayout(heading);
     tableView = new TopApplicationsTable(workspace_, root);
@@ -306,6 +305,7 @@ void CPUViewController::apply(const Theme& theme) {
     theme.updateText(view());
     temp->setIndicatorColor(theme.controllerColor);
     static_cast<DetailRootView*>(view())->setSeparatorColor(theme.muteColor);
+    setButtonTextColor(activityMonitorButton, theme.labelColor);
     tableView->recolor(theme);
 }
 

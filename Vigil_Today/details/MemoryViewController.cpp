@@ -110,11 +110,7 @@ QWidget* MemoryViewController::loadView() {
 
     auto* heading = new QHBoxLayout();
     heading->addWidget(detailTitle(QStringLiteral("Top applications"), root), 1);
-    activityMonitorButton = new QToolButton(root);
-    activityMonitorButton->setObjectName(QStringLiteral("activityMonitorButton"));
-    activityMonitorButton->setAutoRaise(true);
-    activityMonitorButton->setIconSize(QSize(20, 20));
-    activityMonitorButton->setToolTip(QStringLiteral("Activity Monitor"));
+    activityMonitorButton = makeActivityMonitorButton(root);
     heading->addWidget(activityMonitorButton);
     layout->addLayout(heading);
     tableView = new TopApplicationsTable(workspace_, root);
@@ -201,6 +197,7 @@ void MemoryViewController::openActivityMonitor() {
 void MemoryViewController::apply(const Theme& theme) {
     theme.updateText(view());
     static_cast<DetailRootView*>(view())->setSeparatorColor(theme.muteColor);
+    setButtonTextColor(activityMonitorButton, theme.labelColor);
     tableView->recolor(theme);
 }
 

@@ -142,6 +142,26 @@ void activateApplication(const Applications::Process& process) {
     QDBusConnection::sessionBus().asyncCall(call);
 }
 
+QToolButton* makeActivityMonitorButton(QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QStringLiteral("activityMonitorButton"));
+    button->setAutoRaise(true);
+    button->setIconSize(QSize(20, 20));
+    button->setText(QStringLiteral("Activity Monitor"));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setCursor(Qt::PointingHandCursor);
+    if (auto font = FUIFont::normal(11))
+        button->setFont(*font);
+    return button;
+}
+
+void setButtonTextColor(QAbstractButton* button, const QColor& color) {
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, color);
+    palette.setColor(QPalette::WindowText, color);
+    button->setPalette(palette);
+}
+
 double separatorOffset(Defaults& defaults) {
     return defaults.get(WidgetDefaultsKeys::widgetRows()) == 1 ? -1.0 : 0.0;
 }

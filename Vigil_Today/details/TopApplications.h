@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QString>
 #include <QTableWidget>
+#include <QToolButton>
 
 #include <functional>
 #include <optional>
@@ -69,6 +70,10 @@ class TopApplicationsTable : public QTableWidget {
 // (org.freedesktop.Application.Activate on the bus name its desktop file ID gives). An
 // application that offers no such name is left alone with one error line.
 void activateApplication(const Applications::Process& process);
+
+// The button that launches Activity Monitor's stand-in: its icon and name, flat.
+QToolButton* makeActivityMonitorButton(QWidget* parent);
+void setButtonTextColor(QAbstractButton* button, const QColor& color);
 
 // The separator's offset under the detail view: -1 when only the first summary row is shown.
 double separatorOffset(Defaults& defaults);
