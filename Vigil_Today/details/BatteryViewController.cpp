@@ -9,9 +9,11 @@
 
 #include "details/DetailViews.h"
 #include "settings/Defaults.h"
+#include "settings/WidgetDefaults.h"
 #include "system/Battery.h"
 #include "system/Formatting.h"
 #include "system/System.h"
+#include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "views/CallbackStackView.h"
 
@@ -39,9 +41,11 @@ CallbackStackView* horizontalStack(QWidget* parent, int spacing = 6) {
 
 }  // namespace
 
-BatteryViewController::BatteryViewController(System* system, Defaults* defaults)
+BatteryViewController::BatteryViewController(System* system, Defaults* defaults,
+                                             ThemeManager* themes)
     : system_(system ? *system : System::shared()),
-      defaults_(defaults ? *defaults : Defaults::shared()) {}
+      defaults_(defaults ? *defaults : Defaults::shared()),
+      themes_(themes ? *themes : ThemeManager::shared()) {}
 
 BatteryViewController::~BatteryViewController() {
     delete electricityMenu.data();
@@ -82,8 +86,7 @@ QWidget* BatteryViewController::loadView() {
     systemStackView->stackLayout()->setSpacing(0);
     auto powerRow = [&](const QString& title, QPointer<QLabel>& value, const char* name) {
         auto* row = horizontalStack(systemStackView);
-        auto* label = detailLabel(row, 11);
-        label->setText(title);
+        auto* label = detailCaption(row, 11, title);
         value = detailLabel(row, 11, true);
         value->setObjectName(name);
         row->addView(label);
@@ -98,28 +101,26 @@ QWidget* BatteryViewController::loadView() {
     powerUsageRow->setCursor(Qt::PointingHandCursor);
     outer->addWidget(systemStackView);
 
-    // Facts in two columns of title and value.
+    // Facts, one a line: the title on the left, the value on the right.
     auto* facts = new QGridLayout();
     facts->setHorizontalSpacing(8);
-    facts->setVerticalSpacing(2);
-    facts->setColumnStretch(1, 1);
-    facts->setColumnStretch(3, 1);
-    auto fact = [&](int row, int column, const QString& title, QWidget* value) {
-        auto* label = detailLabel(root, 11);
-        label->setText(title);
-        facts->addWidget(label, row, column * 2);
-        facts->addWidget(value, row, column * 2 + 1, Qt::AlignLeft | Qt::AlignVCenter);
+    facts->setVerticalSpacing(1);
+    facts->setColumnStretch(0, 1);
+    int factRow = 0;
+    auto fact = [&](const QString& title, QWidget* value) {
+        facts->addWidget(detailCaption(root, 11, title), factRow, 0);
+        facts->addWidget(value, factRow, 1, Qt::AlignRight | Qt::AlignVCenter);
+        ++factRow;
     };
-    auto value = [&](QPointer<QLabel>& field, const char* name) {
-        field = detailLabel(root, 11, true);
+    auto value = [&](QPointer<QLabel>& field, const char* name, FieldRole role = FieldRole::value) {
+        field = detailLabel(root, 11, true, role);
         field->setObjectName(name);
+        field->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         return field.data();
     };
-    fact(0, 0, QStringLiteral("Health"), value(health, "health"));
-    fact(0, 1, QStringLiteral("Cycles"), value(cycles, "cycles"));
-    fact(1, 0, QStringLiteral("Condition"), value(condition, "condition"));
-    fact(2, 0, QStringLiteral("Age"), value(age, "age"));
-    fact(2, 1, QStringLiteral("Made"), value(manufactured, "manufactured"));
+    fact(QStringLiteral("Health"), value(health, "health", FieldRole::ownColor));
+    fact(QStringLiteral("Condition"), value(condition, "condition"));
+    fact(QStringLiteral("Cycle Count"), value(cycles, "cycles"));
     temperatureFrame = new Square(root);
     temperatureFrame->setCornerRadius(3.0);
     temperatureFrame->setLineWidth(1.0);
@@ -129,8 +130,12 @@ QWidget* BatteryViewController::loadView() {
     temperature->setAlignment(Qt::AlignCenter);
     temperature->setGeometry(0, 0, 40, 18);
     temperatureFrame->myLabel = temperature;
-    fact(1, 1, QStringLiteral("Temperature"), temperatureFrame);
+    fact(QStringLiteral("Temperature"), temperatureFrame);
+    fact(QStringLiteral("Age"), value(age, "age"));
+    fact(QStringLiteral("Manufactured"), value(manufactured, "manufactured"));
+    outer->addSpacing(3);
     outer->addLayout(facts);
+    outer->addSpacing(3);
 
     // Capacities.
     auto* capacities = new QGridLayout();
@@ -138,8 +143,7 @@ QWidget* BatteryViewController::loadView() {
     capacities->setVerticalSpacing(0);
     auto capacity = [&](int column, const QString& title, QPointer<QLabel>& field,
                         const char* name) {
-        auto* label = detailLabel(root, 10);
-        label->setText(title);
+        auto* label = detailCaption(root, 10, title);
         field = detailLabel(root, 11, true);
         field->setObjectName(name);
         capacities->addWidget(label, 0, column);
@@ -150,10 +154,7 @@ QWidget* BatteryViewController::loadView() {
     capacity(2, QStringLiteral("Design"), designChargeCapacity, "designChargeCapacity");
     outer->addLayout(capacities);
 
-    separatorLine = new HorizontalLine(root);
-    separatorLine->setFixedHeight(1);
-    separatorLine->setLineWidth(1.0);
-    separatorLine->setColor(FUIColor::silver(0.6));
+    separatorLine = detailSeparator(root);
     outer->addSpacing(3);
     outer->addWidget(separatorLine);
 
@@ -165,21 +166,23 @@ QWidget* BatteryViewController::loadView() {
 }
 
 void BatteryViewController::viewDidLoad() {
-    warningColor = FUIColor::orange();
     onBatteryChanged();
     system_.battery().onBatteryChanged.listen(*this, [this] { onBatteryChanged(); });
     powerUsageRow->onclick = [this] { popElectricity(); };
+    apply(themes_.activeTheme());
+    themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
 
 void BatteryViewController::viewWillAppear() {
     view();
-    separatorLineConstraint = defaults_["widgetRows"].intValue() == 1 ? -1.0 : 0.0;
+    separatorLineConstraint = widgetRows(defaults_) == WidgetRowsDefaults::system ? -1.0 : 0.0;
     separatorLine->setVisible(separatorLineConstraint >= 0);
 }
 
 void BatteryViewController::onBatteryChanged() {
     if (!isViewLoaded())
         return;
+    const Theme& theme = themes_.activeTheme();
     const auto state = system_.battery().state();
     const Battery& battery = system_.battery();
 
@@ -196,7 +199,10 @@ void BatteryViewController::onBatteryChanged() {
                                               : QStringLiteral("Not Charging"));
             statusStackView->setVisibilityPriority(kShown, remainingStack);
         }
-        powerAdapterWattage->setText(QString::number(state->acWatts) + QStringLiteral(" W"));
+        // Adapters that do not report their power read 0: shown as unknown, not as 0 W.
+        powerAdapterWattage->setText(state->acWatts > 0
+                                         ? QString::number(state->acWatts) + QStringLiteral(" W")
+                                         : QStringLiteral("-"));
         systemStackView->setVisibilityPriority(kShown, powerAdapterRow);
         systemStackView->setVisibilityPriority(kHidden, powerUsageRow);
     } else {
@@ -212,7 +218,7 @@ void BatteryViewController::onBatteryChanged() {
     const unsigned healthPercent = battery.health();
     QPalette palette = health->palette();
     palette.setColor(QPalette::WindowText, healthPercent < 30 || state->hasACondition
-                                               ? warningColor
+                                               ? theme.warningColor
                                                : FUIColor::turquoise());
     health->setPalette(palette);
 
@@ -230,8 +236,11 @@ void BatteryViewController::onBatteryChanged() {
     condition->setText(qs(state->condition));
     age->setText(qs(state->age));
     manufactured->setText(qs(state->manufactured));
-    cycles->setText(QString::number(state->cycleCount) + QStringLiteral(" of ") +
-                    QString::number(state->designCycleCount));
+    // Batteries that do not report a design cycle count read 0: no "of 0".
+    cycles->setText(state->designCycleCount > 0
+                        ? QString::number(state->cycleCount) + QStringLiteral(" of ") +
+                              QString::number(state->designCycleCount)
+                        : QString::number(state->cycleCount));
     temperature->setText(qs(degrees(celsius, defaults_)));
     remainingChargeCapacity->setText(formatted("%.0f mAh", state->currentCapacity));
     fullChargeCapacity->setText(formatted("%.0f mAh", state->maxCapacity));
@@ -246,9 +255,11 @@ void BatteryViewController::popElectricity() {
         electricityMenu->popup(powerUsageRow->mapToGlobal(QPoint(0, powerUsageRow->height() + 4)));
 }
 
-void BatteryViewController::applyTheme(const QColor& controllerColor, const QColor& warning) {
-    warningColor = warning;
-    percentBar->setColor(controllerColor);
+void BatteryViewController::apply(const Theme& theme) {
+    theme.updateText(view());
+    theme.updateText(powerUsageRow);
+    theme.updateText(powerAdapterRow);
+    percentBar->setColor(theme.controllerColor);
 }
 
 }  // namespace vigil

@@ -14,6 +14,8 @@ namespace vigil {
 class CallbackStackView;
 class Defaults;
 class System;
+class ThemeManager;
+struct Theme;
 
 // The battery details: charge as text and bar, the charging state and remaining time, the
 // adapter's wattage or the power drawn, health, condition, age, date of manufacture, cycles,
@@ -22,7 +24,8 @@ class System;
 class BatteryViewController : public ViewController, public Updatable {
   public:
     // The shared system and settings store when not given.
-    explicit BatteryViewController(System* system = nullptr, Defaults* defaults = nullptr);
+    explicit BatteryViewController(System* system = nullptr, Defaults* defaults = nullptr,
+                                   ThemeManager* themes = nullptr);
     ~BatteryViewController() override;
 
     // Outlets.
@@ -50,9 +53,7 @@ class BatteryViewController : public ViewController, public Updatable {
     void onBatteryChanged();
     void popElectricity();
 
-    // The warning colour of the theme in use (the health text's colour when it is low).
-    QColor warningColor;
-    void applyTheme(const QColor& controllerColor, const QColor& warning);
+    void apply(const Theme& theme);
 
   protected:
     QWidget* loadView() override;
@@ -61,6 +62,7 @@ class BatteryViewController : public ViewController, public Updatable {
   private:
     System& system_;
     Defaults& defaults_;
+    ThemeManager& themes_;
 };
 
 }  // namespace vigil

@@ -58,11 +58,7 @@ ThermalState thermometerState(CPU::ThermalState state) {
 
 CPUViewController::CPUViewController(System& system, Workspace& workspace, ThemeManager& themes,
                                      Defaults& defaults, QObject* parent)
-    : ViewController(parent),
-      system(system),
-      workspace_(workspace),
-      themes_(themes),
-      defaults_(defaults) {}
+    : TopApplicationsViewController(system, workspace, themes, defaults, parent) {}
 
 CPUViewController::CPUViewController(QObject* parent)
     : CPUViewController(System::shared(), defaultWorkspace(), ThemeManager::shared(),
@@ -103,7 +99,7 @@ QWidget* CPUViewController::loadView() {
     cpuIdle = values[2];
     layout->addLayout(shares);
 
-    // Load averages, then the counts.
+    // Load averages, then the counts, each figure in its own right-aligned column.
     auto* figures = new QGridLayout();
     figures->setHorizontalSpacing(6);
     figures->setVerticalSpacing(2);
@@ -116,10 +112,12 @@ QWidget* CPUViewController::loadView() {
     figures->addWidget(loadAvg15m, 0, 3);
     figures->addWidget(detailTitle(QStringLiteral("Processes"), root), 1, 0);
     processes = detailValue(root, QStringLiteral("processes"));
-    figures->addWidget(processes, 1, 1);
-    figures->addWidget(detailTitle(QStringLiteral("Threads"), root), 1, 2);
+    figures->addWidget(processes, 1, 1, 1, 3);
+    figures->addWidget(detailTitle(QStringLiteral("Threads"), root), 2, 0);
     threads = detailValue(root, QStringLiteral("threads"));
-    figures->addWidget(threads, 1, 3);
+    figures->addWidget(threads, 2, 1, 1, 3);
+    for (int column = 1; column <= 3; ++column)
+        figures->setColumnMinimumWidth(column, 44);
     figures->setColumnStretch(0, 1);
     layout->addLayout(figures);
 
@@ -128,7 +126,8 @@ QWidget* CPUViewController::loadView() {
     hardware->setSpacing(10);
     temp = new Thermometer(root);
     temp->setObjectName(QStringLiteral("temp"));
-    temp->setFixedSize(56, 36);
+    temp->setFixedSize(64, 40);
+    temp->setToolTip(QStringLiteral("Thermal state"));
     hardware->addWidget(temp);
     auto* brands = new QVBoxLayout();
     brands->setSpacing(1);
@@ -185,30 +184,14 @@ QWidget* CPUViewController::loadView() {
     }
 
     // The heaviest applications, with Activity Monitor's button beside the heading.
-    auto* heading = new QHBoxLayout();
-    heading->addWidget(detailTitle(QStringLiteral("Top applications"), root), 1);
-    activityMonitorButton = new QToolButton(root);
-    activityMonitorButton->setObjectName(QStringLiteral("activityMonitorButton"));
-    activityMonitorButton->setAutoRaise(true);
-    activityMonitorButton->setIconSize(QSize(20, 20));
-    activityMonitorButton->setToolTip(QStringLiteral("Activity Monitor"));
-    heading->addWidget(activityMonitorButton);
-    layout->addLayout(heading);
-    tableView = new TopApplicationsTable(workspace_, root);
-    tableView->setObjectName(QStringLiteral("tableView"));
-    layout->addWidget(tableView);
+    addApplicationsTable(root, layout);
     return root;
 }
 
 void CPUViewController::viewDidLoad() {
-    QObject::connect(tableView, &QTableWidget::itemSelectionChanged, this,
-                     [this] { tableViewSelectionDidChange(); });
     uptimeRow->onclick = [this] { popUptime(); };
     cpuBrand->setText(QString::fromStdString(system.cpu().brand()));
-    activityMonitorButton->setIcon(
-        workspace_.iconForFile(QString::fromLatin1(kActivityMonitorPath)));
-    QObject::connect(activityMonitorButton, &QToolButton::clicked, this,
-                     [this] { openActivityMonitor(); });
+    connectApplicationsTable();
     const QDateTime boot = QDateTime::fromSecsSinceEpoch(system.cpu().bootTime());
     const QLocale locale;
     itemBootTime->setText(locale.toString(boot, dateFormat(locale)));
@@ -217,8 +200,7 @@ void CPUViewController::viewDidLoad() {
 
 void CPUViewController::viewWillAppear() {
     view();
-    separatorLineConstraint = separatorOffset(defaults_);
-    static_cast<DetailRootView*>(view())->setSeparatorOffset(separatorLineConstraint);
+    placeSeparator();
     system.start(system.apps());
     system.start(system.gpu());
     update();
@@ -266,12 +248,7 @@ void CPUViewController::maybeUpdateAppsTable() {
     shown.reserve(top.size());
     for (const auto& process : top)
         shown.push_back(std::isfinite(process.cpu) ? std::llround(process.cpu * 10) : 0);
-    if (shown == prevCPU)
-        return;
-    prevCPU = std::move(shown);
-    apps = std::move(top);
-    tableView->reload(numberOfRows(),
-                      [this](int row, int column) { return tableViewCell(row, column); });
+    maybeReload(prevCPU, std::move(shown), std::move(top));
 }
 
 std::optional<TableCell> CPUViewController::tableViewCell(int row, int column) const {
@@ -280,21 +257,11 @@ std::optional<TableCell> CPUViewController::tableViewCell(int row, int column) c
         [](const Applications::Process& process) { return cpuText(process.cpu); });
 }
 
-void CPUViewController::tableViewSelectionDidChange() {
-    const std::optional<int> row = tableView->takeSelectedRow(numberOfRows());
-    if (row && activate)
-        activate(apps[static_cast<size_t>(*row)]);
-}
-
 void CPUViewController::popUptime() {
     CPU& cpu = system.cpu();
     itemAwakeTime->setText(QString::fromStdString(TimeFormat::uptime(cpu.awakeTime())));
     itemSleepingTime->setText(QString::fromStdString(TimeFormat::uptime(cpu.sleepTime())));
     uptimeMenu->popup(uptimeRow->mapToGlobal(QPoint(0, uptimeRow->height() + 4)));
-}
-
-void CPUViewController::openActivityMonitor() {
-    workspace_.launchApplication(QString::fromLatin1(kActivityMonitorPath));
 }
 
 void CPUViewController::setupTheme() {
@@ -305,8 +272,7 @@ void CPUViewController::setupTheme() {
 void CPUViewController::apply(const Theme& theme) {
     theme.updateText(view());
     temp->setIndicatorColor(theme.controllerColor);
-    static_cast<DetailRootView*>(view())->setSeparatorColor(theme.muteColor);
-    tableView->recolor(theme);
+    applyTableTheme(theme);
 }
 
 }  // namespace vigil

@@ -30,7 +30,7 @@ struct Theme;
 // process and thread counts, the thermal state, the processor and graphics names, the uptime
 // (with a menu of boot, awake and sleeping times) and the three applications using the most
 // processor time. Redrawn by the widget's refresh tick; main thread only.
-class CPUViewController : public ViewController, public Updatable {
+class CPUViewController : public TopApplicationsViewController {
   public:
     explicit CPUViewController(System& system, Workspace& workspace, ThemeManager& themes,
                                Defaults& defaults, QObject* parent = nullptr);
@@ -48,25 +48,14 @@ class CPUViewController : public ViewController, public Updatable {
     QPointer<Thermometer> temp;
     QPointer<QLabel> cpuBrand;
     QPointer<QLabel> gpuBrand;
-    QPointer<QToolButton> activityMonitorButton;
-    QPointer<TopApplicationsTable> tableView;
     QPointer<QLabel> uptime;
     QPointer<CallbackStackView> uptimeRow;
     QPointer<QMenu> uptimeMenu;
     QPointer<QLabel> itemBootTime, itemAwakeTime, itemSleepingTime;
-    // The separator line's offset (see DetailRootView).
-    double separatorLineConstraint = 0;
 
-    System& system;
     // Each row's processor share as last shown, in tenths of a percent.
     std::vector<int64_t> prevCPU;
     std::optional<CPU::ThermalState> prevThermalState;
-    // The table's rows.
-    std::vector<Applications::Process> apps;
-
-    // How a selected row's application is brought to the front (activateApplication unless a
-    // test replaces it).
-    std::function<void(const Applications::Process&)> activate = activateApplication;
 
     void viewWillAppear() override;
     void viewDidAppear() override;
@@ -74,11 +63,8 @@ class CPUViewController : public ViewController, public Updatable {
     void update() override;
 
     void popUptime();
-    void openActivityMonitor();
 
-    int numberOfRows() const { return static_cast<int>(apps.size()); }
-    std::optional<TableCell> tableViewCell(int row, int column) const;
-    void tableViewSelectionDidChange();
+    std::optional<TableCell> tableViewCell(int row, int column) const override;
 
     // "EEEE d MMM, HH:mm" in a metric locale, "EEEE d MMM, h:mm a" otherwise, as Qt patterns.
     static QString dateFormat(const QLocale& locale);
@@ -93,10 +79,6 @@ class CPUViewController : public ViewController, public Updatable {
     void maybeUpdateAppsTable();
     void setupTheme();
     void apply(const Theme& theme);
-
-    Workspace& workspace_;
-    ThemeManager& themes_;
-    Defaults& defaults_;
 };
 
 // The toolkit's thermal state for the processor's.

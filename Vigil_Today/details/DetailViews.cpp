@@ -4,19 +4,39 @@
 #include <QHBoxLayout>
 
 #include "host/Workspace.h"
+#include "themes/Theme.h"
+#include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
+#include "ui/Shape.h"
 #include "views/MenuItemView.h"
 
 namespace vigil {
 
-QLabel* detailLabel(QWidget* parent, double size, bool bold) {
-    auto* label = new QLabel(parent);
+QLabel* detailLabel(QWidget* parent, double size, bool bold, FieldRole role) {
+    QLabel* label = nullptr;
+    switch (role) {
+        case FieldRole::caption:
+            label = new TitleField(parent);
+            break;
+        case FieldRole::ownColor:
+            label = new NoThemeField(parent);
+            break;
+        case FieldRole::value:
+            label = new QLabel(parent);
+            break;
+    }
     auto font = bold ? FUIFont::bold(size) : FUIFont::normal(size);
     QFont fallback = label->font();
     fallback.setPointSizeF(size);
     if (bold)
         fallback.setBold(true);
     label->setFont(font.value_or(fallback));
+    return label;
+}
+
+QLabel* detailCaption(QWidget* parent, double size, const QString& text) {
+    QLabel* label = detailLabel(parent, size, false, FieldRole::caption);
+    label->setText(text);
     return label;
 }
 
@@ -34,6 +54,14 @@ QLabel* addMenuFact(QMenu* menu, const QString& title) {
     layout->addWidget(value);
     row->addTo(menu);
     return value;
+}
+
+HorizontalLine* detailSeparator(QWidget* parent) {
+    auto* line = new HorizontalLine(parent);
+    line->setFixedHeight(1);
+    line->setLineWidth(1.0);
+    line->setColor(FUIColor::silver(0.6));
+    return line;
 }
 
 QFont detailMenuFont() {

@@ -3,7 +3,9 @@
 #include <set>
 #include <string>
 
+#include "details/DetailViews.h"
 #include "settings/Defaults.h"
+#include "settings/WidgetDefaults.h"
 #include "system/Disk.h"
 #include "system/System.h"
 #include "views/CallbackStackView.h"
@@ -11,10 +13,11 @@
 namespace vigil {
 
 DiskListViewController::DiskListViewController(System* system, Workspace* workspace,
-                                               Defaults* defaults)
+                                               Defaults* defaults, ThemeManager* themes)
     : system_(system ? *system : System::shared()),
       workspace_(workspace),
-      defaults_(defaults ? *defaults : Defaults::shared()) {}
+      defaults_(defaults ? *defaults : Defaults::shared()),
+      themes_(themes) {}
 
 DiskListViewController::~DiskListViewController() {
     // The volume views belong to their controllers, not to the stack.
@@ -55,15 +58,8 @@ void DiskListViewController::update() {
     if (!isViewLoaded())
         return;
     const auto volumes = system_.disk().volumes();
-    // The same volumes as shown (not only as many: one unmounted while another was mounted
-    // between two ticks must not leave a stale view).
-    bool same = volumes.size() == contents_.size();
-    for (const auto& controller : contents_) {
-        if (!same)
-            break;
-        same = volumes.count(controller->volume.device) > 0;
-    }
-    if (!same) {
+    if (!showsSameKeys(volumes, contents_,
+                       [](const DiskViewController& view) { return view.volume.device; })) {
         buildDiskViews();
         return;
     }
@@ -79,7 +75,8 @@ void DiskListViewController::buildDiskViews() {
     const auto volumes = system_.disk().volumes();
     std::vector<std::unique_ptr<DiskViewController>> next;
     auto add = [&](const Disk::Volume& volume) {
-        auto controller = std::make_unique<DiskViewController>(system_, workspace_, &defaults_);
+        auto controller =
+            std::make_unique<DiskViewController>(system_, workspace_, &defaults_, themes_);
         controller->volume = volume;
         controller->diskListViewController = this;
         next.push_back(std::move(controller));
@@ -98,7 +95,7 @@ void DiskListViewController::buildDiskViews() {
     for (auto& controller : contents_)
         stackView->addView(controller->view());
 
-    const bool onlyFirstRow = defaults_["widgetRows"].intValue() == 1;
+    const bool onlyFirstRow = widgetRows(defaults_) == WidgetRowsDefaults::system;
     contents_.back()->setSeparatorLineConstraint(onlyFirstRow ? -1.0 : 0.0);
     if (appeared_) {
         for (auto& controller : contents_)

@@ -16,6 +16,7 @@ class CallbackStackView;
 class Defaults;
 class System;
 class Workspace;
+class ThemeManager;
 
 // The disk details: one DiskViewController per mounted volume, the root volume first. Runs the
 // disk resource while it is shown, and rebuilds its volume views when the volumes change.
@@ -23,7 +24,7 @@ class DiskListViewController : public ViewController, public Updatable {
   public:
     // The shared system, workspace and settings store when not given.
     explicit DiskListViewController(System* system = nullptr, Workspace* workspace = nullptr,
-                                    Defaults* defaults = nullptr);
+                                    Defaults* defaults = nullptr, ThemeManager* themes = nullptr);
     ~DiskListViewController() override;
 
     QPointer<CallbackStackView> stackView;
@@ -47,6 +48,7 @@ class DiskListViewController : public ViewController, public Updatable {
     System& system_;
     Workspace* workspace_;
     Defaults& defaults_;
+    ThemeManager* themes_;
     std::vector<std::unique_ptr<DiskViewController>> contents_;
     bool appeared_ = false;
 };

@@ -3,6 +3,9 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include <QVBoxLayout>
+#include <atomic>
+
 #include "details/DetailViews.h"
 #include "details/DiskListViewController.h"
 #include "host/Workspace.h"
@@ -10,6 +13,7 @@
 #include "system/Formatting.h"
 #include "system/System.h"
 #include "system/Timer.h"
+#include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
 #include "views/CallbackStackView.h"
@@ -21,12 +25,16 @@ namespace {
 
 constexpr int kIconSize = 32;
 
+std::atomic<int> queriesInFlight{0};
+
 }  // namespace
 
-DiskViewController::DiskViewController(System& system, Workspace* workspace, Defaults* defaults)
+DiskViewController::DiskViewController(System& system, Workspace* workspace, Defaults* defaults,
+                                       ThemeManager* themes)
     : system_(system),
       workspace_(workspace ? *workspace : desktopWorkspace()),
-      defaults_(defaults ? *defaults : Defaults::shared()) {}
+      defaults_(defaults ? *defaults : Defaults::shared()),
+      themes_(themes ? *themes : ThemeManager::shared()) {}
 
 DiskViewController::~DiskViewController() {
     delete contextMenu.data();
@@ -94,8 +102,7 @@ QWidget* DiskViewController::loadView() {
         auto* layout = new QHBoxLayout(view);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(4);
-        auto* label = detailLabel(view, 11);
-        label->setText(title);
+        auto* label = detailCaption(view, 11, title);
         value = detailLabel(view, 11, true);
         value->setObjectName(name);
         layout->addWidget(label);
@@ -107,10 +114,7 @@ QWidget* DiskViewController::loadView() {
     rates->addStretch(1);
     outer->addLayout(rates);
 
-    separatorLine = new HorizontalLine(root);
-    separatorLine->setFixedHeight(1);
-    separatorLine->setLineWidth(1.0);
-    separatorLine->setColor(FUIColor::silver(0.6));
+    separatorLine = detailSeparator(root);
     outer->addSpacing(4);
     outer->addWidget(separatorLine);
 
@@ -163,7 +167,8 @@ void DiskViewController::viewDidLoad() {
     temperatureFrame->setVisible(volume.smart.has_value());
     contextMenu->setFont(detailMenuFont());
     diskRowCallback->onclick = [this] { popUpMenu(); };
-    // Theme (applied once themes are available).
+    apply(themes_.activeTheme());
+    themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
 
 void DiskViewController::setSeparatorLineConstraint(double constant) {
@@ -192,8 +197,10 @@ void DiskViewController::startSmartCheck() {
     std::weak_ptr<void> alive = lifetimeToken();
     std::weak_ptr<int> checks = smartChecks_;
     Disk::Volume subject = volume;
+    ++queriesInFlight;
     Timer::onBackground([this, alive, checks, subject] {
         auto status = subject.smartStatus();
+        --queriesInFlight;
         Timer::onMain([this, alive, checks, status] {
             if (alive.expired())
                 return;
@@ -204,6 +211,10 @@ void DiskViewController::startSmartCheck() {
                 showSmartStatus(status->status, status->temp);
         });
     });
+}
+
+int DiskViewController::smartQueriesInFlight() {
+    return queriesInFlight.load();
 }
 
 void DiskViewController::showSmartStatus(bool passed, double temperatureCelsius) {
@@ -241,6 +252,19 @@ void DiskViewController::update(const Disk::Volume& current) {
     used->setPercent(share);
     usage->setText(qs(diskByteStr(volume.used)) + QStringLiteral(" Used  |  ") +
                    qs(diskByteStr(volume.free)) + QStringLiteral(" Free"));
+}
+
+void DiskViewController::apply(const Theme& theme) {
+    theme.updateText(view());
+    if (!theme.isDark) {
+        used->setColorize(true);
+        used->setSuccessColor(theme.successColor);
+        used->setWarningColor(theme.warningColor);
+        used->setDangerColor(theme.dangerColor);
+    } else {
+        used->setColorize(false);
+        used->setColor(theme.controllerColor);
+    }
 }
 
 void DiskViewController::popUpMenu() {

@@ -23,6 +23,7 @@ class System;
 class CallbackStackView;
 class HorizontalLine;
 class Workspace;
+class ThemeManager;
 struct Theme;
 
 // One mounted volume in the disk details: name, used and free space as a bar and a line of text,
@@ -32,8 +33,9 @@ class DiskViewController : public ViewController, public Updatable {
   public:
     // `workspace` opens the tools and files; the desktop's when null. `defaults` holds the
     // temperature unit; the shared store when null.
+    // `themes` colours the view; the program's when null.
     explicit DiskViewController(System& system, Workspace* workspace = nullptr,
-                                Defaults* defaults = nullptr);
+                                Defaults* defaults = nullptr, ThemeManager* themes = nullptr);
     ~DiskViewController() override;
 
     // The volume shown; set by the list before the view loads. Later figures are read by its
@@ -81,8 +83,10 @@ class DiskViewController : public ViewController, public Updatable {
 
     void apply(const Theme& theme);
 
-    // Whether a SMART query runs now (for tests).
+    // Whether this view waits for a SMART answer.
     bool isCheckingSmart() const { return *smartChecks_ > 0; }
+    // SMART queries of all volume views still running on the background queue.
+    static int smartQueriesInFlight();
 
   protected:
     QWidget* loadView() override;
@@ -95,6 +99,7 @@ class DiskViewController : public ViewController, public Updatable {
     System& system_;
     Workspace& workspace_;
     Defaults& defaults_;
+    ThemeManager& themes_;
     std::shared_ptr<int> smartChecks_ = std::make_shared<int>(0);
 };
 

@@ -18,13 +18,9 @@ namespace vigil {
 MemoryViewController::MemoryViewController(System& system, Workspace& workspace,
                                            ThemeManager& themes, Defaults& defaults,
                                            QObject* parent)
-    : ViewController(parent),
-      system(system),
+    : TopApplicationsViewController(system, workspace, themes, defaults, parent),
       pieColors{FUIColor::alizarin(), FUIColor::peterRiver(), FUIColor::silver(),
-                FUIColor::emerald()},
-      workspace_(workspace),
-      themes_(themes),
-      defaults_(defaults) {}
+                FUIColor::emerald()} {}
 
 MemoryViewController::MemoryViewController(QObject* parent)
     : MemoryViewController(System::shared(), defaultWorkspace(), ThemeManager::shared(),
@@ -108,40 +104,22 @@ QWidget* MemoryViewController::loadView() {
     figures->setColumnStretch(0, 1);
     layout->addLayout(figures);
 
-    auto* heading = new QHBoxLayout();
-    heading->addWidget(detailTitle(QStringLiteral("Top applications"), root), 1);
-    activityMonitorButton = new QToolButton(root);
-    activityMonitorButton->setObjectName(QStringLiteral("activityMonitorButton"));
-    activityMonitorButton->setAutoRaise(true);
-    activityMonitorButton->setIconSize(QSize(20, 20));
-    activityMonitorButton->setToolTip(QStringLiteral("Activity Monitor"));
-    heading->addWidget(activityMonitorButton);
-    layout->addLayout(heading);
-    tableView = new TopApplicationsTable(workspace_, root);
-    tableView->setObjectName(QStringLiteral("tableView"));
-    layout->addWidget(tableView);
+    addApplicationsTable(root, layout);
     return root;
 }
 
 void MemoryViewController::viewDidLoad() {
     pieChart->setColorPoints(pieColors);
-    tableView->reload(numberOfRows(),
-                      [this](int row, int column) { return tableViewCell(row, column); });
-    QObject::connect(tableView, &QTableWidget::itemSelectionChanged, this,
-                     [this] { tableViewSelectionDidChange(); });
+    reloadTable();
     physicalMemory->setText(QString::fromStdString(byteStr(system.mem().physical())));
-    activityMonitorButton->setIcon(
-        workspace_.iconForFile(QString::fromLatin1(kActivityMonitorPath)));
-    QObject::connect(activityMonitorButton, &QToolButton::clicked, this,
-                     [this] { openActivityMonitor(); });
+    connectApplicationsTable();
     apply(themes_.activeTheme());
     themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
 
 void MemoryViewController::viewWillAppear() {
     view();
-    separatorLineConstraint = separatorOffset(defaults_);
-    static_cast<DetailRootView*>(view())->setSeparatorOffset(separatorLineConstraint);
+    placeSeparator();
     system.start(system.apps());
     update();
 }
@@ -174,12 +152,7 @@ void MemoryViewController::maybeUpdateAppsTable() {
     shown.reserve(top.size());
     for (const auto& process : top)
         shown.push_back(memText(process.mem));
-    if (shown == prevMemory)
-        return;
-    prevMemory = std::move(shown);
-    apps = std::move(top);
-    tableView->reload(numberOfRows(),
-                      [this](int row, int column) { return tableViewCell(row, column); });
+    maybeReload(prevMemory, std::move(shown), std::move(top));
 }
 
 std::optional<TableCell> MemoryViewController::tableViewCell(int row, int column) const {
@@ -188,20 +161,9 @@ std::optional<TableCell> MemoryViewController::tableViewCell(int row, int column
         [](const Applications::Process& process) { return memText(process.mem); });
 }
 
-void MemoryViewController::tableViewSelectionDidChange() {
-    const std::optional<int> row = tableView->takeSelectedRow(numberOfRows());
-    if (row && activate)
-        activate(apps[static_cast<size_t>(*row)]);
-}
-
-void MemoryViewController::openActivityMonitor() {
-    workspace_.launchApplication(QString::fromLatin1(kActivityMonitorPath));
-}
-
 void MemoryViewController::apply(const Theme& theme) {
     theme.updateText(view());
-    static_cast<DetailRootView*>(view())->setSeparatorColor(theme.muteColor);
-    tableView->recolor(theme);
+    applyTableTheme(theme);
 }
 
 }  // namespace vigil

@@ -29,7 +29,7 @@ struct Theme;
 // The memory details: installed size, the wired / active / compressed / free split (also as a
 // pie), memory in use, cached files, swap, page-ins and page-outs, and the three applications
 // using the most memory. Redrawn by the widget's refresh tick; main thread only.
-class MemoryViewController : public ViewController, public Updatable {
+class MemoryViewController : public TopApplicationsViewController {
   public:
     explicit MemoryViewController(System& system, Workspace& workspace, ThemeManager& themes,
                                   Defaults& defaults, QObject* parent = nullptr);
@@ -48,28 +48,18 @@ class MemoryViewController : public ViewController, public Updatable {
     QPointer<QLabel> swap;
     QPointer<QLabel> pageIns, pageOuts;
     QPointer<PieChart> pieChart;
-    QPointer<QToolButton> activityMonitorButton;
-    QPointer<TopApplicationsTable> tableView;
-    double separatorLineConstraint = 0;
 
-    System& system;
     // Decimal with the locale's grouping (the locale current when the controller was made).
     QLocale numberFormatter;
     // Slice i of the pie takes colour i: wired, active, compressed, free.
     const std::vector<QColor> pieColors;
     // The value column's texts as last shown.
     std::vector<QString> prevMemory;
-    std::vector<Applications::Process> apps;
-
-    std::function<void(const Applications::Process&)> activate = activateApplication;
 
     void viewWillAppear() override;
     void update() override;
-    void openActivityMonitor();
 
-    int numberOfRows() const { return static_cast<int>(apps.size()); }
-    std::optional<TableCell> tableViewCell(int row, int column) const;
-    void tableViewSelectionDidChange();
+    std::optional<TableCell> tableViewCell(int row, int column) const override;
 
     // The swap text: "0 B" with no swap, else "<used> of <total>".
     static QString swapText(uint64_t total, uint64_t used);
@@ -83,10 +73,6 @@ class MemoryViewController : public ViewController, public Updatable {
   private:
     void maybeUpdateAppsTable();
     void apply(const Theme& theme);
-
-    Workspace& workspace_;
-    ThemeManager& themes_;
-    Defaults& defaults_;
 };
 
 }  // namespace vigil

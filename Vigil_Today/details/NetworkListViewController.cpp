@@ -6,17 +6,20 @@
 #include "collectors/PublicAddress.h"
 #include "details/DetailViews.h"
 #include "settings/Defaults.h"
+#include "settings/WidgetDefaults.h"
 #include "system/Network.h"
 #include "system/System.h"
+#include "themes/Theme.h"
 #include "views/CallbackStackView.h"
 
 namespace vigil {
 
 NetworkListViewController::NetworkListViewController(System* system, Workspace* workspace,
-                                                     Defaults* defaults)
+                                                     Defaults* defaults, ThemeManager* themes)
     : system_(system ? *system : System::shared()),
       workspace_(workspace),
-      defaults_(defaults ? *defaults : Defaults::shared()) {}
+      defaults_(defaults ? *defaults : Defaults::shared()),
+      themes_(themes ? *themes : ThemeManager::shared()) {}
 
 NetworkListViewController::~NetworkListViewController() {
     for (auto& controller : contents_) {
@@ -34,8 +37,7 @@ QWidget* NetworkListViewController::loadView() {
     publicIPStackView = new QWidget(root);
     auto* line = new QHBoxLayout(publicIPStackView);
     line->setContentsMargins(12, 8, 12, 4);
-    auto* title = detailLabel(publicIPStackView, 12);
-    title->setText(QStringLiteral("Public IP"));
+    auto* title = detailCaption(publicIPStackView, 12, QStringLiteral("Public IP"));
     publicIP = detailLabel(publicIPStackView, 12, true);
     publicIP->setObjectName("publicIP");
     publicIP->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -54,6 +56,12 @@ QWidget* NetworkListViewController::loadView() {
 
 void NetworkListViewController::viewDidLoad() {
     buildInterfaceViews();
+    apply(themes_.activeTheme());
+    themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
+}
+
+void NetworkListViewController::apply(const Theme& theme) {
+    theme.updateText(publicIPStackView);
 }
 
 void NetworkListViewController::viewWillAppear() {
@@ -70,10 +78,11 @@ QString NetworkListViewController::publicAddressText() {
     auto current = system_.net().publicAddress();
     if (current && !PublicAddress_isAddress(current->c_str()))
         current.reset();
-    auto stored = defaults_[kPublicAddressKey].string();
+    const auto& key = WidgetDefaultsKeys::publicAddress();
+    auto stored = defaults_.get(key);
     if (current) {
         if (stored != current)
-            defaults_.set(kPublicAddressKey, *current);
+            defaults_.set(key, current);
         return qs(*current);
     }
     if (stored && PublicAddress_isAddress(stored->c_str()))
@@ -86,13 +95,9 @@ void NetworkListViewController::update() {
         return;
     publicIP->setText(publicAddressText());
     const auto interfaces = system_.net().interfaces();
-    bool same = interfaces.size() == contents_.size();
-    for (const auto& controller : contents_) {
-        if (!same)
-            break;
-        same = interfaces.count(controller->ifname.toStdString()) > 0;
-    }
-    if (!same) {
+    if (!showsSameKeys(interfaces, contents_, [](const NetworkViewController& view) {
+            return view.ifname.toStdString();
+        })) {
         buildInterfaceViews();
         return;
     }
@@ -103,7 +108,7 @@ void NetworkListViewController::update() {
 void NetworkListViewController::buildInterfaceViews() {
     std::vector<std::unique_ptr<NetworkViewController>> next;
     for (const auto& [name, interface] : system_.net().interfaces()) {
-        auto controller = std::make_unique<NetworkViewController>(system_, workspace_);
+        auto controller = std::make_unique<NetworkViewController>(system_, workspace_, &themes_);
         controller->ifname = qs(name);
         controller->interface = interface;
         next.push_back(std::move(controller));

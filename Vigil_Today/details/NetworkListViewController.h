@@ -18,6 +18,8 @@ class CallbackStackView;
 class Defaults;
 class System;
 class Workspace;
+class ThemeManager;
+struct Theme;
 
 // The network details: the machine's public address and one NetworkViewController per network
 // interface. Rebuilds its interface views when the interfaces change. The network resource runs
@@ -26,7 +28,8 @@ class NetworkListViewController : public ViewController, public Updatable {
   public:
     // The shared system, workspace and settings store when not given.
     explicit NetworkListViewController(System* system = nullptr, Workspace* workspace = nullptr,
-                                       Defaults* defaults = nullptr);
+                                       Defaults* defaults = nullptr,
+                                       ThemeManager* themes = nullptr);
     ~NetworkListViewController() override;
 
     QPointer<CallbackStackView> stackView;
@@ -50,15 +53,14 @@ class NetworkListViewController : public ViewController, public Updatable {
 
   private:
     void buildInterfaceViews();
+    void apply(const Theme& theme);
 
     System& system_;
     Workspace* workspace_;
     Defaults& defaults_;
+    ThemeManager& themes_;
     std::vector<std::unique_ptr<NetworkViewController>> contents_;
     bool appeared_ = false;
 };
-
-// The settings key of the last public address seen.
-constexpr const char* kPublicAddressKey = "publicAddress";
 
 }  // namespace vigil

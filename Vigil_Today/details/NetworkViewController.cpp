@@ -8,6 +8,7 @@
 #include "host/Workspace.h"
 #include "system/Formatting.h"
 #include "system/System.h"
+#include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
 #include "ui/Glyph.h"
@@ -38,8 +39,11 @@ QPixmap networkIconImage(const QString& name, int size) {
     return image;
 }
 
-NetworkViewController::NetworkViewController(System& system, Workspace* workspace)
-    : system_(system), workspace_(workspace ? *workspace : desktopWorkspace()) {}
+NetworkViewController::NetworkViewController(System& system, Workspace* workspace,
+                                             ThemeManager* themes)
+    : system_(system),
+      workspace_(workspace ? *workspace : desktopWorkspace()),
+      themes_(themes ? *themes : ThemeManager::shared()) {}
 
 NetworkViewController::~NetworkViewController() {
     delete contextMenu.data();
@@ -48,7 +52,7 @@ NetworkViewController::~NetworkViewController() {
 QWidget* NetworkViewController::loadView() {
     auto* root = new QWidget();
     auto* outer = new QVBoxLayout(root);
-    outer->setContentsMargins(12, 8, 12, 8);
+    outer->setContentsMargins(12, 8, 12, 0);
     outer->setSpacing(2);
 
     networkRowCallback = new CallbackStackView(Qt::Horizontal, root);
@@ -67,7 +71,7 @@ QWidget* NetworkViewController::loadView() {
     nameLine->setSpacing(6);
     name = detailLabel(texts, 13, true);
     name->setObjectName("name");
-    bsdName = detailLabel(texts, 11);
+    bsdName = detailLabel(texts, 11, false, FieldRole::caption);
     bsdName->setObjectName("bsdName");
     nameLine->addWidget(name);
     nameLine->addWidget(bsdName, 0, Qt::AlignBaseline);
@@ -84,7 +88,8 @@ QWidget* NetworkViewController::loadView() {
     auto* ratesLayout = new QVBoxLayout(rates);
     ratesLayout->setContentsMargins(0, 0, 0, 0);
     ratesLayout->setSpacing(1);
-    auto rateLine = [&](QPointer<Circle>& led, QPointer<QLabel>& value, const char* objectName) {
+    auto rateLine = [&](const QString& arrow, QPointer<Circle>& led, QPointer<QLabel>& value,
+                        const char* objectName) {
         auto* line = new QHBoxLayout();
         line->setSpacing(5);
         led = new Circle(rates);
@@ -95,12 +100,13 @@ QWidget* NetworkViewController::loadView() {
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->setMinimumWidth(70);
         line->addStretch(1);
+        line->addWidget(detailCaption(rates, 11, arrow));
         line->addWidget(value);
         line->addWidget(led, 0, Qt::AlignVCenter);
         ratesLayout->addLayout(line);
     };
-    rateLine(ledUpload, upload, "upload");
-    rateLine(ledDownload, download, "download");
+    rateLine(QStringLiteral("\u2191"), ledUpload, upload, "upload");
+    rateLine(QStringLiteral("\u2193"), ledDownload, download, "download");
     networkRowCallback->addView(rates);
     outer->addWidget(networkRowCallback);
 
@@ -108,8 +114,7 @@ QWidget* NetworkViewController::loadView() {
     totals->setContentsMargins(kIconSize + 8, 2, 0, 0);
     totals->setSpacing(4);
     auto total = [&](const QString& title, QPointer<QLabel>& value, const char* objectName) {
-        auto* label = detailLabel(root, 10);
-        label->setText(title);
+        auto* label = detailCaption(root, 10, title);
         value = detailLabel(root, 10, true);
         value->setObjectName(objectName);
         totals->addWidget(label);
@@ -120,6 +125,9 @@ QWidget* NetworkViewController::loadView() {
     total(QStringLiteral("Received"), totalDownloaded, "totalDownloaded");
     totals->addStretch(1);
     outer->addLayout(totals);
+
+    outer->addSpacing(4);
+    outer->addWidget(detailSeparator(root));
 
     contextMenu = new QMenu();
     itemMacAddress = addMenuFact(contextMenu, QStringLiteral("MAC Address"));
@@ -141,7 +149,8 @@ void NetworkViewController::viewDidLoad() {
     itemMacAddress->setText(qs(interface.mac).toUpper());
     contextMenu->setFont(detailMenuFont());
     networkRowCallback->onclick = [this] { popupMenu(); };
-    applyTheme(false);
+    apply(themes_.activeTheme());
+    themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
 
 void NetworkViewController::viewWillAppear() {
@@ -195,7 +204,9 @@ void NetworkViewController::openNetworkUtility() {
         QStringLiteral("/System/Library/CoreServices/Applications/Network Utility.app"));
 }
 
-void NetworkViewController::applyTheme(bool isDark) {
+void NetworkViewController::apply(const Theme& theme) {
+    theme.updateText(view());
+    const bool isDark = theme.isDark;
     const QString base = interface.isWifi ? QStringLiteral("wifi") : QStringLiteral("ethernet");
     iconName_ = isDark ? base : base + QStringLiteral("-light");
     networkIcon->setPixmap(networkIconImage(iconName_, kIconSize));

@@ -15,6 +15,8 @@ namespace vigil {
 class CallbackStackView;
 class System;
 class Workspace;
+class ThemeManager;
+struct Theme;
 
 // One network interface in the network details: its name, system name and address, the current
 // upload and download rates with their activity lights, and the totals; a click on the row opens
@@ -23,7 +25,9 @@ class Workspace;
 class NetworkViewController : public ViewController, public Updatable {
   public:
     // `workspace` opens the tools and holds the clipboard; the desktop's when null.
-    explicit NetworkViewController(System& system, Workspace* workspace = nullptr);
+    // `themes` colours the view; the program's when null.
+    explicit NetworkViewController(System& system, Workspace* workspace = nullptr,
+                                   ThemeManager* themes = nullptr);
     ~NetworkViewController() override;
 
     // The interface's key in the network resource, and its figures; set by the list.
@@ -55,7 +59,7 @@ class NetworkViewController : public ViewController, public Updatable {
     void openNetworkPreferences();
     void openNetworkUtility();
 
-    void applyTheme(bool isDark);
+    void apply(const Theme& theme);
 
   protected:
     QWidget* loadView() override;
@@ -64,6 +68,7 @@ class NetworkViewController : public ViewController, public Updatable {
   private:
     System& system_;
     Workspace& workspace_;
+    ThemeManager& themes_;
     QString iconName_;
 };
 

@@ -1,5 +1,6 @@
 #include "details/TopApplications.h"
 
+#include <QBoxLayout>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
@@ -12,6 +13,7 @@
 
 #include "host/Workspace.h"
 #include "settings/WidgetDefaults.h"
+#include "system/System.h"
 #include "themes/Theme.h"
 #include "ui/FUIFont.h"
 
@@ -142,6 +144,26 @@ void activateApplication(const Applications::Process& process) {
     QDBusConnection::sessionBus().asyncCall(call);
 }
 
+QToolButton* makeActivityMonitorButton(QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QStringLiteral("activityMonitorButton"));
+    button->setAutoRaise(true);
+    button->setIconSize(QSize(20, 20));
+    button->setText(QStringLiteral("Activity Monitor"));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setCursor(Qt::PointingHandCursor);
+    if (auto font = FUIFont::normal(11))
+        button->setFont(*font);
+    return button;
+}
+
+void setButtonTextColor(QAbstractButton* button, const QColor& color) {
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, color);
+    palette.setColor(QPalette::WindowText, color);
+    button->setPalette(palette);
+}
+
 double separatorOffset(Defaults& defaults) {
     return defaults.get(WidgetDefaultsKeys::widgetRows()) == 1 ? -1.0 : 0.0;
 }
@@ -192,6 +214,65 @@ void DetailRootView::resizeEvent(QResizeEvent* event) {
 void DetailRootView::place() {
     separator_->setGeometry(0, static_cast<int>(offset_), width(), 1);
     separator_->raise();
+}
+
+}  // namespace vigil
+
+namespace vigil {
+
+TopApplicationsViewController::TopApplicationsViewController(System& system, Workspace& workspace,
+                                                             ThemeManager& themes,
+                                                             Defaults& defaults, QObject* parent)
+    : ViewController(parent),
+      system(system),
+      workspace_(workspace),
+      themes_(themes),
+      defaults_(defaults) {}
+
+void TopApplicationsViewController::addApplicationsTable(QWidget* root, QBoxLayout* layout) {
+    auto* heading = new QHBoxLayout();
+    heading->addWidget(detailTitle(QStringLiteral("Top applications"), root), 1);
+    activityMonitorButton = makeActivityMonitorButton(root);
+    heading->addWidget(activityMonitorButton);
+    layout->addLayout(heading);
+    tableView = new TopApplicationsTable(workspace_, root);
+    tableView->setObjectName(QStringLiteral("tableView"));
+    layout->addWidget(tableView);
+}
+
+void TopApplicationsViewController::connectApplicationsTable() {
+    QObject::connect(tableView, &QTableWidget::itemSelectionChanged, this,
+                     [this] { tableViewSelectionDidChange(); });
+    activityMonitorButton->setIcon(
+        workspace_.iconForFile(QString::fromLatin1(kActivityMonitorPath)));
+    QObject::connect(activityMonitorButton, &QToolButton::clicked, this,
+                     [this] { openActivityMonitor(); });
+}
+
+void TopApplicationsViewController::placeSeparator() {
+    separatorLineConstraint = separatorOffset(defaults_);
+    static_cast<DetailRootView*>(view())->setSeparatorOffset(separatorLineConstraint);
+}
+
+void TopApplicationsViewController::reloadTable() {
+    tableView->reload(numberOfRows(),
+                      [this](int row, int column) { return tableViewCell(row, column); });
+}
+
+void TopApplicationsViewController::applyTableTheme(const Theme& theme) {
+    static_cast<DetailRootView*>(view())->setSeparatorColor(theme.muteColor);
+    setButtonTextColor(activityMonitorButton, theme.labelColor);
+    tableView->recolor(theme);
+}
+
+void TopApplicationsViewController::tableViewSelectionDidChange() {
+    const std::optional<int> row = tableView->takeSelectedRow(numberOfRows());
+    if (row && activate)
+        activate(apps[static_cast<size_t>(*row)]);
+}
+
+void TopApplicationsViewController::openActivityMonitor() {
+    workspace_.launchApplication(QString::fromLatin1(kActivityMonitorPath));
 }
 
 }  // namespace vigil

@@ -1,19 +1,25 @@
 #pragma once
 
+#include <QBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QString>
 #include <QTableWidget>
+#include <QToolButton>
 
 #include <functional>
 #include <optional>
 #include <vector>
 
+#include "Updatable.h"
+#include "host/ViewController.h"
 #include "system/Applications.h"
 
 namespace vigil {
 
 class Defaults;
+class System;
+class ThemeManager;
 class Workspace;
 struct Theme;
 
@@ -70,6 +76,10 @@ class TopApplicationsTable : public QTableWidget {
 // application that offers no such name is left alone with one error line.
 void activateApplication(const Applications::Process& process);
 
+// The button that launches Activity Monitor's stand-in: its icon and name, flat.
+QToolButton* makeActivityMonitorButton(QWidget* parent);
+void setButtonTextColor(QAbstractButton* button, const QColor& color);
+
 // The separator's offset under the detail view: -1 when only the first summary row is shown.
 double separatorOffset(Defaults& defaults);
 
@@ -100,6 +110,61 @@ class DetailRootView : public QWidget {
 
     QWidget* separator_;
     double offset_ = 0;
+};
+
+}  // namespace vigil
+
+namespace vigil {
+
+// What the processor and memory details share: the table of the heaviest applications (a
+// selected row brings its application forward), Activity Monitor's button and the separator line.
+class TopApplicationsViewController : public ViewController, public Updatable {
+  public:
+    QPointer<QToolButton> activityMonitorButton;
+    QPointer<TopApplicationsTable> tableView;
+    // The separator line's offset (see DetailRootView).
+    double separatorLineConstraint = 0;
+
+    System& system;
+    // The table's rows.
+    std::vector<Applications::Process> apps;
+    // How a selected row's application is brought to the front (activateApplication unless a
+    // test replaces it).
+    std::function<void(const Applications::Process&)> activate = activateApplication;
+
+    // Launches Activity Monitor's stand-in through the workspace; the result is ignored.
+    void openActivityMonitor();
+    int numberOfRows() const { return static_cast<int>(apps.size()); }
+    virtual std::optional<TableCell> tableViewCell(int row, int column) const = 0;
+    void tableViewSelectionDidChange();
+
+  protected:
+    TopApplicationsViewController(System& system, Workspace& workspace, ThemeManager& themes,
+                                  Defaults& defaults, QObject* parent);
+
+    // The heading with Activity Monitor's button, then the table, at the end of `layout`.
+    void addApplicationsTable(QWidget* root, QBoxLayout* layout);
+    // The button's icon and action, and the table's selection handling.
+    void connectApplicationsTable();
+    // -1 when only the first summary row is shown, else 0.
+    void placeSeparator();
+    // Shows `top` when `shown` (what the value column would show) differs from `previous`.
+    template <typename Shown>
+    void maybeReload(std::vector<Shown>& previous, std::vector<Shown> shown,
+                     std::vector<Applications::Process> top) {
+        if (shown == previous)
+            return;
+        previous = std::move(shown);
+        apps = std::move(top);
+        reloadTable();
+    }
+    void reloadTable();
+    // The separator, the button's text and the table's cells in the theme's colours.
+    void applyTableTheme(const Theme& theme);
+
+    Workspace& workspace_;
+    ThemeManager& themes_;
+    Defaults& defaults_;
 };
 
 }  // namespace vigil

@@ -1,5 +1,6 @@
 #include "settings/SettingsViewController.h"
 
+#include <QApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -42,6 +43,7 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent)
         group_->addButton(button, i);
         layout->addWidget(button);
     }
+    QObject::connect(group_, &QButtonGroup::idToggled, this, [this](int, bool) { restyle(); });
     QObject::connect(group_, &QButtonGroup::idClicked, this, [this](int) {
         if (onChange)
             onChange();
@@ -73,16 +75,32 @@ QPushButton* SegmentedControl::segment(int index) const {
 }
 
 void SegmentedControl::setColors(const QColor& selected, const QColor& text) {
+    selected_ = selected;
+    text_ = text;
+    restyle();
+}
+
+void SegmentedControl::restyle() {
     const QColor onSelected =
-        selected.lightness() > 128 ? FUIColor::midnightBlue() : FUIColor::white();
-    setStyleSheet(QStringLiteral("QPushButton { border: 1px solid %1; padding: 3px 12px; "
-                                 "background: transparent; color: %2; } "
-                                 "QPushButton:first { border-top-left-radius: 4px; "
-                                 "border-bottom-left-radius: 4px; } "
-                                 "QPushButton:last { border-top-right-radius: 4px; "
-                                 "border-bottom-right-radius: 4px; } "
-                                 "QPushButton:checked { background: %1; color: %3; }")
-                      .arg(css(selected), css(text), css(onSelected)));
+        selected_.lightness() > 128 ? FUIColor::midnightBlue() : FUIColor::white();
+    const auto buttons = group_->buttons();
+    for (int i = 0; i < buttons.size(); ++i) {
+        QAbstractButton* button = group_->button(i);
+        if (button == nullptr)
+            continue;
+        const bool first = i == 0;
+        const bool last = i == buttons.size() - 1;
+        const bool checked = button->isChecked();
+        button->setStyleSheet(
+            QStringLiteral("QPushButton { border: 1px solid %1; padding: 3px 10px; "
+                           "background: %2; color: %3; border-top-left-radius: %4px; "
+                           "border-bottom-left-radius: %4px; border-top-right-radius: %5px; "
+                           "border-bottom-right-radius: %5px; }")
+                .arg(css(selected_), checked ? css(selected_) : QStringLiteral("transparent"),
+                     css(checked ? onSelected : text_))
+                .arg(first ? 4 : 0)
+                .arg(last ? 4 : 0));
+    }
 }
 
 SettingsViewController::SettingsViewController(ThemeManager& themes, Defaults& defaults,
@@ -123,7 +141,7 @@ QWidget* SettingsViewController::loadView() {
     form->addRow(title(QStringLiteral("Rows")), rowSettings);
 
     temperatureSettings =
-        new SegmentedControl({QStringLiteral("Celsius °C"), QStringLiteral("Fahrenheit °F")}, root);
+        new SegmentedControl({QStringLiteral("Celsius"), QStringLiteral("Fahrenheit")}, root);
     temperatureSettings->setObjectName(QStringLiteral("temperatureSettings"));
     form->addRow(title(QStringLiteral("Temperature")), temperatureSettings);
 
@@ -207,6 +225,18 @@ void SettingsViewController::apply(const Theme& theme) {
     theme.updateText(root);
     theme.updateBackgroundColor(mainWidgetView);
     temperatureSettings->setColors(theme.controllerColor, theme.labelColor);
+    // The pop-ups keep the style's own drawing (and arrow); only their colours follow the theme.
+    for (QComboBox* box : {rowSettings.data(), themeSettings.data()}) {
+        QPalette palette = QApplication::palette(box);
+        if (theme.isDark) {
+            palette.setColor(QPalette::Button, FUIColor::wetAsphalt());
+            palette.setColor(QPalette::ButtonText, theme.labelColor);
+            palette.setColor(QPalette::WindowText, theme.labelColor);
+            palette.setColor(QPalette::Text, theme.labelColor);
+            palette.setColor(QPalette::Base, FUIColor::wetAsphalt());
+        }
+        box->setPalette(palette);
+    }
     vigilPage->setTextColor(theme.infoColor);
     vigilPage->hoverColor = theme.isDark ? FUIColor::clouds() : FUIColor::wetAsphalt();
     vigilPage->activeColor = theme.successColor;

@@ -36,7 +36,11 @@ class SegmentedControl : public QWidget {
     std::function<void()> onChange;
 
   private:
+    void restyle();
+
     QButtonGroup* group_;
+    QColor selected_{52, 73, 94};
+    QColor text_{0, 0, 0};
 };
 
 // Shown instead of the rows while the widget is edited: which summary rows to show, the

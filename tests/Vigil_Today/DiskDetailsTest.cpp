@@ -7,28 +7,27 @@
 #include <QApplication>
 #include <QMenu>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
 
+#include "Vigil_Today/DiskNetworkBatterySupport.h"
 #include "details/DiskListViewController.h"
 #include "details/DiskViewController.h"
 #include "host/Workspace.h"
+#include "platform/Smart.h"
 #include "settings/Defaults.h"
 #include "settings/TempFolder.h"
 #include "support/TestSupport.h"
 #include "system/Disk.h"
 #include "system/System.h"
+#include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "ui/QtTestApp.h"
 #include "views/CallbackStackView.h"
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace vigil {
 namespace {
@@ -60,7 +59,35 @@ class RecordingWorkspace : public Workspace {
     }
 };
 
-// A writable copy of the desktop fixture whose file-system sizes the test chooses.
+// What the NVMe drive of the fixture answers to its health query.
+struct SmartScript {
+    std::atomic<bool> answers{true};
+    std::atomic<uint8_t> criticalWarning{0};
+    std::atomic<uint16_t> kelvin{314};  // 41 °C
+};
+
+class ScriptedSmart : public SmartTransport {
+  public:
+    explicit ScriptedSmart(SmartScript* script) : script_(script) {}
+    Kind kind() const override { return script_ ? Kind::nvme : Kind::none; }
+    bool ataNonData(const AtaRegisters&, AtaRegisters*) override { return false; }
+    bool ataReadBlock(const AtaRegisters&, SmartBlock*) override { return false; }
+    bool nvmeGetLogPage(uint8_t, SmartBlock* log) override {
+        if (!script_ || !script_->answers)
+            return false;
+        log->fill(0);
+        (*log)[0] = script_->criticalWarning;
+        (*log)[1] = static_cast<uint8_t>(script_->kelvin & 0xFF);
+        (*log)[2] = static_cast<uint8_t>(script_->kelvin >> 8);
+        return true;
+    }
+
+  private:
+    SmartScript* script_;
+};
+
+// A writable copy of the desktop fixture whose file-system sizes and SMART answers the test
+// chooses.
 class DiskMachine {
   public:
     DiskMachine() {
@@ -88,9 +115,15 @@ class DiskMachine {
             out->f_bfree = out->f_bavail = static_cast<fsblkcnt_t>(free / 1000);
             return 0;
         };
+        options.smartTransport = [this](const std::string& disk) {
+            return std::make_unique<ScriptedSmart>(disk == "nvme0n1" ? &smart : nullptr);
+        };
         collector_ = std::make_unique<DiskCollector>(options);
     }
     ~DiskMachine() {
+        // SMART queries of the views read through the collector: let them finish first.
+        EXPECT_TRUE(
+            test::waitUntil([] { return DiskViewController::smartQueriesInFlight() == 0; }));
         system.reset();
         disk.reset();
         collector_.reset();
@@ -126,6 +159,7 @@ class DiskMachine {
 
     std::shared_ptr<Disk> disk;
     std::unique_ptr<System> system;
+    SmartScript smart;
 
   private:
     fs::path root_;
@@ -139,10 +173,12 @@ class DiskDetailsTest : public test::QtTest {
     void SetUp() override {
         test::QtTest::SetUp();
         defaults = std::make_unique<Defaults>("disk-details-test", folder.path());
+        themes = std::make_unique<ThemeManager>(*defaults);
     }
 
     test::TempFolder folder;
     std::unique_ptr<Defaults> defaults;
+    std::unique_ptr<ThemeManager> themes;
     RecordingWorkspace workspace;
 };
 
@@ -150,7 +186,7 @@ TEST_F(DiskDetailsTest, OneViewPerVolumeRootFirstWithUsageTexts) {
     DiskMachine machine;
     machine.setSize("/", 500'000'000'000, 400'000'000'000);  // 100 GB used of 500 GB
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     const auto& contents = list.contents();
@@ -188,7 +224,7 @@ TEST_F(DiskDetailsTest, OneViewPerVolumeRootFirstWithUsageTexts) {
 TEST_F(DiskDetailsTest, EjectIsNeverOfferedForTheRootVolume) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     int ejectable = 0;
@@ -217,7 +253,7 @@ TEST_F(DiskDetailsTest, UsageColoursAtTheirThresholdsAndDarkBar) {
     DiskMachine machine;
     machine.setSize("/", 1'000'000'000, 400'000'000);  // the capacity is read when listed
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     auto& root = *list.contents().front();
@@ -244,7 +280,7 @@ TEST_F(DiskDetailsTest, UsageColoursAtTheirThresholdsAndDarkBar) {
 TEST_F(DiskDetailsTest, RatesShowOnlyWhenPositive) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     auto& root = *list.contents().front();
@@ -267,7 +303,7 @@ TEST_F(DiskDetailsTest, RatesShowOnlyWhenPositive) {
 TEST_F(DiskDetailsTest, RebuildsWhenTheVolumesChange) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     const size_t before = list.contents().size();
@@ -292,12 +328,13 @@ TEST_F(DiskDetailsTest, SeparatorFollowsTheRowsSetting) {
     DiskMachine machine;
     machine.start();
     defaults->set("widgetRows", int64_t{1});
-    DiskListViewController onlyFirst(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController onlyFirst(machine.system.get(), &workspace, defaults.get(),
+                                     themes.get());
     onlyFirst.view();
     EXPECT_EQ(onlyFirst.contents().back()->separatorLineConstraint, -1.0);
     EXPECT_EQ(onlyFirst.contents().front()->separatorLineConstraint, 0.0);
     defaults->set("widgetRows", int64_t{0});
-    DiskListViewController both(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController both(machine.system.get(), &workspace, defaults.get(), themes.get());
     both.view();
     EXPECT_EQ(both.contents().back()->separatorLineConstraint, 0.0);
 }
@@ -305,7 +342,7 @@ TEST_F(DiskDetailsTest, SeparatorFollowsTheRowsSetting) {
 TEST_F(DiskDetailsTest, RunsTheDiskResourceOnlyWhileShown) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     EXPECT_NE(machine.diskTask(), Timer::Status::started);
     list.viewWillAppear();
@@ -317,7 +354,7 @@ TEST_F(DiskDetailsTest, RunsTheDiskResourceOnlyWhileShown) {
 TEST_F(DiskDetailsTest, MenuActionsReachTheWorkspace) {
     DiskMachine machine;
     machine.start();
-    DiskListViewController list(machine.system.get(), &workspace, defaults.get());
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     auto& root = *list.contents().front();
@@ -339,6 +376,159 @@ TEST_F(DiskDetailsTest, MenuActionsReachTheWorkspace) {
     EXPECT_TRUE(test::qtWaitUntil([&] { return root.contextMenu->isVisible(); }));
     root.contextMenu->hide();
     root.view()->hide();
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, SmartLightsAndTemperature) {
+    DiskMachine machine;
+    machine.start();  // the drive answers once when listed: it speaks SMART
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    auto find = [&]() -> DiskViewController& {
+        for (const auto& controller : list.contents()) {
+            if (controller->volume.device == "nvme0n1p2")
+                return *controller;
+        }
+        ADD_FAILURE() << "no view for the NVMe volume";
+        return *list.contents().front();
+    };
+    auto appear = [&]() -> DiskViewController& {
+        list.viewWillAppear();
+        auto& nvme = find();
+        EXPECT_EQ(nvme.itemSmartStatus->text(), "Unknown");
+        EXPECT_EQ(nvme.smartLed->color(), FUIColor::concrete());
+        EXPECT_TRUE(test::waitUntil([&] { return !nvme.isCheckingSmart(); }));
+        QCoreApplication::processEvents();
+        return nvme;
+    };
+
+    auto& passed = appear();
+    EXPECT_EQ(passed.itemSmartStatus->text(), "Verified");
+    EXPECT_EQ(passed.smartLed->color(), FUIColor::brandSuccess());
+    EXPECT_EQ(passed.itemSmartLed->color(), FUIColor::brandSuccess());
+    EXPECT_FALSE(passed.temperatureFrame->isHidden());
+    EXPECT_EQ(passed.temperature->text(), "41°");
+    list.viewWillDisappear();
+
+    // Fahrenheit, and a drive that warns and reports no temperature.
+    defaults->set("temperature", int64_t{1});
+    machine.smart.criticalWarning = 0x04;
+    machine.smart.kelvin = 0;
+    auto& failing = appear();
+    EXPECT_EQ(failing.itemSmartStatus->text(), "Failing");
+    EXPECT_EQ(failing.smartLed->color(), FUIColor::brandDanger());
+    EXPECT_EQ(failing.itemSmartLed->color(), FUIColor::brandDanger());
+    EXPECT_TRUE(failing.temperatureFrame->isHidden());
+    list.viewWillDisappear();
+
+    machine.smart.criticalWarning = 0;
+    machine.smart.kelvin = 323;  // 50 °C = 122 °F
+    auto& warm = appear();
+    EXPECT_EQ(warm.temperature->text(), "122°");
+    list.viewWillDisappear();
+
+    // No answer: "Unknown" and grey lights stay.
+    machine.smart.answers = false;
+    auto& silent = appear();
+    EXPECT_EQ(silent.itemSmartStatus->text(), "Unknown");
+    EXPECT_EQ(silent.smartLed->color(), FUIColor::concrete());
+    list.viewWillDisappear();
+
+    // Volumes without SMART say so and have no temperature frame.
+    EXPECT_EQ(list.contents().front()->itemSmartStatus->text(), "Not Supported");
+    EXPECT_TRUE(list.contents().front()->temperatureFrame->isHidden());
+}
+
+TEST_F(DiskDetailsTest, RefusedEjectChangesNothing) {
+    DiskMachine machine;
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    DiskViewController* stick = nullptr;
+    for (const auto& controller : list.contents()) {
+        if (controller->volume.device == "sdb1")
+            stick = controller.get();
+    }
+    ASSERT_TRUE(stick);
+    ASSERT_TRUE(stick->volume.canEject());
+    // The device is gone by the time the user clicks: the request is refused.
+    stick->volume.device = "gone0";
+    const auto views = list.stackView->views();
+    stick->eject();
+    EXPECT_EQ(list.stackView->views(), views);
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, ThemesColourTheBarAndTexts) {
+    DiskMachine machine;
+    machine.setSize("/", 1'000'000'000, 50'000'000);  // 95 %: the warning band
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    auto& root = *list.contents().front();
+    const Theme& light = themes->themes[0];
+    const Theme& dark = themes->themes[1];
+    EXPECT_EQ(root.used->color(), light.warningColor);
+    EXPECT_EQ(textColorOf(root.diskName), light.labelColor);
+
+    themes->setActiveTheme(dark);
+    EXPECT_FALSE(root.used->colorize());
+    EXPECT_EQ(root.used->color(), dark.controllerColor);
+    list.update();
+    EXPECT_EQ(root.used->color(), dark.controllerColor) << "no threshold colours in the dark";
+    EXPECT_EQ(textColorOf(root.diskName), dark.labelColor);
+    EXPECT_EQ(textColorOf(root.usage), dark.labelColor);
+
+    themes->setActiveTheme(light);
+    EXPECT_TRUE(root.used->colorize());
+    list.update();
+    EXPECT_EQ(root.used->color(), light.warningColor);
+    list.viewWillDisappear();
+}
+
+TEST_F(DiskDetailsTest, Gallery) {
+    DiskMachine machine;
+    machine.setSize("/", 500'107'862'016, 120'000'000'000);
+    machine.setSize("/home", 1'000'204'886'016, 40'000'000'000);
+    machine.setSize("/media/user/My Disk", 64'000'000'000, 63'000'000'000);
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    // Some traffic on the root volume, and a SMART answer on it.
+    Disk::Volume root = list.contents().front()->volume;
+    root.rbytesps = 1'843'200;
+    root.wbytesps = 20'480;
+    list.contents().front()->update(root);
+    for (int index : {0, 1}) {
+        themes->setActiveTheme(themes->themes[static_cast<size_t>(index)]);
+        test::saveDetailPicture(*list.view(), themes->activeTheme(), "disk-details");
+    }
+    themes->setActiveTheme(themes->themes[0]);
+    list.viewWillDisappear();
+}
+
+// This machine's own volumes, with the desktop's icons.
+TEST_F(DiskDetailsTest, GalleryOfThisMachine) {
+    DiskCollector::Options options;
+    options.useUDisks = false;
+    static auto* collector = new DiskCollector(options);  // SMART queries may outlive the test
+    auto disk = std::make_shared<Disk>(nullptr, collector);
+    if (!disk->HD())
+        GTEST_SKIP() << "this machine lists no root volume";
+    System::Resources resources;
+    resources.disk = disk;
+    System system(resources, {{disk, 60.0, System::Group::all, true}});
+    DesktopWorkspace desktop;
+    DiskListViewController list(&system, &desktop, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    ASSERT_FALSE(list.contents().empty());
+    EXPECT_TRUE(list.contents().front()->volume.isRootFS);
+    test::waitUntil([] { return DiskViewController::smartQueriesInFlight() == 0; });
+    test::saveDetailPicture(*list.view(), themes->activeTheme(), "disk-details-this-machine");
     list.viewWillDisappear();
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Vigil_Today/DiskNetworkBatterySupport.h"
 #include "details/NetworkListViewController.h"
 #include "details/NetworkViewController.h"
 #include "host/Workspace.h"
@@ -19,14 +20,10 @@
 #include "system/Formatting.h"
 #include "system/Network.h"
 #include "system/System.h"
+#include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "ui/QtTestApp.h"
 #include "views/CallbackStackView.h"
-
-// Readable texts in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace vigil {
 namespace {
@@ -114,6 +111,7 @@ class NetworkDetailsTest : public test::QtTest {
     void SetUp() override {
         test::QtTest::SetUp();
         defaults = std::make_unique<Defaults>("network-details-test", folder.path());
+        themes = std::make_unique<ThemeManager>(*defaults);
     }
     NetworkViewController& view(NetworkListViewController& list, const char* ifname) {
         for (const auto& controller : list.contents()) {
@@ -126,6 +124,7 @@ class NetworkDetailsTest : public test::QtTest {
 
     test::TempFolder folder;
     std::unique_ptr<Defaults> defaults;
+    std::unique_ptr<ThemeManager> themes;
     RecordingWorkspace workspace;
 };
 
@@ -133,7 +132,7 @@ TEST_F(NetworkDetailsTest, OneViewPerInterfaceWithRatesLightsAndTotals) {
     ScriptedMachine machine;
     machine.set({{"eth0", 1000, 500, 1}, {"wlan0", 0, 0, 2}}, 10'000);
     machine.set({{"eth0", 3'001'000, 1'500, 1}, {"wlan0", 0, 0, 2}}, 11'000);
-    NetworkListViewController list(machine.system.get(), &workspace, defaults.get());
+    NetworkListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     ASSERT_EQ(list.contents().size(), 2u);
@@ -179,7 +178,7 @@ TEST_F(NetworkDetailsTest, MenuFactsAndActions) {
     machine.network->configure("workstation", "192.0.2.1",
                                std::vector<std::string>{"192.0.2.53", "2001:db8::53"});
     machine.set({{"eth0", 0, 0, 1}}, 1000);
-    NetworkListViewController list(machine.system.get(), &workspace, defaults.get());
+    NetworkListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     auto& eth = view(list, "eth0");
@@ -209,7 +208,7 @@ TEST_F(NetworkDetailsTest, MenuFactsAndActions) {
 TEST_F(NetworkDetailsTest, RebuildsWhenTheInterfacesChange) {
     ScriptedMachine machine;
     machine.set({{"eth0", 0, 0, 1}}, 1000);
-    NetworkListViewController list(machine.system.get(), &workspace, defaults.get());
+    NetworkListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     ASSERT_EQ(list.contents().size(), 1u);
@@ -233,21 +232,21 @@ TEST_F(NetworkDetailsTest, RebuildsWhenTheInterfacesChange) {
 
 TEST_F(NetworkDetailsTest, PublicAddressStoredOnlyWhenItIsAnAddress) {
     ScriptedMachine machine;
-    NetworkListViewController list(machine.system.get(), &workspace, defaults.get());
+    NetworkListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     // Before any answer: "-".
     machine.setAnswer(std::nullopt);
     machine.set({{"eth0", 0, 0, 1}}, 1000);
     list.view();
     list.viewWillAppear();
     EXPECT_EQ(list.publicIP->text(), "-");
-    EXPECT_FALSE(defaults->hasKey(kPublicAddressKey));
+    EXPECT_FALSE(defaults->hasKey("publicAddress"));
 
     // An answer: shown and remembered.
     machine.setAnswer("198.51.100.7");
     machine.network->refreshPublicAddress();
     list.update();
     EXPECT_EQ(list.publicIP->text(), "198.51.100.7");
-    EXPECT_EQ((*defaults)[kPublicAddressKey].string(), "198.51.100.7");
+    EXPECT_EQ((*defaults)["publicAddress"].string(), "198.51.100.7");
 
     // The machine goes offline: the resource says "No Internet"; the last address stays.
     machine.online = false;
@@ -255,7 +254,7 @@ TEST_F(NetworkDetailsTest, PublicAddressStoredOnlyWhenItIsAnAddress) {
     ASSERT_EQ(machine.network->publicAddress(), Network::kNoInternet);
     list.update();
     EXPECT_EQ(list.publicIP->text(), "198.51.100.7");
-    EXPECT_EQ((*defaults)[kPublicAddressKey].string(), "198.51.100.7");
+    EXPECT_EQ((*defaults)["publicAddress"].string(), "198.51.100.7");
 
     // Online again, but the lookup answers nothing usable (empty or junk).
     machine.online = true;
@@ -267,7 +266,7 @@ TEST_F(NetworkDetailsTest, PublicAddressStoredOnlyWhenItIsAnAddress) {
         machine.network->refreshPublicAddress();
         list.update();
         EXPECT_EQ(list.publicIP->text(), "198.51.100.7") << junk;
-        EXPECT_EQ((*defaults)[kPublicAddressKey].string(), "198.51.100.7") << junk;
+        EXPECT_EQ((*defaults)["publicAddress"].string(), "198.51.100.7") << junk;
     }
 
     // A new address replaces the old one, IPv6 included.
@@ -275,25 +274,63 @@ TEST_F(NetworkDetailsTest, PublicAddressStoredOnlyWhenItIsAnAddress) {
     machine.network->refreshPublicAddress();
     list.update();
     EXPECT_EQ(list.publicIP->text(), "2001:db8::7");
-    EXPECT_EQ((*defaults)[kPublicAddressKey].string(), "2001:db8::7");
+    EXPECT_EQ((*defaults)["publicAddress"].string(), "2001:db8::7");
 
     // A stored value that is not an address (written by an older version) is not shown.
     machine.setAnswer(std::nullopt);
     machine.network->refreshPublicAddress();
-    defaults->set(kPublicAddressKey, std::string("No Internet"));
+    defaults->set("publicAddress", std::string("No Internet"));
     list.update();
     EXPECT_EQ(list.publicIP->text(), "-");
 }
 
 TEST_F(NetworkDetailsTest, StoredAddressSurvivesANewController) {
     ScriptedMachine machine;
-    defaults->set(kPublicAddressKey, std::string("203.0.113.9"));
+    defaults->set("publicAddress", std::string("203.0.113.9"));
     machine.setAnswer(std::nullopt);
     machine.set({{"eth0", 0, 0, 1}}, 1000);
-    NetworkListViewController list(machine.system.get(), &workspace, defaults.get());
+    NetworkListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
     EXPECT_EQ(list.publicIP->text(), "203.0.113.9");
+}
+
+TEST_F(NetworkDetailsTest, ThemesSwapTheIconsAndColourTheTexts) {
+    ScriptedMachine machine;
+    machine.set({{"eth0", 0, 0, 1}, {"wlan0", 0, 0, 2}}, 1000);
+    NetworkListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    auto& eth = view(list, "eth0");
+    auto& wifi = view(list, "wlan0");
+    EXPECT_EQ(eth.networkIconName(), "ethernet-light");
+    EXPECT_EQ(wifi.networkIconName(), "wifi-light");
+    const Theme& dark = themes->themes[1];
+    themes->setActiveTheme(dark);
+    EXPECT_EQ(eth.networkIconName(), "ethernet");
+    EXPECT_EQ(wifi.networkIconName(), "wifi");
+    EXPECT_EQ(textColorOf(eth.name), dark.labelColor);
+    EXPECT_EQ(textColorOf(eth.bsdName), dark.titleLabelColor);
+    EXPECT_EQ(textColorOf(list.publicIP), dark.labelColor);
+    themes->setActiveTheme(themes->themes[0]);
+    EXPECT_EQ(wifi.networkIconName(), "wifi-light");
+    EXPECT_EQ(textColorOf(list.publicIP), themes->themes[0].labelColor);
+}
+
+TEST_F(NetworkDetailsTest, Gallery) {
+    ScriptedMachine machine;
+    machine.setAnswer("198.51.100.7");
+    machine.network->configure("workstation", "192.0.2.1", std::vector<std::string>{"192.0.2.53"});
+    machine.set({{"enp3s0", 1'000'000, 200'000, 1}, {"wlp2s0", 50'000'000, 9'000'000, 2}}, 1000);
+    machine.set({{"enp3s0", 1'000'000, 200'000, 1}, {"wlp2s0", 51'900'000, 9'126'000, 2}}, 2000);
+    NetworkListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    list.viewWillAppear();
+    for (int index : {0, 1}) {
+        themes->setActiveTheme(themes->themes[static_cast<size_t>(index)]);
+        test::saveDetailPicture(*list.view(), themes->activeTheme(), "network-details");
+    }
+    themes->setActiveTheme(themes->themes[0]);
 }
 
 }  // namespace
