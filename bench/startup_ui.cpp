@@ -1,0 +1,76 @@
+// From nothing to the panel showing both rows: the target is 300 ms on the first start.
+//
+// FirstStart creates the shared System (every resource's first sample), the widget controller
+// and the panel, and renders the panel once; it can run only once per process. Controller
+// repeats the same over the System that is already there.
+//
+// Release build on the 2-core development VM, offscreen (wall time):
+//   FirstStart   see `make bench`
+//   Controller   see `make bench`
+
+#include <QApplication>
+#include <QImage>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "TodayViewController.h"
+#include "host/PanelPlaceStore.h"
+#include "host/PanelWindow.h"
+#include "host/WidgetListViewController.h"
+#include "system/System.h"
+#include "ui/FUIFont.h"
+
+namespace {
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "bench_startup_ui";
+    static char* argv[] = {name, nullptr};
+    static QApplication* instance = [] {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Never the user's settings.
+        if (!qEnvironmentVariableIsSet("VIGIL_BENCH_KEEP_CONFIG"))
+            qputenv("XDG_CONFIG_HOME", "/tmp/vigil-bench-config");
+        auto* created = new QApplication(argc, argv);
+        vigil::FUIFont::registerFonts();
+        return created;
+    }();
+    return *instance;
+}
+
+// Builds the controller and the panel, shows it and renders it once; the number of rows shown.
+int showPanel() {
+    vigil::TodayViewController today;
+    today.view();
+    vigil::MemoryPanelPlaceStore places;
+    vigil::PanelWindow panel(today, places);
+    panel.setPanelVisible(true);
+    const QImage picture = panel.grab().toImage();
+    benchmark::DoNotOptimize(picture.constBits());
+    const int rows = int(today.listViewController()->contents().size());
+    panel.hide();
+    return rows;
+}
+
+void FirstStart(benchmark::State& state) {
+    app();
+    for (auto _ : state) {
+        vigil::System::shared();
+        state.counters["rows"] = showPanel();
+    }
+}
+BENCHMARK(FirstStart)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void Controller(benchmark::State& state) {
+    app();
+    vigil::System::shared();
+    for (auto _ : state)
+        state.counters["rows"] = showPanel();
+}
+BENCHMARK(Controller)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
