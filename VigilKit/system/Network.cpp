@@ -38,16 +38,15 @@ double rate(int64_t previous, int64_t current, int64_t dt) {
 Network::Network(Environment environment) : environment_(std::move(environment)) {
     callbackGuard_->network = this;
     if (environment_.watchConfiguration) {
-        environment_.watchConfiguration(
-            [guard = callbackGuard_](std::optional<std::string> host,
-                                     std::optional<std::string> router,
-                                     std::optional<std::vector<std::string>> servers) {
-                std::lock_guard lock(guard->mutex);
-                if (guard->network) {
-                    guard->network->configure(std::move(host), std::move(router),
-                                              std::move(servers));
-                }
-            });
+        environment_.watchConfiguration([guard = callbackGuard_](
+                                            std::optional<std::string> host,
+                                            std::optional<std::string> router,
+                                            std::optional<std::vector<std::string>> servers) {
+            std::lock_guard lock(guard->mutex);
+            if (guard->network) {
+                guard->network->configure(std::move(host), std::move(router), std::move(servers));
+            }
+        });
     }
 }
 
