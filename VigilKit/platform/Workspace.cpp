@@ -71,20 +71,20 @@ std::vector<std::string> applicationIdsOfUnit(std::string_view unit) {
     return ids;
 }
 
-Workspace::Workspace() : Workspace(Options{}) {}
+platform::Workspace::Workspace() : Workspace(Options{}) {}
 
-Workspace::Workspace(Options options)
+platform::Workspace::Workspace(Options options)
     : options_(std::move(options)),
       processes_(options_.root),
       desktop_(options_.applicationDirectories
                    ? DesktopEntries(options_.root, *options_.applicationDirectories)
                    : DesktopEntries(options_.root)) {}
 
-bool Workspace::isLauncher(pid_t ppid) const {
+bool platform::Workspace::isLauncher(pid_t ppid) const {
     return ppid == 1 || serviceManagers_.contains(ppid);
 }
 
-std::vector<RunningApplicationPtr> Workspace::scan() {
+std::vector<RunningApplicationPtr> platform::Workspace::scan() {
     struct Candidate {
         ProcessStat stat;
         std::string argv0;
@@ -185,7 +185,7 @@ std::vector<RunningApplicationPtr> Workspace::scan() {
     return list;
 }
 
-std::vector<RunningApplicationPtr> Workspace::runningApplications() {
+std::vector<RunningApplicationPtr> platform::Workspace::runningApplications() {
     if (!scanned_) {
         current_ = scan();
         scanned_ = true;
@@ -193,12 +193,12 @@ std::vector<RunningApplicationPtr> Workspace::runningApplications() {
     return current_;
 }
 
-void Workspace::observe(Observer observer) {
+void platform::Workspace::observe(Observer observer) {
     observer_ = std::move(observer);
     runningApplications();
 }
 
-void Workspace::poll() {
+void platform::Workspace::poll() {
     auto next = scan();
     auto previous = std::move(current_);
     current_ = next;

@@ -40,6 +40,8 @@ using RunningApplicationPtr = std::shared_ptr<const RunningApplication>;
 // launcher, "org.gnome.Terminal"; systemd's "\x2d" escapes are undone. Empty for other units.
 std::vector<std::string> applicationIdsOfUnit(std::string_view unit);
 
+namespace platform {
+
 // The workspace's list of running applications, read from /proc below a root directory. Each
 // poll() reads the list again and reports what changed to the observer: an insertion (the new
 // applications) or a removal (copies of the gone ones, marked terminated). Not thread-safe: the
@@ -98,5 +100,7 @@ class Workspace {
     uint64_t generation_ = 0;
     Observer observer_;
 };
+
+}  // namespace platform
 
 }  // namespace vigil

@@ -76,7 +76,7 @@ Applications::Applications(Options options)
         apps.erase(self);
     sync(apps);
 
-    workspace_.observe([this](const Workspace::Change& change) { observeValue(change); });
+    workspace_.observe([this](const platform::Workspace::Change& change) { observeValue(change); });
     if (options_.interval > 0) {
         std::weak_ptr<void> alive = lifetimeToken();
         timer_ = std::make_unique<Timer>(options_.interval, /*background=*/false, [this, alive] {
@@ -95,10 +95,10 @@ void Applications::pollWorkspace() {
     workspace_.poll();
 }
 
-void Applications::observeValue(const Workspace::Change& change) {
+void Applications::observeValue(const platform::Workspace::Change& change) {
     switch (change.kind) {
-        case Workspace::ChangeKind::insertion:
-        case Workspace::ChangeKind::removal:
+        case platform::Workspace::ChangeKind::insertion:
+        case platform::Workspace::ChangeKind::removal:
             sync(change.values);
             break;
         default:

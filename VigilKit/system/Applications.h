@@ -45,7 +45,7 @@ class Applications : public SystemResource, public Trackable {
     };
 
     struct Options {
-        Workspace::Options workspace;
+        platform::Workspace::Options workspace;
         double interval = 2.0;  // the workspace re-read; 0: only on poll()
         // Leave this process out of the first list (the widget does not list itself).
         pid_t selfPid = ::getpid();
@@ -70,7 +70,7 @@ class Applications : public SystemResource, public Trackable {
     static int64_t activeLogicalCores();
 
     // The workspace's change report: insertions add applications, removals drop them.
-    void observeValue(const Workspace::Change& change);
+    void observeValue(const platform::Workspace::Change& change);
     // Reads the workspace's list again now (the timer does it every interval).
     void pollWorkspace();
 
@@ -83,7 +83,7 @@ class Applications : public SystemResource, public Trackable {
     static Process copyOf(const Process& process);
 
     Options options_;
-    Workspace workspace_;
+    platform::Workspace workspace_;
     mutable Mutex mutex_;
     std::vector<std::shared_ptr<Process>> prevProcesses_;
     int64_t unresolvedNamedProcesses_ = 0;

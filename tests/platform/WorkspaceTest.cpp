@@ -41,11 +41,11 @@ TEST(WorkspaceTest, CgroupLeadersAndDesktopEntriesOfAFixtureSession) {
     const std::string root = test::fixturePath("apps-cgroup");
     struct stat info {};
     ASSERT_EQ(::stat((root + "/proc/1200").c_str(), &info), 0);
-    Workspace::Options options;
+    platform::Workspace::Options options;
     options.root = root;
     options.applicationDirectories = std::vector<std::string>{"/usr/share/applications"};
     options.uid = info.st_uid;
-    Workspace workspace(options);
+    platform::Workspace workspace(options);
     const auto list = workspace.runningApplications();
 
     std::vector<pid_t> pids;
@@ -68,7 +68,7 @@ TEST(WorkspaceTest, CgroupLeadersAndDesktopEntriesOfAFixtureSession) {
 
     // Another user sees none of them.
     options.uid = info.st_uid + 4242;
-    EXPECT_TRUE(Workspace(options).runningApplications().empty());
+    EXPECT_TRUE(platform::Workspace(options).runningApplications().empty());
 }
 
 using test::Child;
@@ -78,11 +78,12 @@ TEST(WorkspaceTest, RealProcessesComeAndGoAsInsertionsAndRemovals) {
     const std::string dir = ::mkdtemp(pattern);
     std::ofstream(dir + "/sleeper.desktop")
         << "[Desktop Entry]\nType=Application\nName=Sleeper\nIcon=sleepy\nExec=sleep %u\n";
-    Workspace::Options options;
+    platform::Workspace::Options options;
     options.applicationDirectories = std::vector<std::string>{dir};
-    Workspace workspace(options);
-    std::vector<Workspace::Change> changes;
-    workspace.observe([&](const Workspace::Change& change) { changes.push_back(change); });
+    platform::Workspace workspace(options);
+    std::vector<platform::Workspace::Change> changes;
+    workspace.observe(
+        [&](const platform::Workspace::Change& change) { changes.push_back(change); });
 
     Child first({"sleep", "1000"});
     ASSERT_GT(first.pid, 0);
@@ -97,7 +98,8 @@ TEST(WorkspaceTest, RealProcessesComeAndGoAsInsertionsAndRemovals) {
     EXPECT_EQ(app->bundleIdentifier, "sleeper");
     bool inserted = false;
     for (const auto& change : changes) {
-        if (change.kind == Workspace::ChangeKind::insertion && findPid(change.values, first.pid)) {
+        if (change.kind == platform::Workspace::ChangeKind::insertion &&
+            findPid(change.values, first.pid)) {
             inserted = true;
         }
     }
@@ -110,7 +112,7 @@ TEST(WorkspaceTest, RealProcessesComeAndGoAsInsertionsAndRemovals) {
     bool removed = false;
     for (const auto& change : changes) {
         const auto* value = findPid(change.values, firstPid);
-        if (change.kind == Workspace::ChangeKind::removal && value && value->terminated) {
+        if (change.kind == platform::Workspace::ChangeKind::removal && value && value->terminated) {
             removed = value->localizedName == "Sleeper";
         }
     }

@@ -206,7 +206,7 @@ TEST(ApplicationsTest, AuxiliaryProcessesFoundByName) {
     auto options = entries.options(0);
     options.workspace.root = "/nonexistent-root-for-vigil";  // an empty workspace
     Applications apps(options);
-    apps.observeValue({Workspace::ChangeKind::insertion,
+    apps.observeValue({platform::Workspace::ChangeKind::insertion,
                        {fake(999990, "Safari"), fake(999991, "Safari Web Content"),
                         fake(999992, "Other Networking")}});
     auto table = apps.processes();
@@ -214,7 +214,7 @@ TEST(ApplicationsTest, AuxiliaryProcessesFoundByName) {
     EXPECT_EQ(table[0].ppid, -1);
     EXPECT_EQ(table[1].parentPid, 999990);
     EXPECT_EQ(table[2].parentPid, -1);  // no entry named "Other"
-    apps.observeValue({Workspace::ChangeKind::setting, {fake(999993, "Ignored")}});
+    apps.observeValue({platform::Workspace::ChangeKind::setting, {fake(999993, "Ignored")}});
     EXPECT_EQ(apps.processes().size(), 3u);
 }
 
@@ -246,7 +246,7 @@ TEST(ApplicationsTest, ParentThatCannotBeReadDoesNotPileUpItsChildrensFigures) {
     auto helper = std::make_shared<RunningApplication>();
     helper->pid = orphan;
     helper->localizedName = "Gone Web Content";
-    apps.observeValue({Workspace::ChangeKind::insertion, {fake(999980, "Gone"), helper}});
+    apps.observeValue({platform::Workspace::ChangeKind::insertion, {fake(999980, "Gone"), helper}});
     ASSERT_EQ(find(apps.processes(), orphan)->parentPid, 999980);
     for (int i = 0; i < 3; ++i) {
         apps.update();
@@ -264,14 +264,14 @@ TEST(ApplicationsTest, UnresolvedHelperHoldsFiguresOnlyWhileItRuns) {
     Child sleeper({"sleep", "1000"});
     waitForExec(sleeper.pid, "sleep");
     Applications apps(entries.options(0));
-    apps.observeValue(
-        {Workspace::ChangeKind::insertion, {fake(999995, "com.apple.WebKit.WebContent")}});
+    apps.observeValue({platform::Workspace::ChangeKind::insertion,
+                       {fake(999995, "com.apple.WebKit.WebContent")}});
     apps.update();
     // While a helper waits for its name, no figures are taken.
     EXPECT_EQ(find(apps.processes(), sleeper.pid)->mem, 0u);
     // Once it is gone, figures flow again (it no longer counts as waiting).
-    apps.observeValue(
-        {Workspace::ChangeKind::removal, {fake(999995, "com.apple.WebKit.WebContent", true)}});
+    apps.observeValue({platform::Workspace::ChangeKind::removal,
+                       {fake(999995, "com.apple.WebKit.WebContent", true)}});
     apps.update();
     EXPECT_GT(find(apps.processes(), sleeper.pid)->mem, 0u);
 }

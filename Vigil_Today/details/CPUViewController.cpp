@@ -1,0 +1,312 @@
+#include "details/CPUViewController.h"
+
+#include <QDateTime>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLocale>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+#include "host/Workspace.h"
+#include "settings/WidgetDefaults.h"
+#include "system/Formatting.h"
+#include "system/GPU.h"
+#include "system/System.h"
+#include "themes/Theme.h"
+#include "ui/FUIFont.h"
+#include "views/CallbackStackView.h"
+#include "views/MenuItemView.h"
+
+namespace vigil {
+
+namespace {
+
+QLabel* bigValue(QWidget* parent, const QString& name) {
+    auto* label = detailValue(parent, name);
+    label->setAlignment(Qt::AlignCenter);
+    if (auto font = FUIFont::light(20))
+        label->setFont(*font);
+    return label;
+}
+
+QLabel* centredTitle(const QString& text, QWidget* parent) {
+    auto* label = detailTitle(text, parent);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+QString percentText(int64_t value) {
+    return QString::number(value) + QLatin1Char('%');
+}
+
+}  // namespace
+
+ThermalState thermometerState(CPU::ThermalState state) {
+    switch (state) {
+        case CPU::ThermalState::nominal:
+            return ThermalState::nominal;
+        case CPU::ThermalState::fair:
+            return ThermalState::fair;
+        case CPU::ThermalState::serious:
+            return ThermalState::serious;
+        case CPU::ThermalState::critical:
+            return ThermalState::critical;
+    }
+    return ThermalState::nominal;
+}
+
+CPUViewController::CPUViewController(System& system, Workspace& workspace, ThemeManager& themes,
+                                     Defaults& defaults, QObject* parent)
+    : ViewController(parent),
+      system(system),
+      workspace_(workspace),
+      themes_(themes),
+      defaults_(defaults) {}
+
+CPUViewController::CPUViewController(QObject* parent)
+    : CPUViewController(System::shared(), defaultWorkspace(), ThemeManager::shared(),
+                        Defaults::shared(), parent) {}
+
+QString CPUViewController::dateFormat(const QLocale& locale) {
+    if (locale.measurementSystem() == QLocale::ImperialUSSystem)
+        return QStringLiteral("dddd d MMM, h:mm AP");
+    return QStringLiteral("dddd d MMM, HH:mm");
+}
+
+QString CPUViewController::cpuText(double percent) {
+    return QString::asprintf("%.1f%%", percent);
+}
+
+QWidget* CPUViewController::loadView() {
+    auto* root = new DetailRootView();
+    root->setObjectName(nibName());
+    auto* layout = new QVBoxLayout(root);
+    layout->setContentsMargins(16, 10, 16, 8);
+    layout->setSpacing(8);
+
+    // User, system and idle shares.
+    auto* shares = new QGridLayout();
+    shares->setVerticalSpacing(0);
+    const QString titles[] = {QStringLiteral("User"), QStringLiteral("System"),
+                              QStringLiteral("Idle")};
+    const QString names[] = {QStringLiteral("cpuUser"), QStringLiteral("cpuSys"),
+                             QStringLiteral("cpuIdle")};
+    QLabel* values[3];
+    for (int i = 0; i < 3; ++i) {
+        values[i] = bigValue(root, names[i]);
+        shares->addWidget(values[i], 0, i);
+        shares->addWidget(centredTitle(titles[i], root), 1, i);
+    }
+    cpuUser = values[0];
+    cpuSys = values[1];
+    cpuIdle = values[2];
+    layout->addLayout(shares);
+
+    // Load averages, then the counts, each figure in its own right-aligned column.
+    auto* figures = new QGridLayout();
+    figures->setHorizontalSpacing(6);
+    figures->setVerticalSpacing(2);
+    figures->addWidget(detailTitle(QStringLiteral("Load average"), root), 0, 0);
+    loadAvg1m = detailValue(root, QStringLiteral("loadAvg1m"));
+    loadAvg5m = detailValue(root, QStringLiteral("loadAvg5m"));
+    loadAvg15m = detailValue(root, QStringLiteral("loadAvg15m"));
+    figures->addWidget(loadAvg1m, 0, 1);
+    figures->addWidget(loadAvg5m, 0, 2);
+    figures->addWidget(loadAvg15m, 0, 3);
+    figures->addWidget(detailTitle(QStringLiteral("Processes"), root), 1, 0);
+    processes = detailValue(root, QStringLiteral("processes"));
+    figures->addWidget(processes, 1, 1, 1, 3);
+    figures->addWidget(detailTitle(QStringLiteral("Threads"), root), 2, 0);
+    threads = detailValue(root, QStringLiteral("threads"));
+    figures->addWidget(threads, 2, 1, 1, 3);
+    for (int column = 1; column <= 3; ++column)
+        figures->setColumnMinimumWidth(column, 44);
+    figures->setColumnStretch(0, 1);
+    layout->addLayout(figures);
+
+    // Thermal state beside the processor and graphics names.
+    auto* hardware = new QHBoxLayout();
+    hardware->setSpacing(10);
+    temp = new Thermometer(root);
+    temp->setObjectName(QStringLiteral("temp"));
+    temp->setFixedSize(64, 40);
+    temp->setToolTip(QStringLiteral("Thermal state"));
+    hardware->addWidget(temp);
+    auto* brands = new QVBoxLayout();
+    brands->setSpacing(1);
+    cpuBrand = detailValue(root, QStringLiteral("cpuBrand"));
+    gpuBrand = detailValue(root, QStringLiteral("gpuBrand"));
+    for (QLabel* brand : {cpuBrand.data(), gpuBrand.data()}) {
+        brand->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        brand->setWordWrap(true);
+        brands->addWidget(brand);
+    }
+    hardware->addLayout(brands, 1);
+    layout->addLayout(hardware);
+
+    // The uptime row opens the menu of boot, awake and sleeping times.
+    uptimeRow = new CallbackStackView(Qt::Horizontal, root);
+    uptimeRow->setObjectName(QStringLiteral("uptimeRow"));
+    uptimeRow->setCursor(Qt::PointingHandCursor);
+    uptimeRow->addView(detailTitle(QStringLiteral("Uptime"), uptimeRow));
+    uptime = detailValue(uptimeRow, QStringLiteral("uptime"));
+    uptimeRow->addView(uptime);
+    uptimeRow->stackLayout()->setStretch(1, 1);
+    layout->addWidget(uptimeRow);
+
+    uptimeMenu = new QMenu(root);
+    uptimeMenu->setObjectName(QStringLiteral("uptimeMenu"));
+    struct Item {
+        QString title;
+        QPointer<QLabel>* field;
+        QString name;
+    };
+    const Item items[] = {
+        {QStringLiteral("Boot time"), &itemBootTime, QStringLiteral("itemBootTime")},
+        {QStringLiteral("Awake"), &itemAwakeTime, QStringLiteral("itemAwakeTime")},
+        {QStringLiteral("Sleeping"), &itemSleepingTime, QStringLiteral("itemSleepingTime")},
+    };
+    for (const Item& item : items) {
+        auto* view = new MenuItemView();
+        auto* row = new QHBoxLayout(view);
+        row->setContentsMargins(14, 3, 14, 3);
+        row->setSpacing(12);
+        auto* title = new NoThemeField(item.title, view);
+        auto* value = new NoThemeField(view);
+        value->setObjectName(item.name);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        if (auto font = FUIFont::normal(12)) {
+            title->setFont(*font);
+            value->setFont(*font);
+        }
+        row->addWidget(title);
+        row->addWidget(value, 1);
+        view->setMinimumWidth(260);
+        view->addTo(uptimeMenu);
+        *item.field = value;
+    }
+
+    // The heaviest applications, with Activity Monitor's button beside the heading.
+    auto* heading = new QHBoxLayout();
+    heading->addWidget(detailTitle(QStringLiteral("Top applications"), root), 1);
+    activityMonitorButton = makeActivityMonitorButton(root);
+    heading->addWidget(activityMonitorButton);
+    layout->addLayout(heading);
+    tableView = new TopApplicationsTable(workspace_, root);
+    tableView->setObjectName(QStringLiteral("tableView"));
+    layout->addWidget(tableView);
+    return root;
+}
+
+void CPUViewController::viewDidLoad() {
+    QObject::connect(tableView, &QTableWidget::itemSelectionChanged, this,
+                     [this] { tableViewSelectionDidChange(); });
+    uptimeRow->onclick = [this] { popUptime(); };
+    cpuBrand->setText(QString::fromStdString(system.cpu().brand()));
+    activityMonitorButton->setIcon(
+        workspace_.iconForFile(QString::fromLatin1(kActivityMonitorPath)));
+    QObject::connect(activityMonitorButton, &QToolButton::clicked, this,
+                     [this] { openActivityMonitor(); });
+    const QDateTime boot = QDateTime::fromSecsSinceEpoch(system.cpu().bootTime());
+    const QLocale locale;
+    itemBootTime->setText(locale.toString(boot, dateFormat(locale)));
+    setupTheme();
+}
+
+void CPUViewController::viewWillAppear() {
+    view();
+    separatorLineConstraint = separatorOffset(defaults_);
+    static_cast<DetailRootView*>(view())->setSeparatorOffset(separatorLineConstraint);
+    system.start(system.apps());
+    system.start(system.gpu());
+    update();
+}
+
+void CPUViewController::viewDidAppear() {
+    temp->setValue(thermometerState(system.cpu().thermalState()));
+}
+
+void CPUViewController::viewWillDisappear() {
+    system.stop(system.gpu());
+}
+
+void CPUViewController::update() {
+    view();
+    CPU& cpu = system.cpu();
+    const auto sample = cpu.sample();
+    const int64_t user = std::llround(sample->user);
+    const int64_t sys = std::llround(sample->sys);
+    cpuUser->setText(percentText(user));
+    cpuSys->setText(percentText(sys));
+    cpuIdle->setText(percentText(100 - user - sys));
+
+    const auto [one, five, fifteen] = cpu.loadavg();
+    loadAvg1m->setText(QString::asprintf("%.2f", one));
+    loadAvg5m->setText(QString::asprintf("%.2f", five));
+    loadAvg15m->setText(QString::asprintf("%.2f", fifteen));
+
+    processes->setText(QString::number(sample->processes));
+    threads->setText(QString::number(sample->threads));
+    gpuBrand->setText(QString::fromStdString(system.gpu().name()));
+    uptime->setText(QString::fromStdString(TimeFormat::uptime(cpu.uptime())));
+
+    const CPU::ThermalState state = cpu.thermalState();
+    if (!prevThermalState || *prevThermalState != state) {
+        prevThermalState = state;
+        temp->setValue(thermometerState(state));
+    }
+    maybeUpdateAppsTable();
+}
+
+void CPUViewController::maybeUpdateAppsTable() {
+    std::vector<Applications::Process> top = system.apps().cpu();
+    std::vector<int64_t> shown;
+    shown.reserve(top.size());
+    for (const auto& process : top)
+        shown.push_back(std::isfinite(process.cpu) ? std::llround(process.cpu * 10) : 0);
+    if (shown == prevCPU)
+        return;
+    prevCPU = std::move(shown);
+    apps = std::move(top);
+    tableView->reload(numberOfRows(),
+                      [this](int row, int column) { return tableViewCell(row, column); });
+}
+
+std::optional<TableCell> CPUViewController::tableViewCell(int row, int column) const {
+    return topApplicationCell(
+        apps, row, column, themes_.activeTheme(),
+        [](const Applications::Process& process) { return cpuText(process.cpu); });
+}
+
+void CPUViewController::tableViewSelectionDidChange() {
+    const std::optional<int> row = tableView->takeSelectedRow(numberOfRows());
+    if (row && activate)
+        activate(apps[static_cast<size_t>(*row)]);
+}
+
+void CPUViewController::popUptime() {
+    CPU& cpu = system.cpu();
+    itemAwakeTime->setText(QString::fromStdString(TimeFormat::uptime(cpu.awakeTime())));
+    itemSleepingTime->setText(QString::fromStdString(TimeFormat::uptime(cpu.sleepTime())));
+    uptimeMenu->popup(uptimeRow->mapToGlobal(QPoint(0, uptimeRow->height() + 4)));
+}
+
+void CPUViewController::openActivityMonitor() {
+    workspace_.launchApplication(QString::fromLatin1(kActivityMonitorPath));
+}
+
+void CPUViewController::setupTheme() {
+    apply(themes_.activeTheme());
+    themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
+}
+
+void CPUViewController::apply(const Theme& theme) {
+    theme.updateText(view());
+    temp->setIndicatorColor(theme.controllerColor);
+    static_cast<DetailRootView*>(view())->setSeparatorColor(theme.muteColor);
+    setButtonTextColor(activityMonitorButton, theme.labelColor);
+    tableView->recolor(theme);
+}
+
+}  // namespace vigil

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QLabel>
+#include <QMenu>
+#include <QPointer>
+#include <QString>
+#include <QToolButton>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "Updatable.h"
+#include "details/TopApplications.h"
+#include "host/ViewController.h"
+#include "system/Applications.h"
+#include "system/CPU.h"
+#include "ui/Thermometer.h"
+
+namespace vigil {
+
+class CallbackStackView;
+class Defaults;
+class System;
+class ThemeManager;
+class Workspace;
+struct Theme;
+
+// The processor details: the load split into user, system and idle shares, the load averages,
+// process and thread counts, the thermal state, the processor and graphics names, the uptime
+// (with a menu of boot, awake and sleeping times) and the three applications using the most
+// processor time. Redrawn by the widget's refresh tick; main thread only.
+class CPUViewController : public ViewController, public Updatable {
+  public:
+    explicit CPUViewController(System& system, Workspace& workspace, ThemeManager& themes,
+                               Defaults& defaults, QObject* parent = nullptr);
+    // The shared system, workspace, themes and settings.
+    explicit CPUViewController(QObject* parent = nullptr);
+
+    static QString nibName() { return QStringLiteral("CPUViewController"); }
+
+    QPointer<QLabel> cpuUser;
+    QPointer<QLabel> cpuSys;
+    QPointer<QLabel> cpuIdle;
+    QPointer<QLabel> loadAvg1m, loadAvg5m, loadAvg15m;
+    QPointer<QLabel> processes;
+    QPointer<QLabel> threads;
+    QPointer<Thermometer> temp;
+    QPointer<QLabel> cpuBrand;
+    QPointer<QLabel> gpuBrand;
+    QPointer<QToolButton> activityMonitorButton;
+    QPointer<TopApplicationsTable> tableView;
+    QPointer<QLabel> uptime;
+    QPointer<CallbackStackView> uptimeRow;
+    QPointer<QMenu> uptimeMenu;
+    QPointer<QLabel> itemBootTime, itemAwakeTime, itemSleepingTime;
+    // The separator line's offset (see DetailRootView).
+    double separatorLineConstraint = 0;
+
+    System& system;
+    // Each row's processor share as last shown, in tenths of a percent.
+    std::vector<int64_t> prevCPU;
+    std::optional<CPU::ThermalState> prevThermalState;
+    // The table's rows.
+    std::vector<Applications::Process> apps;
+
+    // How a selected row's application is brought to the front (activateApplication unless a
+    // test replaces it).
+    std::function<void(const Applications::Process&)> activate = activateApplication;
+
+    void viewWillAppear() override;
+    void viewDidAppear() override;
+    void viewWillDisappear() override;
+    void update() override;
+
+    void popUptime();
+    void openActivityMonitor();
+
+    int numberOfRows() const { return static_cast<int>(apps.size()); }
+    std::optional<TableCell> tableViewCell(int row, int column) const;
+    void tableViewSelectionDidChange();
+
+    // "EEEE d MMM, HH:mm" in a metric locale, "EEEE d MMM, h:mm a" otherwise, as Qt patterns.
+    static QString dateFormat(const QLocale& locale);
+    // The value column's text: one decimal and a percent sign.
+    static QString cpuText(double percent);
+
+  protected:
+    QWidget* loadView() override;
+    void viewDidLoad() override;
+
+  private:
+    void maybeUpdateAppsTable();
+    void setupTheme();
+    void apply(const Theme& theme);
+
+    Workspace& workspace_;
+    ThemeManager& themes_;
+    Defaults& defaults_;
+};
+
+// The toolkit's thermal state for the processor's.
+ThermalState thermometerState(CPU::ThermalState state);
+
+}  // namespace vigil

@@ -1,0 +1,217 @@
+#include "details/TopApplications.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QRegularExpression>
+#include <QTableWidgetItem>
+
+#include <cstdio>
+
+#include "host/Workspace.h"
+#include "settings/WidgetDefaults.h"
+#include "themes/Theme.h"
+#include "ui/FUIFont.h"
+
+namespace vigil {
+
+namespace {
+constexpr int kIdentifierRole = Qt::UserRole + 1;
+}
+
+Workspace& defaultWorkspace() {
+    static DesktopWorkspace* workspace = new DesktopWorkspace();
+    return *workspace;
+}
+
+std::optional<TableCell> topApplicationCell(
+    const std::vector<Applications::Process>& apps, int row, int column, const Theme& theme,
+    const std::function<QString(const Applications::Process&)>& valueText) {
+    if (row < 0 || static_cast<size_t>(row) >= apps.size())
+        return std::nullopt;
+    const Applications::Process& process = apps[static_cast<size_t>(row)];
+    TableCell cell;
+    cell.textColor = theme.labelColor;
+    if (column == 0) {
+        cell.identifier = QStringLiteral("nameid");
+        cell.text = QString::fromStdString(process.name());
+        if (process.icon)
+            cell.icon = QString::fromStdString(*process.icon);
+        cell.textColor = theme.titleLabelColor;
+    } else if (column == 1) {
+        cell.identifier = QStringLiteral("valueid");
+        cell.text = valueText(process);
+    }
+    return cell;
+}
+
+TopApplicationsTable::TopApplicationsTable(Workspace& workspace, QWidget* parent)
+    : QTableWidget(0, 2, parent), workspace_(workspace) {
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    setShowGrid(false);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setFocusPolicy(Qt::NoFocus);
+    setIconSize(QSize(kIconSize, kIconSize));
+    verticalHeader()->setDefaultSectionSize(kRowHeight);
+    horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    // The table sits on the widget's own background.
+    setStyleSheet(QStringLiteral("QTableWidget { background: transparent; }"));
+    viewport()->setAutoFillBackground(false);
+    setFixedHeight(3 * kRowHeight);
+    if (auto font = FUIFont::normal(12))
+        setFont(*font);
+}
+
+void TopApplicationsTable::reload(int rows,
+                                  const std::function<std::optional<TableCell>(int, int)>& cell) {
+    ++reloads_;
+    const QSignalBlocker quiet(this);
+    clearContents();
+    setRowCount(rows);
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columnCount(); ++column) {
+            auto content = cell(row, column);
+            if (!content)
+                continue;
+            auto* item = new QTableWidgetItem(content->text);
+            item->setData(kIdentifierRole, content->identifier);
+            item->setForeground(content->textColor);
+            if (content->icon && !content->icon->isEmpty()) {
+                const QString& icon = *content->icon;
+                item->setIcon(QFileInfo(icon).isAbsolute() ? QIcon(icon)
+                                                           : workspace_.imageNamed(icon));
+            }
+            if (column == 1)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            setItem(row, column, item);
+        }
+    }
+}
+
+std::optional<int> TopApplicationsTable::takeSelectedRow(int rows) {
+    const QModelIndexList selected = selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return std::nullopt;
+    const int row = selected.front().row();
+    if (row < 0 || row >= rows)
+        return std::nullopt;
+    clearSelection();
+    return row;
+}
+
+void TopApplicationsTable::recolor(const Theme& theme) {
+    for (int row = 0; row < rowCount(); ++row) {
+        for (int column = 0; column < columnCount(); ++column) {
+            if (QTableWidgetItem* cell = item(row, column))
+                cell->setForeground(column == 0 ? theme.titleLabelColor : theme.labelColor);
+        }
+    }
+}
+
+QString TopApplicationsTable::identifierAt(int row, int column) const {
+    const QTableWidgetItem* cell = item(row, column);
+    return cell != nullptr ? cell->data(kIdentifierRole).toString() : QString();
+}
+
+void activateApplication(const Applications::Process& process) {
+    const QString id =
+        process.app ? QString::fromStdString(process.app->bundleIdentifier) : QString();
+    // A bus name: two or more dot-separated elements of letters, digits, '_' and '-'.
+    static const QRegularExpression busName(
+        QStringLiteral("^[A-Za-z_-][A-Za-z0-9_-]*(\\.[A-Za-z_-][A-Za-z0-9_-]*)+$"));
+    if (!busName.match(id).hasMatch() || id.size() > 255) {
+        std::fprintf(stderr, "Vigil: cannot bring %s to the front: it has no application ID\n",
+                     process.name().c_str());
+        return;
+    }
+    QString path = QLatin1Char('/') + id;
+    path.replace(QLatin1Char('.'), QLatin1Char('/')).replace(QLatin1Char('-'), QLatin1Char('_'));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        id, path, QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
+    call << QVariantMap();
+    // The answer is not awaited.
+    QDBusConnection::sessionBus().asyncCall(call);
+}
+
+QToolButton* makeActivityMonitorButton(QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QStringLiteral("activityMonitorButton"));
+    button->setAutoRaise(true);
+    button->setIconSize(QSize(20, 20));
+    button->setText(QStringLiteral("Activity Monitor"));
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setCursor(Qt::PointingHandCursor);
+    if (auto font = FUIFont::normal(11))
+        button->setFont(*font);
+    return button;
+}
+
+void setButtonTextColor(QAbstractButton* button, const QColor& color) {
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, color);
+    palette.setColor(QPalette::WindowText, color);
+    button->setPalette(palette);
+}
+
+double separatorOffset(Defaults& defaults) {
+    return defaults.get(WidgetDefaultsKeys::widgetRows()) == 1 ? -1.0 : 0.0;
+}
+
+QLabel* detailTitle(const QString& text, QWidget* parent) {
+    auto* label = new TitleField(text, parent);
+    if (auto font = FUIFont::normal(12))
+        label->setFont(*font);
+    return label;
+}
+
+QLabel* detailValue(QWidget* parent, const QString& objectName) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(objectName);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (auto font = FUIFont::light(12))
+        label->setFont(*font);
+    return label;
+}
+
+}  // namespace vigil
+
+namespace vigil {
+
+DetailRootView::DetailRootView(QWidget* parent) : QWidget(parent), separator_(new QWidget(this)) {
+    separator_->setObjectName(QStringLiteral("separatorLine"));
+    separator_->setAutoFillBackground(true);
+    setSeparatorColor(QColor(189, 195, 199));
+    place();
+}
+
+void DetailRootView::setSeparatorOffset(double offset) {
+    offset_ = offset;
+    place();
+}
+
+void DetailRootView::setSeparatorColor(const QColor& color) {
+    QPalette palette = separator_->palette();
+    palette.setColor(QPalette::Window, color);
+    separator_->setPalette(palette);
+}
+
+void DetailRootView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    place();
+}
+
+void DetailRootView::place() {
+    separator_->setGeometry(0, static_cast<int>(offset_), width(), 1);
+    separator_->raise();
+}
+
+}  // namespace vigil

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QIcon>
+#include <QLabel>
+#include <QString>
+#include <QTableWidget>
+#include <QToolButton>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "system/Applications.h"
+
+namespace vigil {
+
+class Defaults;
+class Workspace;
+struct Theme;
+
+// The workspace the detail views use unless they are given one: the desktop's, made on first use
+// on the main thread and kept for the life of the program.
+Workspace& defaultWorkspace();
+
+// Where the processor and memory details find Activity Monitor's stand-in.
+inline constexpr const char* kActivityMonitorPath = "/Applications/Utilities/Activity Monitor.app";
+
+// What one cell of a top-applications table shows.
+struct TableCell {
+    QString identifier;  // "nameid" for the name column, "valueid" for the value column
+    QString text;
+    std::optional<QString> icon;  // the entry's icon name or path
+    QColor textColor;
+};
+
+// The cell of the top-applications tables: column 0 is the name (title colour, with the icon),
+// column 1 the value (label colour). Nothing for a row past the end.
+std::optional<TableCell> topApplicationCell(
+    const std::vector<Applications::Process>& apps, int row, int column, const Theme& theme,
+    const std::function<QString(const Applications::Process&)>& valueText);
+
+// The two-column table of the heaviest applications: no headers, no grid, no scrolling; one row
+// selectable at a time. The controller fills it through reload().
+class TopApplicationsTable : public QTableWidget {
+  public:
+    static constexpr int kRowHeight = 22;
+    static constexpr int kIconSize = 16;
+
+    TopApplicationsTable(Workspace& workspace, QWidget* parent = nullptr);
+
+    // Asks `cell` for each cell of `rows` rows and shows what it answers; a cell it has nothing
+    // for stays empty.
+    void reload(int rows, const std::function<std::optional<TableCell>(int, int)>& cell);
+    // The selected row when it is below `rows`, after clearing the selection; nothing when no row
+    // or a row past the end is selected.
+    std::optional<int> takeSelectedRow(int rows);
+    // Recolours the cells shown: names in the title colour, values in the label colour.
+    void recolor(const Theme& theme);
+    // How many times reload() ran.
+    int reloadCount() const { return reloads_; }
+    // The identifier of a cell as last filled ("" when empty).
+    QString identifierAt(int row, int column) const;
+
+  private:
+    Workspace& workspace_;
+    int reloads_ = 0;
+};
+
+// Brings a running application to the front: asks it over the session bus to activate
+// (org.freedesktop.Application.Activate on the bus name its desktop file ID gives). An
+// application that offers no such name is left alone with one error line.
+void activateApplication(const Applications::Process& process);
+
+// The button that launches Activity Monitor's stand-in: its icon and name, flat.
+QToolButton* makeActivityMonitorButton(QWidget* parent);
+void setButtonTextColor(QAbstractButton* button, const QColor& color);
+
+// The separator's offset under the detail view: -1 when only the first summary row is shown.
+double separatorOffset(Defaults& defaults);
+
+// A label pair for the detail views: a title in the title colour and a value beside it.
+QLabel* detailTitle(const QString& text, QWidget* parent);
+QLabel* detailValue(QWidget* parent, const QString& objectName);
+
+}  // namespace vigil
+
+namespace vigil {
+
+// The root view of a detail view: a one-pixel separator line across its top edge, at the
+// vertical offset the controller sets (0, or -1 to tuck it under the row above).
+class DetailRootView : public QWidget {
+  public:
+    explicit DetailRootView(QWidget* parent = nullptr);
+
+    QWidget* separatorLine() const { return separator_; }
+    double separatorOffset() const { return offset_; }
+    void setSeparatorOffset(double offset);
+    void setSeparatorColor(const QColor& color);
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void place();
+
+    QWidget* separator_;
+    double offset_ = 0;
+};
+
+}  // namespace vigil

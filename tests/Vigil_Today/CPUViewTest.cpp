@@ -1,0 +1,179 @@
+#include <QLocale>
+
+#include "Vigil_Today/CPUMemoryTestSupport.h"
+#include "details/CPUViewController.h"
+#include "settings/WidgetDefaults.h"
+#include "system/Formatting.h"
+#include "views/CallbackStackView.h"
+
+namespace vigil {
+namespace {
+
+class CPUViewTest : public test::QtTest {
+  protected:
+    test::FixtureMachine machine;
+    test::TempDefaults store;
+    test::RecordingWorkspace workspace;
+    ThemeManager themes{store.defaults};
+    CPUViewController details{*machine.system, workspace, themes, store.defaults};
+};
+
+TEST_F(CPUViewTest, SharesRoundHalfAwayAndIdleIsWhatTheyLeave) {
+    struct Case {
+        int user, sys, idle;  // ticks of 1000
+        const char *userText, *sysText, *idleText;
+    };
+    const Case cases[] = {
+        {125, 34, 841, "13%", "3%", "84%"},
+        {605, 395, 0, "61%", "40%", "-1%"},  // no idle time: not clamped
+        {0, 0, 1000, "0%", "0%", "100%"},
+    };
+    details.view();
+    for (const Case& c : cases) {
+        machine.cpuTicks(c.user, c.sys, c.idle);
+        details.update();
+        EXPECT_EQ(details.cpuUser->text(), c.userText);
+        EXPECT_EQ(details.cpuSys->text(), c.sysText);
+        EXPECT_EQ(details.cpuIdle->text(), c.idleText);
+    }
+}
+
+TEST_F(CPUViewTest, FiguresOfTheFixtureMachine) {
+    machine.tree.write("proc/loadavg", "1.234 0.5 12 3/812 4242\n");
+    machine.cpuTicks(125, 34, 841);
+    details.view();
+    EXPECT_EQ(details.cpuBrand->text(), "Intel Core i7-4870HQ 2.50GHz");
+    details.viewWillAppear();
+    EXPECT_EQ(details.loadAvg1m->text(), "1.23");
+    EXPECT_EQ(details.loadAvg5m->text(), "0.50");
+    EXPECT_EQ(details.loadAvg15m->text(), "12.00");
+    EXPECT_EQ(details.threads->text(), QString::number(machine.cpu->threads()));
+    EXPECT_EQ(details.processes->text(), QString::number(machine.cpu->processes()));
+    EXPECT_GT(machine.cpu->processes(), 0u);
+    EXPECT_EQ(details.gpuBrand->text(), "Intel Corporation CometLake-H GT2 [UHD Graphics]");
+    EXPECT_EQ(details.uptime->text().toStdString(), TimeFormat::uptime(machine.cpu->uptime()));
+    EXPECT_TRUE(details.uptime->text().endsWith("minutes") ||
+                details.uptime->text().endsWith("minute"));
+    // The button shows Activity Monitor's icon and launches its stand-in.
+    ASSERT_FALSE(workspace.icons.empty());
+    EXPECT_EQ(workspace.icons.front(), QString::fromLatin1(kActivityMonitorPath));
+    details.activityMonitorButton->click();
+    EXPECT_EQ(workspace.launched, (std::vector<QString>{kActivityMonitorPath}));
+}
+
+TEST_F(CPUViewTest, BootTimeFollowsTheLocalesClock) {
+    EXPECT_EQ(CPUViewController::dateFormat(QLocale(QLocale::English, QLocale::UnitedStates)),
+              "dddd d MMM, h:mm AP");
+    EXPECT_EQ(CPUViewController::dateFormat(QLocale(QLocale::German, QLocale::Germany)),
+              "dddd d MMM, HH:mm");
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    details.view();
+    const QDateTime boot = QDateTime::fromSecsSinceEpoch(1700000000);  // the fixture's btime
+    EXPECT_EQ(details.itemBootTime->text(), QLocale().toString(boot, "dddd d MMM, h:mm AP"));
+    EXPECT_TRUE(details.itemBootTime->text().contains(boot.toString("MMM")));
+    QLocale::setDefault(QLocale::system());
+
+    details.uptimeRow->onclick();  // what a click on the row runs
+    EXPECT_EQ(details.itemAwakeTime->text().toStdString(),
+              TimeFormat::uptime(machine.cpu->awakeTime()));
+    EXPECT_EQ(details.itemSleepingTime->text().toStdString(),
+              TimeFormat::uptime(machine.cpu->sleepTime()));
+    EXPECT_TRUE(details.uptimeMenu->isVisible());
+    details.uptimeMenu->hide();
+}
+
+TEST_F(CPUViewTest, ThermometerIsSetOnlyWhenTheStateChanges) {
+    details.view();
+    ASSERT_EQ(machine.cpu->thermalState(), CPU::ThermalState::serious);
+    details.update();  // the first update always sets it
+    EXPECT_EQ(details.temp->value(), ThermalState::serious);
+    EXPECT_EQ(details.prevThermalState, CPU::ThermalState::serious);
+    const int swings = details.temp->rotationCount();
+    details.update();
+    EXPECT_EQ(details.temp->rotationCount(), swings);
+    machine.tree.write("sys/class/thermal/thermal_zone1/temp", "40000\n");
+    details.update();
+    EXPECT_EQ(details.temp->value(), ThermalState::nominal);
+    EXPECT_EQ(details.temp->rotationCount(), swings + 1);
+    EXPECT_EQ(thermometerState(CPU::ThermalState::critical), ThermalState::critical);
+    EXPECT_EQ(thermometerState(CPU::ThermalState::fair), ThermalState::fair);
+}
+
+TEST_F(CPUViewTest, AppearingStartsApplicationsAndGraphicsAndLeavingStopsGraphicsOnly) {
+    store.defaults.set(WidgetDefaultsKeys::widgetRows(), int64_t{1});
+    details.viewWillAppear();
+    EXPECT_EQ(details.separatorLineConstraint, -1.0);
+    EXPECT_EQ(machine.task(*machine.apps)->status(), Timer::Status::started);
+    EXPECT_EQ(machine.task(*machine.gpu)->status(), Timer::Status::started);
+    EXPECT_NE(machine.task(*machine.cpu)->status(), Timer::Status::started);  // not its business
+    details.viewWillDisappear();
+    EXPECT_EQ(machine.task(*machine.gpu)->status(), Timer::Status::suspended);
+    EXPECT_EQ(machine.task(*machine.apps)->status(), Timer::Status::started);
+    for (int64_t rows : {0, 2}) {
+        store.defaults.set(WidgetDefaultsKeys::widgetRows(), rows);
+        details.viewWillAppear();
+        EXPECT_EQ(details.separatorLineConstraint, 0.0);
+    }
+}
+
+TEST_F(CPUViewTest, HeaviestApplicationsInOrderReloadedOnlyWhenTheShownFigureChanges) {
+    details.view();
+    machine.apps->update();
+    // Give each application its own processor time, then sample again a moment later.
+    machine.setProcField(1200, "stat", 14, "100");
+    machine.setProcField(1300, "stat", 14, "100");
+    machine.setProcField(1400, "stat", 14, "100");
+    machine.apps->update();
+    const auto start = std::chrono::steady_clock::now();
+    test::waitUntil(
+        [&] { return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(30); });
+    machine.setProcField(1200, "stat", 14, "101");
+    machine.setProcField(1300, "stat", 14, "109");
+    machine.setProcField(1400, "stat", 14, "105");
+    machine.apps->update();
+    details.update();
+    ASSERT_EQ(details.numberOfRows(), 3);
+    EXPECT_EQ(details.apps[0].pid, 1300);
+    EXPECT_EQ(details.apps[1].pid, 1400);
+    EXPECT_EQ(details.apps[2].pid, 1200);
+    for (int row = 0; row < 3; ++row) {
+        const auto& process = details.apps[static_cast<size_t>(row)];
+        EXPECT_EQ(details.tableView->item(row, 0)->text().toStdString(), process.name());
+        EXPECT_EQ(details.tableView->item(row, 1)->text(),
+                  QString::asprintf("%.1f%%", process.cpu));
+        EXPECT_EQ(details.tableView->identifierAt(row, 0), "nameid");
+        EXPECT_EQ(details.tableView->identifierAt(row, 1), "valueid");
+        EXPECT_EQ(details.prevCPU[static_cast<size_t>(row)], std::llround(process.cpu * 10));
+    }
+    EXPECT_GT(details.apps[0].cpu, details.apps[1].cpu);
+    const int reloads = details.tableView->reloadCount();
+    details.update();  // the same list: no reload
+    EXPECT_EQ(details.tableView->reloadCount(), reloads);
+
+    // Cells: one decimal, title colour for names, nothing past the end.
+    details.apps[0].cpu = 7.26;
+    auto value = details.tableViewCell(0, 1);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->text, "7.3%");
+    EXPECT_EQ(value->textColor, themes.activeTheme().labelColor);
+    EXPECT_EQ(details.tableViewCell(0, 0)->textColor, themes.activeTheme().titleLabelColor);
+    EXPECT_FALSE(details.tableViewCell(3, 0));
+    EXPECT_EQ(details.tableViewCell(0, 2)->identifier, "");
+
+    // Selecting a row brings its application forward and clears the selection.
+    std::vector<int32_t> activated;
+    details.activate = [&](const Applications::Process& p) { activated.push_back(p.pid); };
+    details.tableView->selectRow(1);
+    EXPECT_EQ(activated, (std::vector<int32_t>{details.apps[1].pid}));
+    EXPECT_TRUE(details.tableView->selectionModel()->selectedRows().isEmpty());
+
+    test::renderOnTheme(details.view(), Themes::light(), "cpu-details-light");
+    themes.setActiveTheme(Themes::dark());
+    EXPECT_EQ(details.tableView->item(0, 0)->foreground().color(), Themes::dark().titleLabelColor);
+    EXPECT_EQ(details.temp->indicatorColor(), Themes::dark().controllerColor);
+    EXPECT_EQ(textColorOf(details.cpuUser), Themes::dark().labelColor);
+    test::renderOnTheme(details.view(), Themes::dark(), "cpu-details-dark");
+}
+
+}  // namespace
+}  // namespace vigil

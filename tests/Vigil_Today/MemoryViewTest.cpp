@@ -1,0 +1,150 @@
+#include <QLocale>
+
+#include "Vigil_Today/CPUMemoryTestSupport.h"
+#include "details/MemoryViewController.h"
+#include "settings/WidgetDefaults.h"
+#include "system/Formatting.h"
+#include "ui/FUIColor.h"
+
+namespace vigil {
+namespace {
+
+class MemoryViewTest : public test::QtTest {
+  protected:
+    void SetUp() override {
+        test::QtTest::SetUp();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        details = std::make_unique<MemoryViewController>(*machine.system, workspace, themes,
+                                                         store.defaults);
+    }
+    void TearDown() override { QLocale::setDefault(QLocale::system()); }
+
+    // 16 GiB of which 1 GiB wired and 4 GiB available.
+    void writeMemory(const std::string& swapTotal, const std::string& swapFree) {
+        machine.tree.write("proc/meminfo",
+                           "MemTotal:       16777216 kB\n"
+                           "MemFree:         1048576 kB\n"
+                           "MemAvailable:    4194304 kB\n"
+                           "Buffers:          262144 kB\n"
+                           "Cached:          3145728 kB\n"
+                           "Active:          8388608 kB\n"
+                           "Inactive:        2097152 kB\n"
+                           "Unevictable:           0 kB\n"
+                           "SUnreclaim:       786432 kB\n"
+                           "KernelStack:      131072 kB\n"
+                           "PageTables:       131072 kB\n"
+                           "Zswap:              1000 kB\n"
+                           "SwapTotal:       " +
+                               swapTotal +
+                               " kB\n"
+                               "SwapFree:        " +
+                               swapFree + " kB\n");
+        machine.tree.write("proc/vmstat", "pgpgin 4938268\npgpgout 12\npgfault 1\n");
+        machine.mem->update();
+    }
+
+    test::FixtureMachine machine;
+    test::TempDefaults store;
+    test::RecordingWorkspace workspace;
+    ThemeManager themes{store.defaults};
+    std::unique_ptr<MemoryViewController> details;
+};
+
+TEST_F(MemoryViewTest, BreakdownTextsAndPie) {
+    writeMemory("0", "0");
+    details->viewWillAppear();
+    const Memory& mem = *machine.mem;
+    EXPECT_EQ(details->wired->text(), "1024 MB");  // exactly the base stays below
+    EXPECT_EQ(details->free->text(), "4 GB");
+    EXPECT_EQ(details->active->text().toStdString(), byteStr(mem.active()));
+    EXPECT_EQ(details->memoryUsed->text().toStdString(), byteStr(mem.used()));
+    EXPECT_EQ(details->cachedFiles->text().toStdString(), byteStr(mem.cachedFiles()));
+    // Compressed memory rounds from megabytes: whole megabytes, where byteStr would show decimals.
+    ASSERT_GT(mem.compressed(), 0u);
+    EXPECT_EQ(details->compressed->text().toStdString(),
+              byteStr(mem.compressed(), ByteNotation::MB));
+    EXPECT_NE(byteStr(mem.compressed(), ByteNotation::MB), byteStr(mem.compressed()));
+    EXPECT_EQ(details->physicalMemory->text().toStdString(), byteStr(mem.physical()));
+    EXPECT_EQ(details->swap->text(), "0 B");  // no swap configured
+
+    // The pie: wired, active, compressed, free in the four fixed colours.
+    EXPECT_EQ(details->pieChart->dataPoints(),
+              (std::vector<double>{double(mem.wired()), double(mem.active()),
+                                   double(mem.compressed()), double(mem.free())}));
+    ASSERT_TRUE(details->pieChart->colorPoints());
+    EXPECT_EQ(*details->pieChart->colorPoints(),
+              (std::vector<QColor>{FUIColor::alizarin(), FUIColor::peterRiver(), FUIColor::silver(),
+                                   FUIColor::emerald()}));
+
+    // Page counts with the locale's grouping.
+    ASSERT_GE(mem.pagesIn(), 1000000u);
+    EXPECT_EQ(details->pageIns->text(), QLocale().toString(qulonglong(mem.pagesIn())));
+    EXPECT_EQ(details->pageIns->text().count(QLatin1Char(',')), 2);
+    EXPECT_EQ(details->pageOuts->text(), QLocale().toString(qulonglong(mem.pagesOut())));
+}
+
+TEST_F(MemoryViewTest, SwapShowsUsedFirst) {
+    EXPECT_EQ(MemoryViewController::swapText(0, 0), "0 B");
+    EXPECT_EQ(MemoryViewController::swapText(2ull << 30, 0), "0 B of 2 GB");
+    EXPECT_EQ(MemoryViewController::swapText(2ull << 30, 1536ull << 20), "1.50 GB of 2 GB");
+    // Below the megabyte no decimals show.
+    EXPECT_EQ(MemoryViewController::swapText(2ull << 30, 1536), "2 KB of 2 GB");
+    writeMemory("2097152", "1048576");
+    details->update();
+    EXPECT_EQ(details->swap->text(), "1024 MB of 2 GB");
+}
+
+TEST_F(MemoryViewTest, HeaviestApplicationsByMemory) {
+    writeMemory("2097152", "2097152");
+    const long page = ::sysconf(_SC_PAGESIZE);
+    machine.setProcField(1200, "statm", 2, std::to_string((100ll << 20) / page));
+    machine.setProcField(1300, "statm", 2, std::to_string((900ll << 20) / page));
+    machine.setProcField(1400, "statm", 2, std::to_string((300ll << 20) / page));
+    machine.apps->update();
+    store.defaults.set(WidgetDefaultsKeys::widgetRows(), int64_t{1});
+    details->viewWillAppear();
+    EXPECT_EQ(details->separatorLineConstraint, -1.0);
+    EXPECT_EQ(machine.task(*machine.apps)->status(), Timer::Status::started);
+    ASSERT_EQ(details->numberOfRows(), 3);
+    const int32_t order[] = {1300, 1400, 1200};
+    const char* texts[] = {"900 MB", "300 MB", "100 MB"};
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(details->apps[static_cast<size_t>(row)].pid, order[row]);
+        EXPECT_EQ(details->tableView->item(row, 1)->text(), texts[row]);
+        EXPECT_EQ(details->tableView->item(row, 0)->text().toStdString(),
+                  details->apps[static_cast<size_t>(row)].name());
+    }
+    EXPECT_EQ(details->prevMemory, (std::vector<QString>{"900 MB", "300 MB", "100 MB"}));
+
+    // A few pages more changes no shown text: no reload.
+    const int reloads = details->tableView->reloadCount();
+    machine.setProcField(1300, "statm", 2, std::to_string((900ll << 20) / page + 3));
+    machine.apps->update();
+    details->update();
+    EXPECT_EQ(details->tableView->reloadCount(), reloads);
+    EXPECT_EQ(details->apps[0].mem, 900ull << 20);  // the rows keep the previous objects
+    // A shown change reloads.
+    machine.setProcField(1200, "statm", 2, std::to_string((1000ll << 20) / page));
+    machine.apps->update();
+    details->update();
+    EXPECT_EQ(details->tableView->reloadCount(), reloads + 1);
+    EXPECT_EQ(details->apps[0].pid, 1200);
+    EXPECT_EQ(details->tableView->item(0, 1)->text(), "1000 MB");
+
+    std::vector<int32_t> activated;
+    details->activate = [&](const Applications::Process& p) { activated.push_back(p.pid); };
+    details->tableView->selectRow(2);
+    EXPECT_EQ(activated, (std::vector<int32_t>{details->apps[2].pid}));
+    EXPECT_TRUE(details->tableView->selectionModel()->selectedRows().isEmpty());
+    details->activityMonitorButton->click();
+    EXPECT_EQ(workspace.launched, (std::vector<QString>{kActivityMonitorPath}));
+
+    test::renderOnTheme(details->view(), Themes::light(), "memory-details-light");
+    themes.setActiveTheme(Themes::dark());
+    EXPECT_EQ(textColorOf(details->wired), Themes::dark().labelColor);
+    EXPECT_EQ(details->tableView->item(0, 1)->foreground().color(), Themes::dark().labelColor);
+    test::renderOnTheme(details->view(), Themes::dark(), "memory-details-dark");
+}
+
+}  // namespace
+}  // namespace vigil

@@ -1,0 +1,128 @@
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "Vigil_Today/CPUMemoryTestSupport.h"
+#include "settings/WidgetDefaults.h"
+#include "themes/Theme.h"
+#include "ui/FUIColor.h"
+
+namespace vigil {
+namespace {
+
+class ThemeTest : public test::QtTest {};
+
+TEST_F(ThemeTest, PaletteOfBothThemes) {
+    const Themes& light = Themes::light();
+    const Themes& dark = Themes::dark();
+    EXPECT_FALSE(light.isDark);
+    EXPECT_FALSE(light.backgroundColor.has_value());
+    EXPECT_EQ(light.labelColor, QColor(0, 0, 0));
+    EXPECT_EQ(light.titleLabelColor, QColor(52, 73, 94));
+    EXPECT_EQ(light.warningColor, QColor(243, 156, 18));
+    EXPECT_EQ(light.dangerColor, QColor(192, 57, 43));
+    EXPECT_TRUE(dark.isDark);
+    EXPECT_EQ(dark.backgroundColor, QColor(44, 62, 80));
+    EXPECT_EQ(dark.controllerColor, QColor(236, 240, 241));
+    EXPECT_EQ(dark.titleLabelColor, QColor(189, 195, 199));
+    EXPECT_EQ(dark.successColor, QColor(46, 204, 113));
+    EXPECT_EQ(dark.muteColor, light.muteColor);
+    EXPECT_EQ(&Themes::light(), &light);  // made once
+}
+
+TEST_F(ThemeTest, ManagerStartsFromTheSettingAndFiresOncePerAssignment) {
+    test::TempDefaults store;
+    {
+        ThemeManager manager(store.defaults);
+        EXPECT_EQ(manager.activeTheme(), Themes::light());  // absent reads 0
+        ASSERT_EQ(manager.themes.size(), 2u);
+        EXPECT_EQ(manager.onThemeChange.fireCount(), 0);
+    }
+    store.defaults.set(WidgetDefaultsKeys::theme(), int64_t{1});
+    ThemeManager manager(store.defaults);
+    EXPECT_EQ(manager.activeTheme(), Themes::dark());
+    EXPECT_EQ(manager.onThemeChange.fireCount(), 0);  // nothing fires at creation
+
+    std::vector<bool> heard;
+    Trackable owner;
+    manager.onThemeChange.listen(owner, [&](const Theme& theme) { heard.push_back(theme.isDark); });
+    manager.setActiveTheme(manager.themes[0]);
+    manager.setActiveTheme(manager.themes[0]);  // the same theme again still fires
+    manager.setActiveTheme(manager.themes[1]);
+    EXPECT_EQ(heard, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(manager.activeTheme(), Themes::dark());
+
+    // A stored index that names no theme gives the light one rather than reading past the list.
+    store.defaults.set(WidgetDefaultsKeys::theme(), int64_t{7});
+    EXPECT_EQ(ThemeManager(store.defaults).activeTheme(), Themes::light());
+    store.defaults.set(WidgetDefaultsKeys::theme(), int64_t{-1});
+    EXPECT_EQ(ThemeManager(store.defaults).activeTheme(), Themes::light());
+}
+
+TEST_F(ThemeTest, TextWalkReachesEveryDepthAndSparesUnthemedFields) {
+    QWidget root;
+    auto* outer = new QVBoxLayout(&root);
+    auto* plain = new QLabel(QStringLiteral("plain"), &root);
+    outer->addWidget(plain);
+    auto* stack = new QWidget(&root);
+    auto* inner = new QHBoxLayout(stack);
+    auto* deep = new QWidget(stack);
+    auto* title = new TitleField(QStringLiteral("title"), deep);
+    auto* kept = new NoThemeField(QStringLiteral("kept"), deep);
+    auto* edit = new QLineEdit(stack);
+    inner->addWidget(deep);
+    inner->addWidget(edit);
+    outer->addWidget(stack);
+    // A label inside a label is reached too.
+    auto* nested = new QLabel(QStringLiteral("nested"), plain);
+    QPalette palette = kept->palette();
+    palette.setColor(QPalette::WindowText, FUIColor::amethyst());
+    kept->setPalette(palette);
+
+    for (const Themes* theme : {&Themes::dark(), &Themes::light()}) {
+        theme->updateText(&root);
+        EXPECT_EQ(textColorOf(plain), theme->labelColor);
+        EXPECT_EQ(textColorOf(nested), theme->labelColor);
+        EXPECT_EQ(textColorOf(title), theme->titleLabelColor);
+        EXPECT_EQ(textColorOf(edit), theme->labelColor);
+        EXPECT_EQ(textColorOf(kept), FUIColor::amethyst());
+    }
+    Themes::dark().updateText(nullptr);  // nothing happens
+}
+
+TEST_F(ThemeTest, BackgroundFadesToTheThemeAndBackToNone) {
+    QWidget list;
+    list.resize(100, 40);
+    list.show();
+    Themes::light().updateBackgroundColor(&list);
+    EXPECT_FALSE(backgroundColorOf(&list).has_value());
+    test::settleAnimations(list);
+    EXPECT_FALSE(list.autoFillBackground());
+
+    Themes::dark().updateBackgroundColor(&list);
+    // The final colour is the view's at once; the drawing fades there in 0.35 s.
+    EXPECT_EQ(backgroundColorOf(&list), QColor(44, 62, 80));
+    auto animations = list.findChildren<QVariantAnimation*>(QStringLiteral("backgroundColor"));
+    ASSERT_EQ(animations.size(), 1);
+    EXPECT_EQ(animations.front()->duration(), 350);
+    test::settleAnimations(list);
+    EXPECT_TRUE(list.autoFillBackground());
+    EXPECT_EQ(list.palette().color(QPalette::Window), QColor(44, 62, 80));
+    EXPECT_EQ(test::render(list).pixelColor(50, 20), QColor(44, 62, 80));
+
+    // Two quick switches: the second fade replaces the first, and the last one wins.
+    Themes::light().updateBackgroundColor(&list);
+    Themes::dark().updateBackgroundColor(&list);
+    Themes::light().updateBackgroundColor(&list);
+    EXPECT_FALSE(backgroundColorOf(&list).has_value());
+    int running = 0;
+    for (auto* fade : list.findChildren<QVariantAnimation*>(QStringLiteral("backgroundColor")))
+        running += fade->state() == QAbstractAnimation::Running ? 1 : 0;
+    EXPECT_EQ(running, 1);
+    test::settleAnimations(list);
+    EXPECT_FALSE(list.autoFillBackground());
+    Themes::dark().updateBackgroundColor(nullptr);
+}
+
+}  // namespace
+}  // namespace vigil
