@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QLabel>
+#include <QMenu>
+#include <QPointer>
+
+#include "Updatable.h"
+#include "host/ViewController.h"
+#include "ui/Bar.h"
+#include "ui/Shape.h"
+
+namespace vigil {
+
+class CallbackStackView;
+class Defaults;
+class System;
+class ThemeManager;
+struct Theme;
+
+// The battery details: charge as text and bar, the charging state and remaining time, the
+// adapter's wattage or the power drawn, health, condition, age, date of manufacture, cycles,
+// temperature and capacities; a click on the power-draw row opens a menu with voltage and
+// current. Redrawn on every change of the battery, not by the refresh tick.
+class BatteryViewController : public ViewController, public Updatable {
+  public:
+    // The shared system and settings store when not given.
+    explicit BatteryViewController(System* system = nullptr, Defaults* defaults = nullptr,
+                                   ThemeManager* themes = nullptr);
+    ~BatteryViewController() override;
+
+    // Outlets.
+    QPointer<CallbackStackView> remainingStack;
+    QPointer<CallbackStackView> statusStackView;
+    QPointer<CallbackStackView> systemStackView;
+    QPointer<CallbackStackView> powerAdapterRow;
+    QPointer<CallbackStackView> powerUsageRow;
+    QPointer<QLabel> status, percent;
+    QPointer<Bar> percentBar;
+    QPointer<QLabel> remaining, powerAdapterWattage, health, condition, age, manufactured, cycles,
+        temperature;
+    QPointer<Square> temperatureFrame;
+    QPointer<QLabel> watts, remainingChargeCapacity, fullChargeCapacity, designChargeCapacity;
+    QPointer<QMenu> electricityMenu;
+    QPointer<QLabel> itemVoltage, itemAmperage;
+    // The separator under the view: -1 pulls it out of sight (only the first row shown), 0 shows
+    // it.
+    double separatorLineConstraint = 0.0;
+    QPointer<HorizontalLine> separatorLine;
+
+    void viewWillAppear() override;
+    // The battery's signal redraws this view, not the refresh tick.
+    void update() override {}
+    void onBatteryChanged();
+    void popElectricity();
+
+    void apply(const Theme& theme);
+
+  protected:
+    QWidget* loadView() override;
+    void viewDidLoad() override;
+
+  private:
+    System& system_;
+    Defaults& defaults_;
+    ThemeManager& themes_;
+};
+
+}  // namespace vigil

@@ -1,0 +1,299 @@
+#include "details/DiskViewController.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include <QVBoxLayout>
+#include <atomic>
+
+#include "details/DetailViews.h"
+#include "details/DiskListViewController.h"
+#include "host/Workspace.h"
+#include "settings/Defaults.h"
+#include "system/Formatting.h"
+#include "system/System.h"
+#include "system/Timer.h"
+#include "themes/Theme.h"
+#include "ui/FUIColor.h"
+#include "ui/FUIFont.h"
+#include "views/CallbackStackView.h"
+#include "views/MenuItemView.h"
+
+namespace vigil {
+
+namespace {
+
+constexpr int kIconSize = 32;
+
+std::atomic<int> queriesInFlight{0};
+
+}  // namespace
+
+DiskViewController::DiskViewController(System& system, Workspace* workspace, Defaults* defaults,
+                                       ThemeManager* themes)
+    : system_(system),
+      workspace_(workspace ? *workspace : desktopWorkspace()),
+      defaults_(defaults ? *defaults : Defaults::shared()),
+      themes_(themes ? *themes : ThemeManager::shared()) {}
+
+DiskViewController::~DiskViewController() {
+    delete contextMenu.data();
+}
+
+QWidget* DiskViewController::loadView() {
+    auto* root = new QWidget();
+    auto* outer = new QVBoxLayout(root);
+    outer->setContentsMargins(12, 8, 12, 0);
+    outer->setSpacing(4);
+
+    diskRowCallback = new CallbackStackView(Qt::Horizontal, root);
+    diskRowCallback->setCursor(Qt::PointingHandCursor);
+    diskRowCallback->stackLayout()->setSpacing(8);
+    diskIcon = new QLabel(diskRowCallback);
+    diskIcon->setFixedSize(kIconSize, kIconSize);
+    diskRowCallback->addView(diskIcon);
+
+    auto* texts = new QWidget(diskRowCallback);
+    auto* textsLayout = new QVBoxLayout(texts);
+    textsLayout->setContentsMargins(0, 0, 0, 0);
+    textsLayout->setSpacing(1);
+    diskName = detailLabel(texts, 13, true);
+    diskName->setObjectName("diskName");
+    usage = detailLabel(texts, 11);
+    usage->setObjectName("usage");
+    textsLayout->addWidget(diskName);
+    textsLayout->addWidget(usage);
+    diskRowCallback->addView(texts);
+    diskRowCallback->stackLayout()->setStretchFactor(texts, 1);
+
+    temperatureFrame = new Square(diskRowCallback);
+    temperatureFrame->setFill(false);
+    temperatureFrame->setLineWidth(1.0);
+    temperatureFrame->setCornerRadius(3.0);
+    temperatureFrame->setColor(FUIColor::silver());
+    temperatureFrame->setFixedSize(38, 20);
+    temperature = detailLabel(temperatureFrame, 11);
+    temperature->setObjectName("temperature");
+    temperature->setAlignment(Qt::AlignCenter);
+    temperature->setGeometry(0, 0, 38, 20);
+    temperatureFrame->myLabel = temperature;
+    diskRowCallback->addView(temperatureFrame);
+    diskRowCallback->stackLayout()->setAlignment(temperatureFrame, Qt::AlignVCenter);
+
+    smartLed = new Square(diskRowCallback);
+    smartLed->setCornerRadius(2.0);
+    smartLed->setFixedSize(8, 8);
+    smartLed->setToolTip(QStringLiteral("SMART"));
+    diskRowCallback->addView(smartLed);
+    diskRowCallback->stackLayout()->setAlignment(smartLed, Qt::AlignVCenter);
+    outer->addWidget(diskRowCallback);
+
+    used = new GaugeBar(root);
+    used->setFixedHeight(6);
+    used->setLineWidth(4.0);
+    outer->addWidget(used);
+
+    auto* rates = new QHBoxLayout();
+    rates->setContentsMargins(0, 0, 0, 0);
+    rates->setSpacing(16);
+    auto makeRate = [&](const QString& title, QPointer<QWidget>& view, QPointer<QLabel>& value,
+                        const char* name) {
+        view = new QWidget(root);
+        auto* layout = new QHBoxLayout(view);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(4);
+        auto* label = detailCaption(view, 11, title);
+        value = detailLabel(view, 11, true);
+        value->setObjectName(name);
+        layout->addWidget(label);
+        layout->addWidget(value);
+        rates->addWidget(view);
+    };
+    makeRate(QStringLiteral("Read"), readIOView, readIO, "readIO");
+    makeRate(QStringLiteral("Write"), writeIOView, writeIO, "writeIO");
+    rates->addStretch(1);
+    outer->addLayout(rates);
+
+    separatorLine = detailSeparator(root);
+    outer->addSpacing(4);
+    outer->addWidget(separatorLine);
+
+    // The volume's menu. It has no parent widget (it pops up as a window of its own); the
+    // controller deletes it.
+    contextMenu = new QMenu();
+    itemModel = addMenuFact(contextMenu, QStringLiteral("Model"));
+    itemCapacity = addMenuFact(contextMenu, QStringLiteral("Capacity"));
+    itemFstype = addMenuFact(contextMenu, QStringLiteral("File System"));
+    itemDevice = addMenuFact(contextMenu, QStringLiteral("Device"));
+    itemMountPoint = addMenuFact(contextMenu, QStringLiteral("Mount Point"));
+    itemTotalRead = addMenuFact(contextMenu, QStringLiteral("Total Read"));
+    itemTotalWritten = addMenuFact(contextMenu, QStringLiteral("Total Written"));
+    {
+        auto* row = new MenuItemView();
+        rowSmart = row;
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(14, 3, 14, 3);
+        auto* name = detailLabel(row, 12);
+        name->setText(QStringLiteral("SMART Status"));
+        itemSmartLed = new Square(row);
+        itemSmartLed->setCornerRadius(2.0);
+        itemSmartLed->setFixedSize(8, 8);
+        itemSmartStatus = detailLabel(row, 12);
+        layout->addWidget(name);
+        layout->addStretch(1);
+        layout->addWidget(itemSmartLed, 0, Qt::AlignVCenter);
+        layout->addWidget(itemSmartStatus);
+        row->addTo(contextMenu);
+    }
+    contextMenu->addSeparator();
+    itemEject = contextMenu->addAction(QString(), [this] { eject(); });
+    contextMenu->addAction(QStringLiteral("Show in File Manager"), [this] { showInFinder(); });
+    contextMenu->addSeparator();
+    contextMenu->addAction(QStringLiteral("Open Disk Utility…"), [this] { openDiskUtilityApp(); });
+    contextMenu->addAction(QStringLiteral("Open Storage Management…"),
+                           [this] { openStorageManagementApp(); });
+    return root;
+}
+
+void DiskViewController::viewDidLoad() {
+    if (volume.icon)
+        diskIcon->setPixmap(workspace_.imageNamed(qs(*volume.icon)).pixmap(kIconSize, kIconSize));
+    itemModel->setText(qs(volume.model));
+    itemCapacity->setText(qs(diskByteStr(volume.total)));
+    itemDevice->setText(qs(volume.device));
+    itemFstype->setText(qs(volume.fstype));
+    // Never offered for the root volume, nor for another volume on the disk that holds it.
+    itemEject->setVisible(volume.canEject());
+    temperatureFrame->setVisible(volume.smart.has_value());
+    contextMenu->setFont(detailMenuFont());
+    diskRowCallback->onclick = [this] { popUpMenu(); };
+    apply(themes_.activeTheme());
+    themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
+}
+
+void DiskViewController::setSeparatorLineConstraint(double constant) {
+    separatorLineConstraint = constant;
+    if (separatorLine)
+        separatorLine->setVisible(constant >= 0);
+}
+
+void DiskViewController::viewWillAppear() {
+    view();
+    smartLed->setColor(FUIColor::concrete());
+    itemSmartLed->setColor(FUIColor::concrete());
+    itemSmartStatus->setText(QStringLiteral("Not Supported"));
+    if (volume.smart) {
+        itemSmartStatus->setText(QStringLiteral("Unknown"));
+        startSmartCheck();
+    }
+    diskName->setText(qs(volume.name) + QStringLiteral(" \u203A"));
+    itemEject->setText(QStringLiteral("\u23CF Eject ") + qs(volume.name));
+    itemMountPoint->setText(qs(volume.path));
+    update();
+}
+
+void DiskViewController::startSmartCheck() {
+    ++*smartChecks_;
+    std::weak_ptr<void> alive = lifetimeToken();
+    std::weak_ptr<int> checks = smartChecks_;
+    Disk::Volume subject = volume;
+    ++queriesInFlight;
+    Timer::onBackground([this, alive, checks, subject] {
+        auto status = subject.smartStatus();
+        --queriesInFlight;
+        Timer::onMain([this, alive, checks, status] {
+            if (alive.expired())
+                return;
+            if (auto count = checks.lock())
+                --*count;
+            // Nothing read: the lights stay grey and the status "Unknown".
+            if (status)
+                showSmartStatus(status->status, status->temp);
+        });
+    });
+}
+
+int DiskViewController::smartQueriesInFlight() {
+    return queriesInFlight.load();
+}
+
+void DiskViewController::showSmartStatus(bool passed, double temperatureCelsius) {
+    const QColor color = passed ? FUIColor::brandSuccess() : FUIColor::brandDanger();
+    smartLed->setColor(color);
+    itemSmartLed->setColor(color);
+    itemSmartStatus->setText(passed ? QStringLiteral("Verified") : QStringLiteral("Failing"));
+    temperatureFrame->setVisible(temperatureCelsius > 0);
+    temperature->setText(qs(degrees(temperatureCelsius, defaults_)));
+}
+
+void DiskViewController::update() {
+    const auto volumes = system_.disk().volumes();
+    const auto found = volumes.find(volume.device);
+    update(found == volumes.end() ? volume : found->second);
+}
+
+void DiskViewController::update(const Disk::Volume& current) {
+    if (!isViewLoaded())
+        return;
+    if (&current != &volume)
+        volume = current;
+    itemTotalWritten->setText(qs(byteStr(volume.wbytes)));
+    itemTotalRead->setText(qs(byteStr(volume.rbytes)));
+    readIOView->setVisible(volume.rbytesps > 0);
+    if (volume.rbytesps > 0)
+        readIO->setText(qs(bpsStr(volume.rbytesps)));
+    writeIOView->setVisible(volume.wbytesps > 0);
+    if (volume.wbytesps > 0)
+        writeIO->setText(qs(bpsStr(volume.wbytesps)));
+    // An unknown capacity shows an empty bar rather than a division by zero.
+    const double share = volume.total > 0 ? static_cast<double>(volume.used) /
+                                                static_cast<double>(volume.total) * 100.0
+                                          : 0.0;
+    used->setPercent(share);
+    usage->setText(qs(diskByteStr(volume.used)) + QStringLiteral(" Used  |  ") +
+                   qs(diskByteStr(volume.free)) + QStringLiteral(" Free"));
+}
+
+void DiskViewController::apply(const Theme& theme) {
+    theme.updateText(view());
+    if (!theme.isDark) {
+        used->setColorize(true);
+        used->setSuccessColor(theme.successColor);
+        used->setWarningColor(theme.warningColor);
+        used->setDangerColor(theme.dangerColor);
+    } else {
+        used->setColorize(false);
+        used->setColor(theme.controllerColor);
+    }
+}
+
+void DiskViewController::popUpMenu() {
+    if (!contextMenu || !diskIcon)
+        return;
+    contextMenu->popup(diskIcon->mapToGlobal(QPoint(0, diskIcon->height() + 4)));
+}
+
+void DiskViewController::eject() {
+    // The root volume (and the disk that holds it) is never ejected, whatever calls this.
+    if (!volume.canEject())
+        return;
+    if (volume.eject() && diskListViewController)
+        diskListViewController->remove(*this);
+}
+
+void DiskViewController::openDiskUtilityApp() {
+    workspace_.launchApplication(QStringLiteral("/Applications/Utilities/Disk Utility.app"));
+}
+
+void DiskViewController::openStorageManagementApp() {
+    workspace_.launchApplication(
+        QStringLiteral("/System/Library/CoreServices/Applications/Storage Management.app"));
+}
+
+void DiskViewController::showInFinder() {
+    const QString path = qs(volume.path);
+    if (!workspace_.openFile(path))
+        workspace_.selectFile(path, QString());
+}
+
+}  // namespace vigil

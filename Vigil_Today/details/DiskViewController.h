@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "Updatable.h"
+#include "host/ViewController.h"
+#include "system/Disk.h"
+#include "ui/Bar.h"
+#include "ui/Shape.h"
+
+namespace vigil {
+
+class Defaults;
+class DiskListViewController;
+class System;
+class CallbackStackView;
+class HorizontalLine;
+class Workspace;
+class ThemeManager;
+struct Theme;
+
+// One mounted volume in the disk details: name, used and free space as a bar and a line of text,
+// read and write rates, the volume's icon and its SMART light; a click on the row opens the
+// volume's menu (facts, eject, show in the file manager, the disk tools).
+class DiskViewController : public ViewController, public Updatable {
+  public:
+    // `workspace` opens the tools and files; the desktop's when null. `defaults` holds the
+    // temperature unit; the shared store when null.
+    // `themes` colours the view; the program's when null.
+    explicit DiskViewController(System& system, Workspace* workspace = nullptr,
+                                Defaults* defaults = nullptr, ThemeManager* themes = nullptr);
+    ~DiskViewController() override;
+
+    // The volume shown; set by the list before the view loads. Later figures are read by its
+    // device name.
+    Disk::Volume volume;
+    // The list that shows this view (for the removal after an eject); set by the list.
+    DiskListViewController* diskListViewController = nullptr;
+
+    // Outlets.
+    QPointer<CallbackStackView> diskRowCallback;
+    QPointer<QLabel> diskName;
+    QPointer<Square> smartLed;
+    QPointer<GaugeBar> used;
+    QPointer<QLabel> usage;
+    QPointer<QWidget> readIOView, writeIOView;
+    QPointer<QLabel> readIO, writeIO;
+    QPointer<QLabel> diskIcon;
+    QPointer<QLabel> temperature;
+    QPointer<Square> temperatureFrame;
+    QPointer<QMenu> contextMenu;
+    QPointer<QWidget> rowSmart;
+    QPointer<QAction> itemEject;
+    QPointer<QLabel> itemModel, itemCapacity, itemFstype, itemDevice, itemMountPoint,
+        itemTotalWritten, itemTotalRead;
+    QPointer<Square> itemSmartLed;
+    QPointer<QLabel> itemSmartStatus;
+    // The separator under the volume: -1 pulls it out of sight (the last volume when only the
+    // first row is shown), 0 shows it.
+    double separatorLineConstraint = 0.0;
+    void setSeparatorLineConstraint(double constant);
+    QPointer<HorizontalLine> separatorLine;
+
+    void viewWillAppear() override;
+    // Reads the volume's current figures from the disk resource and redraws.
+    void update() override;
+    // Redraws from the given figures of this volume (the list reads all volumes once per tick).
+    void update(const Disk::Volume& current);
+
+    void popUpMenu();
+    // Menu actions.
+    void eject();
+    void openDiskUtilityApp();
+    void openStorageManagementApp();
+    void showInFinder();
+
+    void apply(const Theme& theme);
+
+    // Whether this view waits for a SMART answer.
+    bool isCheckingSmart() const { return *smartChecks_ > 0; }
+    // SMART queries of all volume views still running on the background queue.
+    static int smartQueriesInFlight();
+
+  protected:
+    QWidget* loadView() override;
+    void viewDidLoad() override;
+
+  private:
+    void startSmartCheck();
+    void showSmartStatus(bool passed, double temperatureCelsius);
+
+    System& system_;
+    Workspace& workspace_;
+    Defaults& defaults_;
+    ThemeManager& themes_;
+    std::shared_ptr<int> smartChecks_ = std::make_shared<int>(0);
+};
+
+}  // namespace vigil
