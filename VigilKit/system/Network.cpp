@@ -36,16 +36,25 @@ double rate(int64_t previous, int64_t current, int64_t dt) {
 }  // namespace
 
 Network::Network(Environment environment) : environment_(std::move(environment)) {
+    callbackGuard_->network = this;
     if (environment_.watchConfiguration) {
-        environment_.watchConfiguration([this](std::optional<std::string> host,
-                                               std::optional<std::string> router,
-                                               std::optional<std::vector<std::string>> servers) {
-            configure(std::move(host), std::move(router), std::move(servers));
+        environment_.watchConfiguration([guard = callbackGuard_](
+                                            std::optional<std::string> host,
+                                            std::optional<std::string> router,
+                                            std::optional<std::vector<std::string>> servers) {
+            std::lock_guard lock(guard->mutex);
+            if (guard->network) {
+                guard->network->configure(std::move(host), std::move(router), std::move(servers));
+            }
         });
     }
 }
 
 Network::~Network() {
+    {
+        std::lock_guard lock(callbackGuard_->mutex);
+        callbackGuard_->network = nullptr;
+    }
     // A check on the background queue uses this object: let it finish.
     checkRunning_.wait(true);
 }

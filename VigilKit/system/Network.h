@@ -100,7 +100,15 @@ class Network : public SystemResource {
         return f(state_);
     }
 
+    // The configuration watcher outlives this object: its callback goes through this guard, which
+    // the destructor empties under the lock.
+    struct CallbackGuard {
+        std::mutex mutex;
+        Network* network = nullptr;
+    };
+
     Environment environment_;
+    std::shared_ptr<CallbackGuard> callbackGuard_ = std::make_shared<CallbackGuard>();
     mutable std::mutex stateMutex_;
     State state_;
     Atomic<std::map<std::string, Interface>> prevInterfaces_;

@@ -1,7 +1,10 @@
 #include "system/Notification.h"
 
+#include "platform/Bus.h"
+
 #include <systemd/sd-bus.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,57 +14,30 @@ namespace vigil {
 
 namespace {
 
-constexpr uint64_t kCallTimeoutMicroseconds = 3'000'000;
+constexpr std::chrono::milliseconds kCallTimeout{3000};
 
 std::mutex addressMutex;
 std::string busAddress;  // empty: the session bus
 
-struct BusDeleter {
-    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-struct MessageDeleter {
-    void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusDeleter>;
-using MessagePtr = std::unique_ptr<sd_bus_message, MessageDeleter>;
-
-void reportError(const char* what, int error) {
-    std::fprintf(stderr, "Error: Notification %s -- %s\n", what, std::strerror(-error));
-}
-
-BusPtr openBus() {
+std::unique_ptr<Bus> openBus() {
     std::string address;
     {
         std::lock_guard lock(addressMutex);
         address = busAddress;
     }
-    sd_bus* bus = nullptr;
-    int result;
-    if (address.empty()) {
-        result = sd_bus_open_user(&bus);
-    } else {
-        result = sd_bus_new(&bus);
-        if (result >= 0)
-            result = sd_bus_set_address(bus, address.c_str());
-        if (result >= 0)
-            result = sd_bus_set_bus_client(bus, 1);
-        if (result >= 0)
-            result = sd_bus_start(bus);
-    }
-    if (result < 0) {
-        if (bus)
-            sd_bus_unref(bus);
-        reportError("bus", result);
-        return nullptr;
-    }
-    return BusPtr(bus);
+    std::string error;
+    auto bus = address.empty() ? Bus::session(&error) : Bus::open(address, &error);
+    if (!bus)
+        std::fprintf(stderr, "Error: Notification bus -- %s\n", error.c_str());
+    return bus;
 }
 
 int appendActions(sd_bus_message* message, const std::optional<std::string>& actionButtonTitle,
                   bool hasReplyButton) {
     int r = sd_bus_message_open_container(message, 'a', "s");
-    if (r >= 0 && actionButtonTitle)
+    if (r >= 0 && actionButtonTitle) {
         r = sd_bus_message_append(message, "ss", "default", actionButtonTitle->c_str());
+    }
     // Servers that support inline replies (Plasma) know this action key; the others ignore it.
     if (r >= 0 && hasReplyButton)
         r = sd_bus_message_append(message, "ss", "inline-reply", "Reply");
@@ -93,39 +69,30 @@ bool Notification::notify(const std::string& title, const std::optional<std::str
                           const std::optional<std::string>& withSound,
                           const std::optional<std::string>& actionButtonTitle,
                           bool hasReplyButton) {
-    BusPtr bus = openBus();
+    auto bus = openBus();
     if (!bus)
         return false;
-    sd_bus_message* raw = nullptr;
-    int r = sd_bus_message_new_method_call(bus.get(), &raw, "org.freedesktop.Notifications",
-                                           "/org/freedesktop/Notifications",
-                                           "org.freedesktop.Notifications", "Notify");
-    MessagePtr call(raw);
-    if (r >= 0) {
-        r = sd_bus_message_append(call.get(), "susss", "Vigil", 0u, "vigil", title.c_str(),
-                                  text.value_or("").c_str());
-    }
-    if (r >= 0)
-        r = appendActions(call.get(), actionButtonTitle, hasReplyButton);
-    if (r >= 0)
-        r = appendHints(call.get(), withSound);
-    if (r >= 0)
-        r = sd_bus_message_append(call.get(), "i", -1);
-    if (r < 0) {
-        reportError("message", r);
+    const Bus::Target target{"org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                             "org.freedesktop.Notifications"};
+    std::string error;
+    const auto reply = bus->call(
+        target, "Notify",
+        [&](sd_bus_message* call) {
+            int r = sd_bus_message_append(call, "susss", "Vigil", 0u, "vigil", title.c_str(),
+                                          text.value_or("").c_str());
+            if (r >= 0)
+                r = appendActions(call, actionButtonTitle, hasReplyButton);
+            if (r >= 0)
+                r = appendHints(call, withSound);
+            if (r >= 0)
+                r = sd_bus_message_append(call, "i", -1);
+            return r;
+        },
+        kCallTimeout, &error);
+    if (!reply) {
+        std::fprintf(stderr, "Error: Notification Notify -- %s\n", error.c_str());
         return false;
     }
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    r = sd_bus_call(bus.get(), call.get(), kCallTimeoutMicroseconds, &error, &reply);
-    MessagePtr replyOwner(reply);
-    if (r < 0) {
-        std::fprintf(stderr, "Error: Notification Notify -- %s\n",
-                     error.message ? error.message : std::strerror(-r));
-        sd_bus_error_free(&error);
-        return false;
-    }
-    sd_bus_error_free(&error);
     return true;
 }
 

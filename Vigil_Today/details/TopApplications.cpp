@@ -243,8 +243,9 @@ void TopApplicationsViewController::addApplicationsTable(QWidget* root, QBoxLayo
 void TopApplicationsViewController::connectApplicationsTable() {
     QObject::connect(tableView, &QTableWidget::itemSelectionChanged, this,
                      [this] { tableViewSelectionDidChange(); });
+    // The stand-in tool's icon by its freedesktop name: there is no Activity Monitor file here.
     activityMonitorButton->setIcon(
-        workspace_.iconForFile(QString::fromLatin1(kActivityMonitorPath)));
+        workspace_.imageNamed(QString::fromLatin1(kActivityMonitorIconName)));
     QObject::connect(activityMonitorButton, &QToolButton::clicked, this,
                      [this] { openActivityMonitor(); });
 }

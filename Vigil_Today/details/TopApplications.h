@@ -29,6 +29,8 @@ Workspace& defaultWorkspace();
 
 // Where the processor and memory details find Activity Monitor's stand-in.
 inline constexpr const char* kActivityMonitorPath = "/Applications/Utilities/Activity Monitor.app";
+// The icon-theme name of a system monitor.
+inline constexpr const char* kActivityMonitorIconName = "utilities-system-monitor";
 
 // What one cell of a top-applications table shows.
 struct TableCell {

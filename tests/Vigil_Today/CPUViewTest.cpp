@@ -2,6 +2,7 @@
 
 #include "Vigil_Today/CPUMemoryTestSupport.h"
 #include "details/CPUViewController.h"
+#include "details/MemoryViewController.h"
 #include "settings/WidgetDefaults.h"
 #include "system/Formatting.h"
 #include "views/CallbackStackView.h"
@@ -56,7 +57,7 @@ TEST_F(CPUViewTest, FiguresOfTheFixtureMachine) {
                 details.uptime->text().endsWith("minute"));
     // The button shows Activity Monitor's icon and launches its stand-in.
     ASSERT_FALSE(workspace.icons.empty());
-    EXPECT_EQ(workspace.icons.front(), QString::fromLatin1(kActivityMonitorPath));
+    EXPECT_EQ(workspace.icons.front(), QString::fromLatin1(kActivityMonitorIconName));
     details.activityMonitorButton->click();
     EXPECT_EQ(workspace.launched, (std::vector<QString>{kActivityMonitorPath}));
 }
@@ -173,6 +174,40 @@ TEST_F(CPUViewTest, HeaviestApplicationsInOrderReloadedOnlyWhenTheShownFigureCha
     EXPECT_EQ(details.temp->indicatorColor(), Themes::dark().controllerColor);
     EXPECT_EQ(textColorOf(details.cpuUser), Themes::dark().labelColor);
     test::renderOnTheme(details.view(), Themes::dark(), "cpu-details-dark");
+}
+
+}  // namespace
+}  // namespace vigil
+
+namespace vigil {
+namespace {
+
+// This machine's figures, icons and applications, through the desktop's workspace.
+TEST(CPUMemoryLiveTest, ThisMachineRendered) {
+    test::qtApp();
+    System::Resources resources;
+    resources.cpu = std::make_shared<CPU>();
+    resources.gpu = std::make_shared<GPU>();
+    resources.mem = std::make_shared<Memory>();
+    Applications::Options options;
+    options.interval = 0;
+    resources.apps = std::make_shared<Applications>(options);
+    System system(resources, {});
+    resources.cpu->update();
+    resources.mem->update();
+    resources.apps->update();
+    test::TempDefaults store;
+    ThemeManager themes(store.defaults);
+    CPUViewController cpu(system, defaultWorkspace(), themes, store.defaults);
+    MemoryViewController memory(system, defaultWorkspace(), themes, store.defaults);
+    cpu.viewWillAppear();
+    memory.viewWillAppear();
+    EXPECT_GT(cpu.processes->text().toLongLong(), 0);
+    EXPECT_FALSE(cpu.cpuBrand->text().isEmpty() && cpu.uptime->text().isEmpty());
+    EXPECT_FALSE(memory.physicalMemory->text().isEmpty());
+    test::renderOnTheme(cpu.view(), Themes::light(), "cpu-details-live");
+    themes.setActiveTheme(Themes::dark());
+    test::renderOnTheme(memory.view(), Themes::dark(), "memory-details-live");
 }
 
 }  // namespace
