@@ -57,18 +57,20 @@ int main(int argc, char* argv[]) {
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
         panel.setPanelVisible(true);
         if (headless) {
-            // Nothing can show the panel: after the first refresh, render it into a picture and
-            // stop.
+            // Nothing can show the panel: after two refresh ticks, render it into a picture and
+            // stop (with status 1 when the picture cannot be written).
             QTimer::singleShot(kHeadlessRenderMs, &panel, [&panel] {
                 const QString path = QDir::current().filePath(QStringLiteral("vigil-panel.png"));
                 if (panel.grab().save(path)) {
                     std::printf("Vigil: no display; the panel is rendered in %s\n",
                                 qPrintable(path));
+                    std::fflush(stdout);
+                    QApplication::exit(0);
                 } else {
                     std::fprintf(stderr, "Error: save %s -- could not write the picture\n",
                                  qPrintable(path));
+                    QApplication::exit(1);
                 }
-                QApplication::quit();
             });
         }
 

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QWindow>
@@ -44,7 +45,8 @@ using Env = std::map<std::string, std::string>;
 
 // Starts `argv` with this process's environment changed by `changes` (an empty value removes
 // the name); output goes to `log`.
-pid_t spawn(const std::vector<std::string>& argv, const Env& changes, const std::string& log) {
+pid_t spawn(const std::vector<std::string>& argv, const Env& changes, const std::string& log,
+            const std::string& cwd = {}) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string entry(*e);
@@ -68,6 +70,8 @@ pid_t spawn(const std::vector<std::string>& argv, const Env& changes, const std:
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (!cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     pid_t pid = -1;
     if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
         pid = -1;
@@ -188,6 +192,43 @@ TEST_F(EndToEndTest, ProgramShowsItsPanelOnTheDisplay) {
     EXPECT_GE(height, FirstRowViewController::kRowHeight + SecondRowViewController::kRowHeight);
     EXPECT_EQ(waitFor(program, std::chrono::seconds(60)), 0)
         << readFile(QString::fromStdString(log()));
+}
+
+TEST_F(EndToEndTest, WithoutADisplayTheProgramRendersThePanel) {
+    if (access(programPath().c_str(), X_OK) != 0)
+        GTEST_SKIP() << "the program is not built: " << programPath();
+    const Env headless{{"DISPLAY", ""},
+                       {"WAYLAND_DISPLAY", ""},
+                       {"QT_QPA_PLATFORM", ""},
+                       {"XDG_CONFIG_HOME", config()}};
+    const pid_t program = spawn({programPath()}, headless, log(), dir.path().toStdString());
+    ASSERT_GT(program, 0);
+    EXPECT_EQ(waitFor(program, std::chrono::seconds(60)), 0);
+    const QString picture = dir.filePath(QStringLiteral("vigil-panel.png"));
+    EXPECT_NE(readFile(QString::fromStdString(log()))
+                  .find("the panel is rendered in " + picture.toStdString()),
+              std::string::npos)
+        << readFile(QString::fromStdString(log()));
+    const QImage image(picture);
+    EXPECT_EQ(image.width(), PanelWindow::kWidth);
+    EXPECT_GE(image.height(),
+              FirstRowViewController::kRowHeight + SecondRowViewController::kRowHeight);
+
+    // A folder it cannot write to: an error and a failing status, not a success.
+    const QString locked = dir.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkpath(locked));
+    ASSERT_EQ(chmod(locked.toUtf8().constData(), 0555), 0);
+    if (access(locked.toUtf8().constData(), W_OK) == 0) {
+        // root writes anywhere: a path that is not a folder stands in.
+        chmod(locked.toUtf8().constData(), 0755);
+        QFile::remove(locked + QStringLiteral("/vigil-panel.png"));
+        ASSERT_TRUE(QDir(locked).mkpath(QStringLiteral("vigil-panel.png")));
+    }
+    const pid_t failing = spawn({programPath()}, headless, log(), locked.toStdString());
+    ASSERT_GT(failing, 0);
+    EXPECT_EQ(waitFor(failing, std::chrono::seconds(60)), 1);
+    EXPECT_NE(readFile(QString::fromStdString(log())).find("could not write the picture"),
+              std::string::npos);
 }
 
 // Runs one phase of the widget inside a child process on the Xvfb display; the child writes its
