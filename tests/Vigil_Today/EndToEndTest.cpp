@@ -286,8 +286,8 @@ TEST(EndToEndInside, Phase) {
     };
 
     test::qtApp();
-    test::QtMainQueue mainQueue;
-    test::FixtureMachine machine;
+    test::WidgetMainQueue mainQueue;
+    test::WidgetMachine machine;
     Defaults& defaults = Defaults::shared();
     ThemeManager themes(defaults);
     NavigationController navigator(defaults);

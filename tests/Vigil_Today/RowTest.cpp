@@ -24,7 +24,7 @@ namespace {
 
 class RowTest : public test::QtTest {
   protected:
-    test::QtMainQueue mainQueue;
+    test::WidgetMainQueue mainQueue;
 };
 
 const Theme& light() {
@@ -32,7 +32,7 @@ const Theme& light() {
 }
 
 TEST_F(RowTest, SecondRowWithoutConnectionReadsZeroAndKeepsTheListClosed) {
-    test::FixtureMachine machine("power-no-battery", test::FixtureMachine::Connection::none);
+    test::WidgetMachine machine("power-no-battery", test::WidgetMachine::Connection::none);
     ASSERT_EQ(machine.system->net().connection(), Network::ConnectionType::none);
     SecondRowViewController row(machine.context());
     WidgetListViewController list;
@@ -56,7 +56,7 @@ TEST_F(RowTest, SecondRowWithoutConnectionReadsZeroAndKeepsTheListClosed) {
 }
 
 TEST_F(RowTest, SecondRowWithLocalConnectionShowsRatesAndOpensTheList) {
-    test::FixtureMachine machine("power-no-battery", test::FixtureMachine::Connection::local);
+    test::WidgetMachine machine("power-no-battery", test::WidgetMachine::Connection::local);
     machine.setTraffic(2048, 1024);
     machine.system->net().update();
     ASSERT_EQ(machine.system->net().connection(), Network::ConnectionType::local);
@@ -87,7 +87,7 @@ TEST_F(RowTest, BatteryRingColours) {
 }
 
 TEST_F(RowTest, BatteryRowShowsTheFixtureCharge) {
-    test::FixtureMachine machine("power-discharging");
+    test::WidgetMachine machine("power-discharging");
     ASSERT_TRUE(machine.system->battery().hasBattery());
     FirstRowViewControllerWithBattery row(machine.context());
     row.view();
@@ -117,7 +117,7 @@ TEST_F(RowTest, BatteryRowShowsTheFixtureCharge) {
 }
 
 TEST_F(RowTest, FirstRowGaugesFollowTheResources) {
-    test::FixtureMachine machine;
+    test::WidgetMachine machine;
     FirstRowViewController row(machine.context());
     row.update();
     EXPECT_DOUBLE_EQ(row.cpuChart()->percent(), machine.system->cpu().usage());
@@ -134,7 +134,7 @@ TEST_F(RowTest, FirstRowGaugesFollowTheResources) {
 }
 
 TEST_F(RowTest, SliderHidesWhileOnlyTheFirstRowIsShownAndNothingIsOpen) {
-    test::FixtureMachine machine;
+    test::WidgetMachine machine;
     machine.defaults->set(WidgetDefaultsKeys::widgetRows(), int64_t{1});
     FirstRowViewController row(machine.context());
     WidgetListViewController list;
@@ -155,7 +155,7 @@ TEST_F(RowTest, SliderHidesWhileOnlyTheFirstRowIsShownAndNothingIsOpen) {
 }
 
 TEST_F(RowTest, SwitchingToDiskStopsApplicationsAndSlidesTheIndicator) {
-    test::FixtureMachine machine;
+    test::WidgetMachine machine;
     FirstRowViewController row(machine.context());
     SecondRowViewController second(machine.context());
     WidgetListViewController list;

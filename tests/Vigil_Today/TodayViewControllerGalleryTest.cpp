@@ -17,7 +17,7 @@ namespace {
 // the rows it claims to.
 class TodayViewControllerGalleryTest : public test::QtTest {
   protected:
-    test::QtMainQueue mainQueue;
+    test::WidgetMainQueue mainQueue;
 };
 
 int distinctColours(const QImage& image) {
@@ -32,7 +32,7 @@ int distinctColours(const QImage& image) {
 TEST_F(TodayViewControllerGalleryTest, PanelInEveryState) {
     const QString dir = test::galleryDir("today");
     for (const bool dark : {false, true}) {
-        test::FixtureMachine machine("power-discharging", test::FixtureMachine::Connection::local);
+        test::WidgetMachine machine("power-discharging", test::WidgetMachine::Connection::local);
         machine.setTraffic(183'000, 24'500);
         machine.system->net().update();
         machine.system->net().update();

@@ -36,20 +36,20 @@ void useTemporaryConfigHome() {
     return true;
 }();
 
-QtMainQueue::QtMainQueue() {
+WidgetMainQueue::WidgetMainQueue() {
     Queue::setMainExecutor([](Queue::Task task) {
         QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
     });
 }
 
-QtMainQueue::~QtMainQueue() {
+WidgetMainQueue::~WidgetMainQueue() {
     // Run what is still posted: queued tasks hold on to the resources they were given.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     Queue::setMainExecutor(nullptr);
 }
 
-FixtureMachine::FixtureMachine(const std::string& batteryFixture, Connection connection) {
+WidgetMachine::WidgetMachine(const std::string& batteryFixture, Connection connection) {
     defaults = std::make_unique<Defaults>(Defaults::kSharedSuite,
                                           std::filesystem::path(folder.path().toStdString()));
     themes = std::make_unique<ThemeManager>(*defaults);
@@ -105,7 +105,7 @@ FixtureMachine::FixtureMachine(const std::string& batteryFixture, Connection con
     resources_ = resources;
 }
 
-FixtureMachine::~FixtureMachine() {
+WidgetMachine::~WidgetMachine() {
     // The resources go last, here on the main thread, once no task can tick any more.
     system.reset();
     QCoreApplication::sendPostedEvents();
@@ -113,13 +113,13 @@ FixtureMachine::~FixtureMachine() {
     resources_ = {};
 }
 
-void FixtureMachine::setTraffic(int64_t inPerCollect, int64_t outPerCollect) {
+void WidgetMachine::setTraffic(int64_t inPerCollect, int64_t outPerCollect) {
     std::lock_guard lock(script_->mutex);
     script_->inStep = inPerCollect;
     script_->outStep = outPerCollect;
 }
 
-bool FixtureMachine::tasksRunning(bool running, bool includeDelayed) const {
+bool WidgetMachine::tasksRunning(bool running, bool includeDelayed) const {
     for (const auto& task : system->tasks()) {
         if (task->delayed() && !includeDelayed)
             continue;

@@ -19,23 +19,23 @@ namespace vigil::test {
 void useTemporaryConfigHome();
 
 // Hands the main queue's work to the Qt event loop while a test runs.
-class QtMainQueue {
+class WidgetMainQueue {
   public:
-    QtMainQueue();
-    ~QtMainQueue();
+    WidgetMainQueue();
+    ~WidgetMainQueue();
 };
 
 // A machine built from fixtures: processor and memory from tests/fixtures/this-machine, the
 // battery from a power-supply fixture, a scripted network (no interface: no connection; one
 // interface that cannot reach the Internet: a local connection), the real disk and applications,
 // and a settings store, theme manager and navigator of its own in a temporary folder.
-class FixtureMachine {
+class WidgetMachine {
   public:
     enum class Connection { none, local };
 
-    explicit FixtureMachine(const std::string& batteryFixture = "power-no-battery",
-                            Connection connection = Connection::none);
-    ~FixtureMachine();
+    explicit WidgetMachine(const std::string& batteryFixture = "power-no-battery",
+                           Connection connection = Connection::none);
+    ~WidgetMachine();
 
     WidgetContext context() { return WidgetContext{*system, *navigator, *defaults, *themes}; }
     // Bytes the scripted interface adds per collection.

@@ -20,13 +20,13 @@ namespace {
 
 class TodayViewControllerTest : public test::QtTest {
   protected:
-    test::QtMainQueue mainQueue;
+    test::WidgetMainQueue mainQueue;
 };
 
 using Rows = QList<ViewController*>;
 
 TEST_F(TodayViewControllerTest, FirstStartWithAnEmptyStore) {
-    test::FixtureMachine machine;
+    test::WidgetMachine machine;
     TodayViewController today(machine.context());
     EXPECT_EQ(today.uiThread(), nullptr);
     today.view();
@@ -54,7 +54,7 @@ TEST_F(TodayViewControllerTest, FirstStartWithAnEmptyStore) {
 TEST_F(TodayViewControllerTest, RowsAndRememberedDetailsFromTheStore) {
     {
         // Disk details belong to the first row, which is not shown.
-        test::FixtureMachine machine;
+        test::WidgetMachine machine;
         machine.defaults->set(WidgetDefaultsKeys::widgetRows(), int64_t{2});
         machine.defaults->set(WidgetDefaultsKeys::detailsView(), int64_t{3});
         TodayViewController today(machine.context());
@@ -68,7 +68,7 @@ TEST_F(TodayViewControllerTest, RowsAndRememberedDetailsFromTheStore) {
     }
     {
         // No connection: the network details stay closed.
-        test::FixtureMachine machine;
+        test::WidgetMachine machine;
         machine.defaults->set(WidgetDefaultsKeys::widgetRows(), int64_t{0});
         machine.defaults->set(WidgetDefaultsKeys::detailsView(), int64_t{5});
         TodayViewController today(machine.context());
@@ -77,7 +77,7 @@ TEST_F(TodayViewControllerTest, RowsAndRememberedDetailsFromTheStore) {
                   (Rows{&today.firstRow(), &today.secondRow()}));
     }
     {
-        test::FixtureMachine machine("power-no-battery", test::FixtureMachine::Connection::local);
+        test::WidgetMachine machine("power-no-battery", test::WidgetMachine::Connection::local);
         machine.system->net().update();
         machine.defaults->set(WidgetDefaultsKeys::detailsView(), int64_t{5});
         TodayViewController today(machine.context());
@@ -88,7 +88,7 @@ TEST_F(TodayViewControllerTest, RowsAndRememberedDetailsFromTheStore) {
     }
     {
         // Out of range, and the memory details with only the first row.
-        test::FixtureMachine machine;
+        test::WidgetMachine machine;
         machine.defaults->set(WidgetDefaultsKeys::widgetRows(), int64_t{7});
         machine.defaults->set(WidgetDefaultsKeys::detailsView(), int64_t{9});
         TodayViewController today(machine.context());
@@ -98,7 +98,7 @@ TEST_F(TodayViewControllerTest, RowsAndRememberedDetailsFromTheStore) {
     }
     {
         // The memory details under the only row.
-        test::FixtureMachine machine;
+        test::WidgetMachine machine;
         machine.defaults->set(WidgetDefaultsKeys::widgetRows(), int64_t{1});
         machine.defaults->set(WidgetDefaultsKeys::detailsView(), int64_t{2});
         TodayViewController today(machine.context());
@@ -119,7 +119,7 @@ TEST_F(TodayViewControllerTest, RowsAndRememberedDetailsFromTheStore) {
 
 TEST_F(TodayViewControllerTest, BatteryGaugeOnlyWhereThereIsABattery) {
     {
-        test::FixtureMachine machine("power-no-battery");
+        test::WidgetMachine machine("power-no-battery");
         machine.defaults->set(WidgetDefaultsKeys::detailsView(), int64_t{4});
         TodayViewController today(machine.context());
         today.view();
@@ -128,7 +128,7 @@ TEST_F(TodayViewControllerTest, BatteryGaugeOnlyWhereThereIsABattery) {
         EXPECT_EQ(today.firstRow().indicatorPositions().size(), 3u);
     }
     {
-        test::FixtureMachine machine("power-discharging");
+        test::WidgetMachine machine("power-discharging");
         machine.defaults->set(WidgetDefaultsKeys::detailsView(), int64_t{4});
         TodayViewController today(machine.context());
         today.view();
@@ -141,7 +141,7 @@ TEST_F(TodayViewControllerTest, BatteryGaugeOnlyWhereThereIsABattery) {
 }
 
 TEST_F(TodayViewControllerTest, EditingCollapsesStopsAndComesBack) {
-    test::FixtureMachine machine;
+    test::WidgetMachine machine;
     TodayViewController today(machine.context());
     today.view();
     today.firstRow().toggleDiskView();
@@ -189,7 +189,7 @@ class RecordingRow : public test::TestRow, public Updatable {
 };
 
 TEST_F(TodayViewControllerTest, RefreshTickUpdatesUpdatableRowsInOrder) {
-    test::FixtureMachine machine;
+    test::WidgetMachine machine;
     TodayViewController today(machine.context());
     today.view();
     std::vector<QString> log;
