@@ -165,11 +165,12 @@ TEST_F(EndToEndTest, ProgramShowsItsPanelOnTheDisplay) {
                                  {"QT_QPA_PLATFORM", "xcb"},
                                  {"WAYLAND_DISPLAY", ""},
                                  {"XDG_CONFIG_HOME", config()},
-                                 {"VIGIL_EXIT_AFTER_MS", "8000"}},
+                                 {"VIGIL_EXIT_AFTER_MS", "15000"}},
                                 log());
     ASSERT_GT(program, 0);
 
-    // The panel: a window named "Vigil", 320 pixels wide, tall enough for both rows.
+    // The panel: a window named "Vigil", 320 pixels wide, tall enough for both rows. The program
+    // quits by itself 15 s after it started (time enough for a slow sanitizer build).
     const QString tree = dir.filePath(QStringLiteral("tree.txt"));
     int height = 0;
     const bool shown = test::waitUntil(
