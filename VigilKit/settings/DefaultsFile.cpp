@@ -324,25 +324,32 @@ DefaultsFile::ReadResult DefaultsFile::readFile() const {
         result.detail = "larger than 16 MiB";
         return result;
     }
-    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-        // An empty file holds no settings; it reads as an empty dictionary.
-        result.status = ReadResult::Status::ok;
-        return result;
-    }
-    Json parsed = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_discarded()) {
+    std::optional<Json> parsed = parseText(text, &result.detail);
+    if (!parsed) {
         result.status = ReadResult::Status::corrupt;
-        result.detail = "not valid JSON";
-        return result;
-    }
-    if (!parsed.is_object()) {
-        result.status = ReadResult::Status::corrupt;
-        result.detail = std::string("holds a JSON ") + parsed.type_name() + ", not a dictionary";
         return result;
     }
     result.status = ReadResult::Status::ok;
-    result.dictionary = std::move(parsed);
+    result.dictionary = std::move(*parsed);
     return result;
+}
+
+std::optional<DefaultsValue> DefaultsFile::parseText(std::string_view text, std::string* why) {
+    // A blank file holds no settings; it reads as an empty dictionary.
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos)
+        return Json::object();
+    Json parsed = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (parsed.is_discarded()) {
+        if (why)
+            *why = "not valid JSON";
+        return std::nullopt;
+    }
+    if (!parsed.is_object()) {
+        if (why)
+            *why = std::string("holds a JSON ") + parsed.type_name() + ", not a dictionary";
+        return std::nullopt;
+    }
+    return parsed;
 }
 
 void DefaultsFile::reloadLocked() {

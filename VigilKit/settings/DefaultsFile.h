@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings/DefaultsTypes.h"
@@ -50,6 +51,10 @@ class DefaultsFile {
 
     // Applies the change to the file; false when it could only be kept in memory.
     bool apply(const Change& change);
+
+    // The dictionary a settings file's text holds: a blank text is an empty dictionary; nullopt,
+    // with `why` saying what is wrong, for text that is not JSON or holds something else.
+    static std::optional<DefaultsValue> parseText(std::string_view text, std::string* why);
 
     // Largest file read; anything bigger is not a settings file and is moved aside.
     static constexpr int64_t kMaxFileSize = 16 * 1024 * 1024;
