@@ -107,12 +107,14 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
 class LockFile {
   public:
     explicit LockFile(const std::string& path) {
-        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // Never through a symbolic link: a planted link would make the lock create or open a file
+        // outside the settings folder.
+        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0) {
             // An existing lock file can still be locked through a read-only descriptor; if
             // there is none, the reason the first open failed is the one worth reporting.
             const int createError = errno;
-            fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            fd_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
             if (fd_ < 0) {
                 error_ = createError;
                 return;
@@ -277,7 +279,9 @@ bool DefaultsFile::drainEventsLocked() {
 
 DefaultsFile::ReadResult DefaultsFile::readFile() const {
     ReadResult result;
-    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO put in place of the file must not hold the reader until someone writes
+    // to it (it is then refused as not a regular file). Regular files ignore the flag.
+    const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return result;
