@@ -2,10 +2,13 @@
 
 #include <systemd/sd-bus.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace vigil {
 
@@ -25,8 +28,30 @@ struct MessageDeleter {
 using BusPtr = std::unique_ptr<sd_bus, BusDeleter>;
 using MessagePtr = std::unique_ptr<sd_bus_message, MessageDeleter>;
 
+// A bus that stays away would otherwise cost a line at every notification: each distinct line is
+// written at most once a minute, and again at once after a notification got through.
+std::mutex reportedMutex;
+std::map<std::string, std::chrono::steady_clock::time_point> reported;
+
+void reportLine(const std::string& line) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(reportedMutex);
+        auto it = reported.find(line);
+        if (it != reported.end() && now - it->second < std::chrono::minutes(1))
+            return;
+        reported[line] = now;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 void reportError(const char* what, int error) {
-    std::fprintf(stderr, "Error: Notification %s -- %s\n", what, std::strerror(-error));
+    reportLine(std::string("Error: Notification ") + what + " -- " + std::strerror(-error));
+}
+
+void forgetReportedErrors() {
+    std::lock_guard lock(reportedMutex);
+    reported.clear();
 }
 
 BusPtr openBus() {
@@ -120,12 +145,13 @@ bool Notification::notify(const std::string& title, const std::optional<std::str
     r = sd_bus_call(bus.get(), call.get(), kCallTimeoutMicroseconds, &error, &reply);
     MessagePtr replyOwner(reply);
     if (r < 0) {
-        std::fprintf(stderr, "Error: Notification Notify -- %s\n",
-                     error.message ? error.message : std::strerror(-r));
+        reportLine(std::string("Error: Notification Notify -- ") +
+                   (error.message ? error.message : std::strerror(-r)));
         sd_bus_error_free(&error);
         return false;
     }
     sd_bus_error_free(&error);
+    forgetReportedErrors();
     return true;
 }
 
