@@ -201,9 +201,13 @@ bool DefaultsFile::apply(const Change& change) {
                 return true;
             }
         }
-        if (!writeFailing_) {
+        // One line per cause: a folder that was read-only and is now full says so again.
+        const size_t detail = failure.rfind(" -- ");
+        std::string cause = detail == std::string::npos ? failure : failure.substr(detail + 4);
+        if (!writeFailing_ || cause != writeFailureCause_) {
             errorLine("settings: " + failure + "; changes are kept in memory");
             writeFailing_ = true;
+            writeFailureCause_ = std::move(cause);
         }
         addPending(change);
         auto updated = std::make_shared<Json>(*contents_);

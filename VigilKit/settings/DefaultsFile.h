@@ -92,6 +92,7 @@ class DefaultsFile {
     std::optional<Identity> loaded_;
     std::vector<Change> pending_;
     bool writeFailing_ = false;
+    std::string writeFailureCause_;  // the system error of the failure last reported
     bool readFailing_ = false;
     int inotifyFd_ = -1;
     int watch_ = -1;

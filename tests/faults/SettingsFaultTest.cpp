@@ -124,9 +124,10 @@ TEST(SettingsFaultTest, AFolderThatTurnsReadOnlyThenFullLosesNothingOnceRestored
     EXPECT_EQ(d["theme"].intValue(), 2);
     EXPECT_EQ(d["rows"].intValue(), 4);
     const std::string err = testing::internal::GetCapturedStderr();
-    // One line for the read-only folder, one for the full one: two causes, two lines at most.
-    EXPECT_GE(errorLines(err), 1) << err;
-    EXPECT_LE(errorLines(err), 2) << err;
+    // One line for the read-only folder, one for the full one: two causes, two lines.
+    EXPECT_EQ(errorLines(err), 2) << err;
+    EXPECT_NE(err.find("Read-only file system"), std::string::npos) << err;
+    EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
 
     small.empty();
     testing::internal::CaptureStderr();
