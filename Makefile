@@ -39,17 +39,20 @@ test: tsan test-asan
 bench: build
 	for b in build/release/bench/bench_*; do $$b; done
 
-# libFuzzer targets (clang, ASan + UBSan), each run for SECONDS seconds; findings go to build/fuzz/findings.
+# libFuzzer targets (clang, ASan + UBSan), each run for SECONDS seconds, one after the other;
+# seeds come from the fixtures (tests/fuzz/seeds.sh), findings go to build/fuzz/findings.
 SECONDS ?= 60
+FUZZ_TARGETS := $(basename $(notdir $(wildcard tests/fuzz/fuzz_*.cpp)))
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug \
 		-DVIGIL_SANITIZE=address -DVIGIL_CORE_ONLY=ON -DVIGIL_TESTS=OFF -DVIGIL_FUZZ=ON
-	cmake --build build/fuzz -j $(JOBS) --target fuzz_public_address fuzz_formatter
+	cmake --build build/fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
 	mkdir -p build/fuzz/findings
-	for f in fuzz_public_address fuzz_formatter; do \
+	sh tests/fuzz/seeds.sh build/fuzz/corpus
+	for f in $(FUZZ_TARGETS); do \
 		mkdir -p build/fuzz/corpus/$$f && \
-		./build/fuzz/tests/fuzz/$$f -max_total_time=$(SECONDS) -artifact_prefix=build/fuzz/findings/ \
-			build/fuzz/corpus/$$f || exit 1; \
+		./build/fuzz/tests/fuzz/$$f -max_total_time=$(SECONDS) -timeout=10 -rss_limit_mb=2048 \
+			-artifact_prefix=build/fuzz/findings/$$f- build/fuzz/corpus/$$f || exit 1; \
 	done
 
 format:

@@ -4,6 +4,7 @@
 #include <linux/cdrom.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,12 +68,34 @@ bool DiskCollector::mayHang(const std::string& path) {
     return networkMountPoints_.count(path) > 0;
 }
 
+namespace {
+
+// False when `path` is plainly no longer a mount point: it lies on the same file system as its
+// parent folder. True when that cannot be told (the path or its parent cannot be examined).
+bool stillMountPoint(const std::string& path) {
+    if (path == "/")
+        return true;
+    struct stat here {
+    }, parent{};
+    if (::stat(path.c_str(), &here) != 0 || ::stat((path + "/..").c_str(), &parent) != 0)
+        return true;
+    return here.st_dev != parent.st_dev;
+}
+
+}  // namespace
+
 DiskCollector::SizeResult DiskCollector::fileSystemSizeOf(const std::string& path, DiskData* record,
                                                           bool report) {
     struct statvfs st {};
     int error = 0;
-    switch (statfs_.run(rootedPath(options_.root, path), mayHang(path), &st, &error)) {
+    const bool hangs = mayHang(path);
+    switch (statfs_.run(rootedPath(options_.root, path), hangs, &st, &error)) {
         case StatfsRunner::Outcome::ok:
+            // A volume unmounted since it was listed: statvfs described the file system under the
+            // old mount point, whose figures are not the volume's. Not sampled, and not an error
+            // (the next listing drops the volume). Shares that may hang are not examined.
+            if (options_.root == "/" && !hangs && !stillMountPoint(path))
+                return SizeResult::skipped;
             break;
         case StatfsRunner::Outcome::failed:
             if (report) {

@@ -79,7 +79,8 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
     std::string_view pidField = text.substr(0, open);
     while (!pidField.empty() && pidField.back() == ' ')
         pidField.remove_suffix(1);
-    if (!parseNumber(pidField, stat.pid))
+    // The kernel's pids are positive; anything else is not a process's stat file.
+    if (!parseNumber(pidField, stat.pid) || stat.pid <= 0)
         return std::nullopt;
     stat.comm = std::string(text.substr(open + 1, close - open - 1));
     // After the name: state(3) ppid(4) ... utime(14) stime(15) ... num_threads(20) ...
@@ -90,7 +91,7 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
     stat.state = fields[0][0];
     if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[11], stat.utime) ||
         !parseNumber(fields[12], stat.stime) || !parseNumber(fields[17], stat.threads) ||
-        !parseNumber(fields[19], stat.startTime)) {
+        !parseNumber(fields[19], stat.startTime) || stat.ppid < 0) {
         return std::nullopt;
     }
     return stat;

@@ -210,6 +210,14 @@ std::string cleanUtf8(std::string_view s, std::size_t max) {
         }
         if (valid && len == 2 && c < 0xC2)
             valid = false;  // overlong
+        if (valid && len >= 3) {
+            // The second byte's range rules out overlong forms, UTF-16 surrogates (U+D800 to
+            // U+DFFF) and anything above U+10FFFF.
+            const auto c1 = static_cast<unsigned char>(s[i + 1]);
+            if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F) || (c == 0xF0 && c1 < 0x90) ||
+                (c == 0xF4 && c1 > 0x8F) || c > 0xF4)
+                valid = false;
+        }
         std::string_view piece = valid ? s.substr(i, len) : std::string_view(replacement, 3);
         if (max != std::string::npos && out.size() + piece.size() > max)
             break;

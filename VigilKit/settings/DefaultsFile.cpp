@@ -107,12 +107,14 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
 class LockFile {
   public:
     explicit LockFile(const std::string& path) {
-        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // Never through a symbolic link: a planted link would make the lock create or open a file
+        // outside the settings folder.
+        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0) {
             // An existing lock file can still be locked through a read-only descriptor; if
             // there is none, the reason the first open failed is the one worth reporting.
             const int createError = errno;
-            fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            fd_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
             if (fd_ < 0) {
                 error_ = createError;
                 return;
@@ -199,9 +201,13 @@ bool DefaultsFile::apply(const Change& change) {
                 return true;
             }
         }
-        if (!writeFailing_) {
+        // One line per cause: a folder that was read-only and is now full says so again.
+        const size_t detail = failure.rfind(" -- ");
+        std::string cause = detail == std::string::npos ? failure : failure.substr(detail + 4);
+        if (!writeFailing_ || cause != writeFailureCause_) {
             errorLine("settings: " + failure + "; changes are kept in memory");
             writeFailing_ = true;
+            writeFailureCause_ = std::move(cause);
         }
         addPending(change);
         auto updated = std::make_shared<Json>(*contents_);
@@ -277,7 +283,9 @@ bool DefaultsFile::drainEventsLocked() {
 
 DefaultsFile::ReadResult DefaultsFile::readFile() const {
     ReadResult result;
-    const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO put in place of the file must not hold the reader until someone writes
+    // to it (it is then refused as not a regular file). Regular files ignore the flag.
+    const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return result;
@@ -324,25 +332,32 @@ DefaultsFile::ReadResult DefaultsFile::readFile() const {
         result.detail = "larger than 16 MiB";
         return result;
     }
-    if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-        // An empty file holds no settings; it reads as an empty dictionary.
-        result.status = ReadResult::Status::ok;
-        return result;
-    }
-    Json parsed = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_discarded()) {
+    std::optional<Json> parsed = parseText(text, &result.detail);
+    if (!parsed) {
         result.status = ReadResult::Status::corrupt;
-        result.detail = "not valid JSON";
-        return result;
-    }
-    if (!parsed.is_object()) {
-        result.status = ReadResult::Status::corrupt;
-        result.detail = std::string("holds a JSON ") + parsed.type_name() + ", not a dictionary";
         return result;
     }
     result.status = ReadResult::Status::ok;
-    result.dictionary = std::move(parsed);
+    result.dictionary = std::move(*parsed);
     return result;
+}
+
+std::optional<DefaultsValue> DefaultsFile::parseText(std::string_view text, std::string* why) {
+    // A blank file holds no settings; it reads as an empty dictionary.
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos)
+        return Json::object();
+    Json parsed = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (parsed.is_discarded()) {
+        if (why)
+            *why = "not valid JSON";
+        return std::nullopt;
+    }
+    if (!parsed.is_object()) {
+        if (why)
+            *why = std::string("holds a JSON ") + parsed.type_name() + ", not a dictionary";
+        return std::nullopt;
+    }
+    return parsed;
 }
 
 void DefaultsFile::reloadLocked() {

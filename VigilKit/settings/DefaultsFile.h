@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings/DefaultsTypes.h"
@@ -51,6 +52,10 @@ class DefaultsFile {
     // Applies the change to the file; false when it could only be kept in memory.
     bool apply(const Change& change);
 
+    // The dictionary a settings file's text holds: a blank text is an empty dictionary; nullopt,
+    // with `why` saying what is wrong, for text that is not JSON or holds something else.
+    static std::optional<DefaultsValue> parseText(std::string_view text, std::string* why);
+
     // Largest file read; anything bigger is not a settings file and is moved aside.
     static constexpr int64_t kMaxFileSize = 16 * 1024 * 1024;
 
@@ -87,6 +92,7 @@ class DefaultsFile {
     std::optional<Identity> loaded_;
     std::vector<Change> pending_;
     bool writeFailing_ = false;
+    std::string writeFailureCause_;  // the system error of the failure last reported
     bool readFailing_ = false;
     int inotifyFd_ = -1;
     int watch_ = -1;

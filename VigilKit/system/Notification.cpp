@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -19,6 +20,28 @@ constexpr std::chrono::milliseconds kCallTimeout{3000};
 std::mutex addressMutex;
 std::string busAddress;  // empty: the session bus
 
+// A bus that stays away would otherwise cost a line at every notification: each distinct line is
+// written at most once a minute, and again at once after a notification got through.
+std::mutex reportedMutex;
+std::map<std::string, std::chrono::steady_clock::time_point> reported;
+
+void reportLine(const std::string& line) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(reportedMutex);
+        auto it = reported.find(line);
+        if (it != reported.end() && now - it->second < std::chrono::minutes(1))
+            return;
+        reported[line] = now;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void forgetReportedErrors() {
+    std::lock_guard lock(reportedMutex);
+    reported.clear();
+}
+
 std::unique_ptr<Bus> openBus() {
     std::string address;
     {
@@ -28,7 +51,7 @@ std::unique_ptr<Bus> openBus() {
     std::string error;
     auto bus = address.empty() ? Bus::session(&error) : Bus::open(address, &error);
     if (!bus)
-        std::fprintf(stderr, "Error: Notification bus -- %s\n", error.c_str());
+        reportLine("Error: Notification bus -- " + error);
     return bus;
 }
 
@@ -90,9 +113,10 @@ bool Notification::notify(const std::string& title, const std::optional<std::str
         },
         kCallTimeout, &error);
     if (!reply) {
-        std::fprintf(stderr, "Error: Notification Notify -- %s\n", error.c_str());
+        reportLine("Error: Notification Notify -- " + error);
         return false;
     }
+    forgetReportedErrors();
     return true;
 }
 

@@ -31,6 +31,15 @@ TEST(ProcessTableTest, ParsesStatWithOddNames) {
     EXPECT_FALSE(parseProcessStat("12 x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20"));
     EXPECT_FALSE(
         parseProcessStat("12 (x) S one 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22"));
+    // Pids and parent pids the kernel never writes (a negative parent would read as "unknown").
+    EXPECT_FALSE(
+        parseProcessStat("-1 (x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22"));
+    EXPECT_FALSE(
+        parseProcessStat("0 (x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22"));
+    EXPECT_FALSE(
+        parseProcessStat("12 (x) S -1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22"));
+    EXPECT_TRUE(
+        parseProcessStat("12 (x) S 0 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22"));
 
     EXPECT_EQ(parseStatmResident("5000 1234 300 10 0 900 0\n"), 1234u);
     EXPECT_FALSE(parseStatmResident("5000"));

@@ -115,3 +115,20 @@ TEST(ProcfsRead, LiveMachineAgreesWithItsFiles) {
     ASSERT_TRUE(processes);
     EXPECT_GT(processes.value, 0u);
 }
+
+TEST(ReadHelpersTest, CleanUtf8ReplacesEverySequenceThatIsNotUtf8) {
+    const std::string replacement = "\xEF\xBF\xBD";
+    // Well-formed text is kept, up to U+10FFFF.
+    EXPECT_EQ(cleanUtf8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"),
+              "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF");
+    // A surrogate half (U+D800), overlong forms of "/" in three and four bytes, a code point
+    // above U+10FFFF, and lead bytes that no UTF-8 sequence starts with.
+    EXPECT_EQ(cleanUtf8("\xED\xA0\x80"), replacement + replacement + replacement);
+    EXPECT_EQ(cleanUtf8("\xE0\x80\xAF"), replacement + replacement + replacement);
+    EXPECT_EQ(cleanUtf8("\xF0\x80\x80\xAF"), replacement + replacement + replacement + replacement);
+    EXPECT_EQ(cleanUtf8("\xF4\x90\x80\x80"), replacement + replacement + replacement + replacement);
+    EXPECT_EQ(cleanUtf8("\xF5\x80\x80\x80"), replacement + replacement + replacement + replacement);
+    EXPECT_EQ(cleanUtf8("a\xFF"), "a" + replacement);
+    // The cut never splits a sequence.
+    EXPECT_EQ(cleanUtf8("ab\xE2\x82\xAC", 4), "ab");
+}
