@@ -13,10 +13,8 @@ build:
 
 # Builds the widget alone (Release) and starts it on the current display; without a display it
 # renders the panel after two refresh ticks to ./vigil-panel.png and prints the path.
-# GCC 12 at -O3 reports a false -Wrestrict inside std::string (GCC bug 105329); it is kept a warning.
 run:
-	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVIGIL_TESTS=OFF -DVIGIL_BENCH=ON \
-		-DCMAKE_CXX_FLAGS="-Wno-error=restrict"
+	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVIGIL_TESTS=OFF -DVIGIL_BENCH=ON
 	cmake --build build/release -j $(JOBS) --target Vigil_Today
 	./build/release/Vigil_Today/Vigil_Today
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -141,7 +142,12 @@ struct SystemManager::Core {
 };
 
 SystemManager& SystemManager::shared() {
-    static SystemManager* instance = new SystemManager(Options{});
+    // Never destroyed; its threads are stopped at exit, before the statics they may use go away.
+    static SystemManager* instance = [] {
+        auto* manager = new SystemManager(Options{});
+        std::atexit([] { SystemManager::shared().shutdown(); });
+        return manager;
+    }();
     return *instance;
 }
 
@@ -173,7 +179,16 @@ std::shared_ptr<MountWatch> SystemManager::diskSession() {
 }
 
 SystemManager::~SystemManager() {
-    if (diskSession_) diskSession_->stop();
+    shutdown();
+}
+
+void SystemManager::shutdown() {
+    std::lock_guard<std::mutex> once(shutdownMutex_);
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    if (diskSession_)
+        diskSession_->stop();
     if (core_->watcher.joinable()) {
         std::uint64_t one = 1;
         if (::write(core_->wakeFd, &one, sizeof one) < 0) {
@@ -182,8 +197,10 @@ SystemManager::~SystemManager() {
         core_->watcher.join();
     }
     core_->watching = false;
-    if (core_->wakeFd >= 0)
+    if (core_->wakeFd >= 0) {
         ::close(core_->wakeFd);
+        core_->wakeFd = -1;
+    }
     // Deliveries already queued find the core gone once the last reference drops: take the
     // callback away now so none of them reaches a caller that is going away with us.
     std::lock_guard<std::mutex> order(core_->deliveryMutex);

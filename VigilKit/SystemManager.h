@@ -72,6 +72,10 @@ class SystemManager {
     // created and started on first use.
     std::shared_ptr<MountWatch> diskSession();
 
+    // Stops the configuration watch and the disk session's thread. The program calls it before it
+    // returns from main; the shared instance also does at exit. Safe to call more than once.
+    void shutdown();
+
     void setPowerSourcesCallback(std::function<void()> callback);
     std::function<void()> powerSourcesCallback() const;
 
@@ -82,6 +86,8 @@ class SystemManager {
   private:
     std::shared_ptr<Core> core_;
     std::once_flag diskSessionOnce_;
+    std::mutex shutdownMutex_;
+    bool shutDown_ = false;
     std::shared_ptr<MountWatch> diskSession_;
 };
 

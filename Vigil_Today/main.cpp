@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "SystemManager.h"
 #include "TodayViewController.h"
 #include "host/PanelTray.h"
 #include "host/PanelWindow.h"
@@ -81,6 +82,7 @@ int main(int argc, char* argv[]) {
         status = app.exec();
     }
     vigil::Queue::setMainExecutor(nullptr);
+    vigil::SystemManager::shared().shutdown();
     vigil::Queue::shutdown();
     return status;
 }
