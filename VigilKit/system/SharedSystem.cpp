@@ -22,17 +22,21 @@ System& System::shared() {
         resources.net = std::make_shared<Network>();
         resources.battery = std::make_shared<Battery>();
         resources.apps = std::make_shared<Applications>();
-        SampledResources sampled;
-        sampled.cpu = resources.cpu;
-        sampled.mem = resources.mem;
-        sampled.net = resources.net;
-        sampled.disk = resources.disk;
-        sampled.apps = resources.apps;
-        sampled.gpu = resources.gpu;
-        sampled.gpuHasBothKinds = resources.gpu->hasBoth();
-        return new System(resources, productionTaskSpecs(sampled));
+        return new System(resources, productionTaskSpecs(resources));
     }();
     return *instance;
+}
+
+std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resources) {
+    SampledResources sampled;
+    sampled.cpu = resources.cpu;
+    sampled.mem = resources.mem;
+    sampled.net = resources.net;
+    sampled.disk = resources.disk;
+    sampled.apps = resources.apps;
+    sampled.gpu = resources.gpu;
+    sampled.gpuHasBothKinds = resources.gpu && resources.gpu->hasBoth();
+    return productionTaskSpecs(sampled);
 }
 
 }  // namespace vigil

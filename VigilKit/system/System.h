@@ -101,5 +101,7 @@ struct SampledResources {
     bool gpuHasBothKinds = false;
 };
 std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& resources);
+// The same table over a set of real resources (graphics tasked when it has both kinds).
+std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resources);
 
 }  // namespace vigil

@@ -94,14 +94,7 @@ WidgetMachine::WidgetMachine(const std::string& batteryFixture, Connection conne
     // its workspace behind, which the leak checker would report against every test here.
     static auto* apps = new std::shared_ptr<Applications>(std::make_shared<Applications>());
     resources.apps = *apps;
-    SampledResources sampled;
-    sampled.cpu = resources.cpu;
-    sampled.mem = resources.mem;
-    sampled.net = resources.net;
-    sampled.disk = resources.disk;
-    sampled.apps = resources.apps;
-    sampled.gpu = resources.gpu;
-    system = std::make_unique<System>(resources, productionTaskSpecs(sampled));
+    system = std::make_unique<System>(resources, productionTaskSpecs(resources));
     resources_ = resources;
 }
 
