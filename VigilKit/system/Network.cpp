@@ -174,7 +174,7 @@ void Network::checkConnection() {
         return;
     auto address = environment_.lookUpPublicAddress();
     std::lock_guard lock(stateMutex_);
-    // An empty answer is kept as the Part's "looked up, nothing found", but is retried next check.
+    // An empty answer means "looked up, nothing found": it is kept, and retried at the next check.
     if (address && state_.connection == ConnectionType::internet)
         state_.publicAddress = address;
 }
