@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TmpfsMount.h"
+
 #include "settings/Defaults.h"
 #include "settings/SelfExec.h"
 #include "settings/TempFolder.h"
@@ -49,58 +51,10 @@ std::vector<fs::path> entriesStartingWith(const fs::path& folder, const std::str
     return out;
 }
 
-// A small tmpfs mounted as the settings folder, so it can be made read-only and filled.
-class SmallFolder {
-  public:
-    explicit SmallFolder(const fs::path& where) : where_(where) {
-        fs::create_directories(where);
-        if (mount("tmpfs", where.c_str(), "tmpfs", 0, "size=256k,mode=0700") != 0) {
-            reason_ = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
-            return;
-        }
-        mounted_ = true;
-    }
-    ~SmallFolder() {
-        if (mounted_)
-            umount2(where_.c_str(), MNT_DETACH);
-    }
-    bool remount(bool readOnly) {
-        const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
-        if (mount(nullptr, where_.c_str(), nullptr, flags, "size=256k") == 0)
-            return true;
-        reason_ = std::string("cannot remount the tmpfs: ") + std::strerror(errno);
-        return false;
-    }
-    // Takes every free block with a filler file.
-    bool fill() {
-        const fs::path filler = where_ / "filler";
-        const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return false;
-        const std::string block(4096, 'f');
-        while (write(fd, block.data(), block.size()) > 0) {
-        }
-        // Then single bytes, so not even a small file fits.
-        while (write(fd, "f", 1) > 0) {
-        }
-        const bool full = errno == ENOSPC;
-        close(fd);
-        return full;
-    }
-    void empty() { fs::remove(where_ / "filler"); }
-    bool mounted() const { return mounted_; }
-    const std::string& reason() const { return reason_; }
-
-  private:
-    fs::path where_;
-    bool mounted_ = false;
-    std::string reason_;
-};
-
 TEST(SettingsFaultTest, AFolderThatTurnsReadOnlyThenFullLosesNothingOnceRestored) {
     TempFolder folder;
     const fs::path where = folder / "config";
-    SmallFolder small(where);
+    vigil::test::TmpfsMount small(where, "256k");
     if (!small.mounted())
         GTEST_SKIP() << small.reason() << " (needs root with CAP_SYS_ADMIN)";
     const fs::path file = where / (std::string(kSuite) + ".json");
@@ -110,10 +64,10 @@ TEST(SettingsFaultTest, AFolderThatTurnsReadOnlyThenFullLosesNothingOnceRestored
     const std::string saved = readText(file);
 
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(small.remount(true)) << small.reason();
+    ASSERT_TRUE(small.setReadOnly(true)) << small.reason();
     EXPECT_FALSE(d.set("theme", 2));
     EXPECT_FALSE(d.set("rows", 3));
-    ASSERT_TRUE(small.remount(false)) << small.reason();
+    ASSERT_TRUE(small.setReadOnly(false)) << small.reason();
     ASSERT_TRUE(small.fill());
     // A full folder: the text does not fit; the old file must stay whole.
     EXPECT_FALSE(d.set("blob", std::string(8192, 'b')));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TmpfsMount.h"
+
 #include "settings/Defaults.h"
 #include "settings/TempFolder.h"
 
@@ -170,41 +172,10 @@ TEST_F(DefaultsFileTest, TemporaryFilesOfADeadWriterAreCleanedUp) {
     EXPECT_TRUE(filesStartingWith(folder.path(), std::string(kSuite) + ".json.tmp-").empty());
 }
 
-// A tmpfs mounted on a temporary folder and made read-only: root may write to a folder whatever
-// its mode bits, but not to a read-only mount.
-class ReadOnlyMount {
-  public:
-    explicit ReadOnlyMount(const std::filesystem::path& where) : where_(where) {
-        if (mount("tmpfs", where.c_str(), "tmpfs", 0, "size=4m,mode=0700") != 0) {
-            reason_ = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
-            return;
-        }
-        mounted_ = true;
-    }
-    ~ReadOnlyMount() {
-        if (mounted_)
-            umount2(where_.c_str(), MNT_DETACH);
-    }
-    bool setReadOnly(bool readOnly) {
-        const unsigned long flags = MS_REMOUNT | (readOnly ? MS_RDONLY : 0);
-        if (mount(nullptr, where_.c_str(), nullptr, flags, nullptr) == 0)
-            return true;
-        reason_ = std::string("cannot remount the tmpfs: ") + std::strerror(errno);
-        return false;
-    }
-    bool mounted() const { return mounted_; }
-    const std::string& reason() const { return reason_; }
-
-  private:
-    std::filesystem::path where_;
-    bool mounted_ = false;
-    std::string reason_;
-};
-
 TEST_F(DefaultsFileTest, AReadOnlyFolderKeepsChangesInMemoryWithOneErrorLine) {
     const auto where = folder / "config";
     std::filesystem::create_directory(where);
-    ReadOnlyMount mount(where);
+    vigil::test::TmpfsMount mount(where, "4m");
     if (!mount.mounted())
         GTEST_SKIP() << mount.reason() << " (needs root with CAP_SYS_ADMIN)";
     const auto path = where / (std::string(kSuite) + ".json");
