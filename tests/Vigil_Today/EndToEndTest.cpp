@@ -13,12 +13,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <thread>
@@ -100,6 +103,18 @@ std::string readFile(const QString& path) {
 }
 
 // One Xvfb server on a free display number for the test, stopped at the end.
+bool acceptsConnections(const std::string& socketPath) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return connected;
+}
+
 class XvfbServer {
   public:
     XvfbServer(const std::string& log) {
@@ -115,7 +130,8 @@ class XvfbServer {
             pid_ =
                 spawn({xvfb, display_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, {}, log);
             const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (test::waitUntil([&] { return access(socket.c_str(), F_OK) == 0; },
+            // The socket file may be left from an earlier server: wait until this one answers.
+            if (test::waitUntil([&] { return acceptsConnections(socket); },
                                 std::chrono::seconds(20))) {
                 return;
             }
