@@ -56,3 +56,6 @@ text fuzz_settings '[1, 2]'
 text fuzz_smart '\162\001\000\035\000\000\000\016\011\014\000\000\000\000\000\000\000\117\000\302\000\120'
 text fuzz_public_address 'IP: 192.0.2.7\n'
 text fuzz_formatter '%%d'
+for colour in '#1abc9c' 'E74C3C' '#fff' '0a0' '#' '#-12345' ' #abc'; do
+    text fuzz_hex_colour "$colour"
+done
