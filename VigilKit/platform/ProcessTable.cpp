@@ -163,17 +163,25 @@ std::string ProcessTable::procPath(pid_t pid, const char* file) const {
 
 std::vector<pid_t> ProcessTable::pids() const {
     std::vector<pid_t> pids;
+    for (const ProcessEntry& entry : entries())
+        pids.push_back(entry.pid);
+    return pids;
+}
+
+std::vector<ProcessEntry> ProcessTable::entries() const {
+    std::vector<ProcessEntry> entries;
     DIR* dir = ::opendir((root_ + "proc").c_str());
     if (!dir)
-        return pids;
+        return entries;
     while (const dirent* entry = ::readdir(dir)) {
         pid_t pid = 0;
         if (parseNumber(std::string_view(entry->d_name), pid) && pid > 0)
-            pids.push_back(pid);
+            entries.push_back({pid, static_cast<uint64_t>(entry->d_ino)});
     }
     ::closedir(dir);
-    std::sort(pids.begin(), pids.end());
-    return pids;
+    std::sort(entries.begin(), entries.end(),
+              [](const ProcessEntry& a, const ProcessEntry& b) { return a.pid < b.pid; });
+    return entries;
 }
 
 std::optional<ProcessStat> ProcessTable::stat(pid_t pid) const {
@@ -195,6 +203,9 @@ std::optional<ProcessStat> ProcessTable::stat(pid_t pid) const {
         if (got <= 0)
             break;
         size += static_cast<size_t>(got);
+        // The kernel writes the line whole: its end spares the read that would return 0.
+        if (text[size - 1] == '\n')
+            break;
     }
     ::close(fd);
     return parseProcessStat(std::string_view(text, size));

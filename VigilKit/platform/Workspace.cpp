@@ -40,6 +40,9 @@ std::string lastComponent(std::string_view path) {
 }
 
 constexpr uint64_t kCgroupSettlePolls = 5;
+// A process whose folder kept its inode is read again on one poll in this many (spread over the
+// polls by pid).
+constexpr uint64_t kRecheckPolls = 4;
 
 }  // namespace
 
@@ -84,7 +87,17 @@ bool platform::Workspace::isLauncher(pid_t ppid) const {
     return ppid == 1 || serviceManagers_.contains(ppid);
 }
 
-bool platform::Workspace::learn(pid_t pid, Known& facts, bool isNew) {
+bool platform::Workspace::isDue(pid_t pid, const Known& facts) const {
+    return generation_ - facts.firstSeen < kCgroupSettlePolls ||
+           (generation_ + static_cast<uint64_t>(pid)) % kRecheckPolls == 0;
+}
+
+bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool isNew) {
+    const pid_t pid = entry.pid;
+    // The same folder, and not yet due: the same process, as last seen. Another process under the
+    // same pid comes with another folder.
+    if (!isNew && facts.inode == entry.inode && !isDue(pid, facts))
+        return true;
     facts.candidate = false;
     if (!isNew && !facts.mine) {
         // Another user's process concerns us only once its owner changes (a new process under
@@ -92,8 +105,10 @@ bool platform::Workspace::learn(pid_t pid, Known& facts, bool isNew) {
         const auto owner = processes_.owner(pid);
         if (!owner)
             return false;
-        if (*owner != options_.uid)
+        if (*owner != options_.uid) {
+            facts.inode = entry.inode;
             return true;
+        }
         isNew = true;
     }
     auto stat = processes_.stat(pid);
@@ -106,6 +121,7 @@ bool platform::Workspace::learn(pid_t pid, Known& facts, bool isNew) {
         if (!owner)
             return false;
         facts = Known{};
+        facts.inode = entry.inode;
         facts.startTime = stat->startTime;
         facts.comm = stat->comm;
         facts.firstSeen = generation_;
@@ -115,6 +131,7 @@ bool platform::Workspace::learn(pid_t pid, Known& facts, bool isNew) {
         const auto argv = processes_.commandLine(pid);
         facts.argv0 = argv.empty() ? std::string() : argv[0];
     }
+    facts.inode = entry.inode;
     if (stat->state == 'Z' || stat->state == 'X')
         return true;  // a zombie: listed, but no application
     // The cgroup is read again for a few polls: launchers move a new process into its scope.
@@ -179,15 +196,15 @@ std::vector<RunningApplicationPtr> platform::Workspace::scan() {
     }
     ++generation_;
     std::set<pid_t> managers;
-    for (const pid_t pid : processes_.pids()) {
-        auto [it, isNew] = known_.try_emplace(pid);
-        if (!learn(pid, it->second, isNew)) {
+    for (const ProcessEntry& entry : processes_.entries()) {
+        auto [it, isNew] = known_.try_emplace(entry.pid);
+        if (!learn(entry, it->second, isNew)) {
             known_.erase(it);
             continue;
         }
         it->second.seen = generation_;
-        if (it->second.candidate && it->second.comm == "systemd" && pid != 1)
-            managers.insert(pid);
+        if (it->second.candidate && it->second.comm == "systemd" && entry.pid != 1)
+            managers.insert(entry.pid);
     }
     // Processes no longer listed are gone.
     std::erase_if(known_, [this](const auto& item) { return item.second.seen != generation_; });

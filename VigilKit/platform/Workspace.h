@@ -89,8 +89,10 @@ class Workspace {
     bool scanned_ = false;
     std::set<pid_t> serviceManagers_;
     // What the polls learnt of each process, by pid: kept while the pid stays listed with the same
-    // start time and name, so that a steady process costs one read of its stat line per poll.
+    // start time and name. A process whose folder keeps its inode is looked at again only every
+    // few polls (its name changes on exec, it may become a zombie or change its user).
     struct Known {
+        uint64_t inode = 0;  // of its /proc folder
         uint64_t startTime = 0;
         std::string comm;
         bool mine = false;  // owned by the user (else only its owner is checked again)
@@ -107,8 +109,9 @@ class Workspace {
         std::optional<std::string> judgedParentUnit;  // nullopt: the parent is no candidate
         RunningApplicationPtr app;                    // null: no application
     };
-    // Brings `facts` up to date for one listed pid; false when the pid is gone.
-    bool learn(pid_t pid, Known& facts, bool isNew);
+    // Brings `facts` up to date for one listed process; false when it is gone.
+    bool learn(const ProcessEntry& entry, Known& facts, bool isNew);
+    bool isDue(pid_t pid, const Known& facts) const;
     RunningApplicationPtr judge(pid_t pid, const Known& facts, bool leads) const;
     std::map<pid_t, Known> known_;
     uint64_t generation_ = 0;

@@ -208,6 +208,29 @@ TEST(WorkspaceTest, AProcessStartedAndOneEndedBetweenTwoPollsAreBothReported) {
     EXPECT_EQ(app->localizedName, "Sleeper");
 }
 
+TEST(WorkspaceTest, AKnownProcessThatRunsAnotherProgramIsJudgedAgain) {
+    SleeperEntries entries;
+    platform::Workspace workspace(entries.options());
+    std::vector<platform::Workspace::Change> changes;
+    workspace.observe(
+        [&](const platform::Workspace::Change& change) { changes.push_back(change); });
+    const std::string go = entries.dir + "/go";
+    Child shell({"sh", "-c", "while [ ! -e " + go + " ]; do sleep 0.05; done; exec sleep 1000"});
+    ASSERT_GT(shell.pid, 0);
+    // Long known as a shell, past the first polls that look at every new process closely.
+    for (int poll = 0; poll < 12; ++poll)
+        workspace.poll();
+    EXPECT_EQ(findPid(workspace.runningApplications(), shell.pid), nullptr);
+    std::ofstream(go) << "go";
+    ASSERT_TRUE(test::waitUntil([&] { return runsSleep(shell.pid); }));
+    ASSERT_TRUE(test::waitUntil([&] {
+        workspace.poll();
+        return findPid(workspace.runningApplications(), shell.pid) != nullptr;
+    }));
+    EXPECT_EQ(changesOf(changes, shell.pid),
+              std::vector<std::string>{"+" + std::to_string(startTimeOf(shell.pid))});
+}
+
 // Makes the kernel hand out `pid` to the next process of this pid namespace; false when it cannot
 // be asked to (no privilege, or no such file).
 bool offerPid(pid_t pid) {
