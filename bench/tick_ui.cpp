@@ -6,6 +6,12 @@
 // AllOpenRepainted: the same, and the whole panel painted again each time (as when every figure
 // changed): the upper bound of a tick.
 // RowsOnly: the two rows alone, as the panel is most of the time.
+//
+// Release build on the 2-core development VM, offscreen, shared with other builds (CPU time of
+// the main thread per tick; wall time in brackets):
+//   AllOpen             99 us  (301 us)
+//   AllOpenRepainted  1247 us  (3.3 ms)
+//   RowsOnly           6.3 us  (19 us)
 
 #include <QApplication>
 #include <QImage>
