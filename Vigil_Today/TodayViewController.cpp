@@ -1,5 +1,7 @@
 #include "TodayViewController.h"
 
+#include <QEvent>
+
 #include "NavigationController.h"
 #include "Updatable.h"
 #include "details/BatteryViewController.h"
@@ -53,7 +55,8 @@ void TodayViewController::viewDidLoad() {
     list_.setMinimumVisibleRowCount(kMinimumVisibleRowCount);
     list_.setHasDividerLines(false);
     list_.setContents({});
-    uiThread_ = std::make_unique<Timer>(kRefreshInterval, [this] { refresh(); });
+    list_.view()->installEventFilter(this);
+    uiThread_ = std::make_unique<Timer>(kRefreshInterval, [this] { tick(); });
     start();
     setupTheme();
 }
@@ -151,6 +154,23 @@ void TodayViewController::suspend() {
 void TodayViewController::setupTheme() {
     settings_->mainWidgetView = list_.view();
     context_.themes.activeTheme().updateBackgroundColor(list_.view());
+}
+
+bool TodayViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == list_.view()) {
+        if (event->type() == QEvent::Hide) {
+            paused_ = true;
+        } else if (event->type() == QEvent::Show && paused_) {
+            paused_ = false;
+            refresh();
+        }
+    }
+    return ViewController::eventFilter(watched, event);
+}
+
+void TodayViewController::tick() {
+    if (!paused_)
+        refresh();
 }
 
 void TodayViewController::refresh() {

@@ -19,7 +19,9 @@ class SettingsViewController;
 // The widget's principal controller. It fills the panel's list with the summary rows that the
 // `widgetRows` setting asks for, starts the matching sampling group, reopens the detail view that
 // was open last, redraws every row on a 1.1 s tick on the main queue, and swaps the rows for the
-// settings view while the user edits the widget. Main thread only.
+// settings view while the user edits the widget. While the list's window is hidden (the panel in
+// the tray) the ticks leave the rows alone; sampling goes on, and the rows are redrawn from the
+// current values the moment the list shows again. Main thread only.
 class TodayViewController : public ViewController, public WidgetProviding {
   public:
     static constexpr double kRefreshInterval = 1.1;
@@ -49,11 +51,16 @@ class TodayViewController : public ViewController, public WidgetProviding {
     Timer* uiThread() const { return uiThread_.get(); }
     // One refresh: update() on every Updatable element of the list, in list order.
     void refresh();
+    // What the refresh timer runs: refresh() unless the list is hidden.
+    void tick();
+    bool isPaused() const { return paused_; }
 
   protected:
     // The controller's view is the list's.
     QWidget* loadView() override;
     void viewDidLoad() override;
+    // Follows the list's view being hidden and shown again with its window.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void start();
@@ -67,6 +74,7 @@ class TodayViewController : public ViewController, public WidgetProviding {
     std::unique_ptr<SettingsViewController> settings_;
     std::unique_ptr<Timer> uiThread_;
     bool widgetAllowsEditing_ = true;
+    bool paused_ = false;
 };
 
 }  // namespace vigil

@@ -79,6 +79,10 @@ void getNetworkData(const vigil::platform::NetworkLinks& links,
     }
 }
 
+std::optional<std::string> getPrimaryNetworkInterface() {
+    return systemLinks().defaultRouteInterface();
+}
+
 void getNetworkExtra(const char* bsdName, const NetworkExtraCallback& callback) {
     getNetworkExtra(systemLinks(), bsdName, callback);
 }

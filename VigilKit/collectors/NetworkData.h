@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace vigil::platform {
@@ -37,6 +38,8 @@ void getNetworkData(const vigil::platform::NetworkLinks& links,
                     const NetworkDataCallback& callback);
 
 void getNetworkExtra(const char* bsdName, const NetworkExtraCallback& callback);
+// The interface of the IPv4 default route, through the links getNetworkData keeps.
+std::optional<std::string> getPrimaryNetworkInterface();
 void getNetworkExtra(const vigil::platform::NetworkLinks& links, const char* bsdName,
                      const NetworkExtraCallback& callback);
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "platform/NetworkLinks.h"
 
@@ -104,7 +105,9 @@ std::optional<std::string> lookupPciName(std::string_view ids, std::uint16_t ven
 }
 
 DeviceRegistry::DeviceRegistry(std::string root) : root_(std::move(root)) {
-    primaryInterface_ = [root = root_] { return NetworkLinks(root).defaultRouteInterface(); };
+    primaryInterface_ = [links = std::make_shared<const NetworkLinks>(root_)] {
+        return links->defaultRouteInterface();
+    };
 }
 
 std::string DeviceRegistry::subsystemOf(const std::string& path) const {

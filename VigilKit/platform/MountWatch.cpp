@@ -33,7 +33,7 @@ bool MountWatch::start() {
         return false;
     }
     // The first state: what is listed now, and the labels, without notifying anyone.
-    refreshVolumes();
+    refreshVolumes(table_.read());
     labels_.clear();
     for (const auto& entry : listedMounts(table_.read().value_or(std::vector<MountEntry>{}))) {
         labels_[entry.deviceBaseName()] = Known{labelOf(entry), entry.mountPoint, std::nullopt};
@@ -76,8 +76,7 @@ std::string MountWatch::labelOf(const MountEntry& entry) const {
     return cutUtf8(device, 64);
 }
 
-bool MountWatch::refreshVolumes() {
-    auto table = table_.read();
+bool MountWatch::refreshVolumes(const Table& table) {
     std::vector<std::pair<std::string, std::string>> now;
     if (table) {
         for (const auto& entry : listedMounts(*table)) {
@@ -90,8 +89,7 @@ bool MountWatch::refreshVolumes() {
     return true;
 }
 
-void MountWatch::checkLabels() {
-    auto table = table_.read();
+void MountWatch::checkLabels(const Table& table) {
     if (!table)
         return;
     std::map<std::string, Known> now;
@@ -156,17 +154,19 @@ void MountWatch::run(int mountInfoFd, int stopFd) {
             break;
         bool tableEvent = ready > 0 && (fds[0].revents & (POLLPRI | POLLERR));
         bool labelsDue = Clock::now() >= nextLabelCheck;
-        // The table is compared on every label check too: a file that cannot signal changes
-        // (a fixture, an old kernel) is still followed.
-        if ((tableEvent || labelsDue) && refreshVolumes())
+        if (!tableEvent && !labelsDue)
+            continue;
+        // One read of the table serves the whole wake-up. It is compared on every label check
+        // too: a file that cannot signal changes (a fixture, an old kernel) is still followed.
+        const Table table = table_.read();
+        if (refreshVolumes(table))
             notifyMounts();
         if (labelsDue) {
-            checkLabels();
+            checkLabels(table);
             nextLabelCheck = Clock::now() + options_.labelInterval;
         }
         if (tableEvent) {
             // New volumes start from their current labels; no rename for a volume just mounted.
-            auto table = table_.read();
             if (table) {
                 for (const auto& entry : listedMounts(*table)) {
                     std::string device = entry.deviceBaseName();

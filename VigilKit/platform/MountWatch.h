@@ -71,8 +71,9 @@ class MountWatch {
 
     void run(int mountInfoFd, int stopFd);
     // Re-reads the listed volumes; true when the set of (device, mount point) changed.
-    bool refreshVolumes();
-    void checkLabels();
+    using Table = std::optional<std::vector<MountEntry>>;
+    bool refreshVolumes(const Table& table);
+    void checkLabels(const Table& table);
     std::string labelOf(const MountEntry& entry) const;
     void notifyMounts();
     void notifyRename(const VolumeRename& rename);

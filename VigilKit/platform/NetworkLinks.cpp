@@ -1,6 +1,7 @@
 #include "platform/NetworkLinks.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -9,6 +10,8 @@
 #include <netlink/netlink.h>
 #include <netlink/route/link.h>
 #include <netlink/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,7 +21,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
+
+#include "platform/RouteWatch.h"
 
 namespace vigil::platform {
 
@@ -74,49 +80,15 @@ void reportNetlinkError(int err) {
     std::fprintf(stderr, "Error: _getNetworkData -- %s\n", nl_geterror(err));
 }
 
-}  // namespace
-
-bool isPlainLinkName(const std::string& name) {
-    return !name.empty() && name.size() < IFNAMSIZ && name.find('/') == std::string::npos &&
-           name != "." && name != "..";
+// The network namespace of the calling thread (its inode), 0 when it cannot be told.
+ino_t currentNetworkNamespace() {
+    struct stat info {};
+    if (::stat("/proc/thread-self/ns/net", &info) != 0)
+        return 0;
+    return info.st_ino;
 }
 
-NetworkLinks::NetworkLinks(std::string root) : root_(std::move(root)) {}
-
-void NetworkLinks::setListVirtualLinks(bool list) {
-    listVirtual = list;
-}
-bool NetworkLinks::listVirtualLinks() {
-    return listVirtual;
-}
-
-std::optional<std::vector<LinkRecord>> NetworkLinks::links() const {
-    std::unique_ptr<nl_sock, SocketDeleter> sock(nl_socket_alloc());
-    if (!sock) {
-        std::fprintf(stderr, "Error: _getNetworkData -- cannot allocate a netlink socket\n");
-        return std::nullopt;
-    }
-    if (int err = nl_connect(sock.get(), NETLINK_ROUTE); err < 0) {
-        reportNetlinkError(err);
-        return std::nullopt;
-    }
-    nl_cache* raw = nullptr;
-    if (int err = rtnl_link_alloc_cache(sock.get(), AF_UNSPEC, &raw); err < 0) {
-        reportNetlinkError(err);
-        return std::nullopt;
-    }
-    std::unique_ptr<nl_cache, CacheDeleter> cache(raw);
-    std::vector<LinkRecord> records;
-    for (nl_object* object = nl_cache_get_first(cache.get()); object != nullptr;
-         object = nl_cache_get_next(object)) {
-        records.push_back(toRecord(reinterpret_cast<rtnl_link*>(object)));
-    }
-    std::sort(records.begin(), records.end(),
-              [](const LinkRecord& a, const LinkRecord& b) { return a.index < b.index; });
-    return records;
-}
-
-std::vector<AddressRecord> NetworkLinks::addresses() const {
+std::vector<AddressRecord> readAddresses() {
     std::vector<AddressRecord> result;
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
@@ -138,6 +110,105 @@ std::vector<AddressRecord> NetworkLinks::addresses() const {
         result.push_back({entry->ifa_name, family, text});
     }
     freeifaddrs(list);
+    return result;
+}
+
+}  // namespace
+
+// What the links keep between samples, for the network namespace it was asked in.
+struct NetworkLinks::Live {
+    std::mutex mutex;
+    ino_t namespaceId = 0;
+    std::unique_ptr<nl_sock, SocketDeleter> socket;
+    std::unique_ptr<nl_cache, CacheDeleter> cache;
+    std::unique_ptr<RouteWatch> watch;  // null: no change notices, nothing is kept
+    std::optional<std::vector<AddressRecord>> addresses;
+    std::optional<std::optional<std::string>> defaultRoute;
+
+    // Starts again in another namespace, and forgets what changed since the last call.
+    void sync() {
+        const ino_t current = currentNetworkNamespace();
+        if (current == 0 || current != namespaceId) {
+            cache.reset();
+            socket.reset();
+            watch.reset();
+            addresses.reset();
+            defaultRoute.reset();
+            namespaceId = current;
+            if (current != 0) {
+                auto opened = std::make_unique<RouteWatch>();
+                if (opened->open())
+                    watch = std::move(opened);
+            }
+            return;
+        }
+        if (!watch || watch->drain()) {
+            addresses.reset();
+            defaultRoute.reset();
+        }
+    }
+    bool keeps() const { return watch != nullptr; }
+};
+
+bool isPlainLinkName(const std::string& name) {
+    return !name.empty() && name.size() < IFNAMSIZ && name.find('/') == std::string::npos &&
+           name != "." && name != "..";
+}
+
+NetworkLinks::NetworkLinks(std::string root)
+    : root_(std::move(root)), live_(std::make_shared<Live>()) {}
+
+void NetworkLinks::setListVirtualLinks(bool list) {
+    listVirtual = list;
+}
+bool NetworkLinks::listVirtualLinks() {
+    return listVirtual;
+}
+
+std::optional<std::vector<LinkRecord>> NetworkLinks::links() const {
+    std::lock_guard lock(live_->mutex);
+    live_->sync();
+    if (!live_->socket) {
+        std::unique_ptr<nl_sock, SocketDeleter> sock(nl_socket_alloc());
+        if (!sock) {
+            std::fprintf(stderr, "Error: _getNetworkData -- cannot allocate a netlink socket\n");
+            return std::nullopt;
+        }
+        if (int err = nl_connect(sock.get(), NETLINK_ROUTE); err < 0) {
+            reportNetlinkError(err);
+            return std::nullopt;
+        }
+        nl_cache* raw = nullptr;
+        if (int err = rtnl_link_alloc_cache(sock.get(), AF_UNSPEC, &raw); err < 0) {
+            reportNetlinkError(err);
+            return std::nullopt;
+        }
+        live_->cache.reset(raw);
+        live_->socket = std::move(sock);
+    } else if (int err = nl_cache_refill(live_->socket.get(), live_->cache.get()); err < 0) {
+        reportNetlinkError(err);
+        live_->cache.reset();
+        live_->socket.reset();
+        return std::nullopt;
+    }
+    std::vector<LinkRecord> records;
+    for (nl_object* object = nl_cache_get_first(live_->cache.get()); object != nullptr;
+         object = nl_cache_get_next(object)) {
+        records.push_back(toRecord(reinterpret_cast<rtnl_link*>(object)));
+    }
+    std::sort(records.begin(), records.end(),
+              [](const LinkRecord& a, const LinkRecord& b) { return a.index < b.index; });
+    return records;
+}
+
+std::vector<AddressRecord> NetworkLinks::addresses() const {
+    std::lock_guard lock(live_->mutex);
+    live_->sync();
+    if (live_->addresses)
+        return *live_->addresses;
+    auto result = readAddresses();
+    if (live_->keeps())
+        live_->addresses = result;
     return result;
 }
 
@@ -207,12 +278,35 @@ std::optional<std::string> NetworkLinks::usbProductName(const std::string& name)
 }
 
 std::optional<std::string> NetworkLinks::defaultRouteInterface() const {
-    std::ifstream in(underRoot(root_, "/proc/net/route"));
-    if (!in)
+    // A fixture's route file changes without notice.
+    if (!root_.empty() && root_ != "/")
+        return readDefaultRouteInterface();
+    std::lock_guard lock(live_->mutex);
+    live_->sync();
+    if (live_->defaultRoute)
+        return *live_->defaultRoute;
+    auto route = readDefaultRouteInterface();
+    if (live_->keeps())
+        live_->defaultRoute = route;
+    return route;
+}
+
+std::optional<std::string> NetworkLinks::readDefaultRouteInterface() const {
+    const int fd = ::open(underRoot(root_, "/proc/net/route").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    std::stringstream text;
-    text << in.rdbuf();
-    return parseDefaultRouteInterface(text.str());
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return parseDefaultRouteInterface(text);
 }
 
 std::vector<std::string> NetworkLinks::sysfsLinkNames() const {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,11 @@ struct AddressRecord {
 // The network links of this machine's network namespace, and what sysfs and procfs say about them.
 // Files are read under `root` so tests can point it at a fixture tree; the link list itself comes
 // from the kernel of the current network namespace.
+//
+// The link list is asked for on every sample: its netlink socket is kept, per network namespace of
+// the calling thread. The addresses and (on the live system) the default route are kept too, and
+// asked again only after the kernel has announced a change of routes, addresses or links.
+// Safe to use from several threads.
 class NetworkLinks {
   public:
     explicit NetworkLinks(std::string root = "/");
@@ -64,8 +70,11 @@ class NetworkLinks {
     const std::string& root() const { return root_; }
 
   private:
+    struct Live;
     std::string classNet(const std::string& name) const;
+    std::optional<std::string> readDefaultRouteInterface() const;
     std::string root_;
+    std::shared_ptr<Live> live_;
 };
 
 // Parses /proc/net/route: the interface of the first up default route with a gateway.

@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdio>
 
 namespace vigil {
 
@@ -67,6 +70,23 @@ std::vector<std::string_view> splitBlanks(std::string_view text) {
     return fields;
 }
 
+// The first fields.size() blank-separated fields of `text`; returns how many there were.
+template <size_t N>
+size_t firstFields(std::string_view text, std::array<std::string_view, N>& fields) {
+    size_t count = 0;
+    size_t i = 0;
+    while (count < N && i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\n' || text[i] == '\t'))
+            ++i;
+        const size_t start = i;
+        while (i < text.size() && text[i] != ' ' && text[i] != '\n' && text[i] != '\t')
+            ++i;
+        if (i > start)
+            fields[count++] = text.substr(start, i - start);
+    }
+    return count;
+}
+
 }  // namespace
 
 std::optional<ProcessStat> parseProcessStat(std::string_view text) {
@@ -82,11 +102,10 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
     // The kernel's pids are positive; anything else is not a process's stat file.
     if (!parseNumber(pidField, stat.pid) || stat.pid <= 0)
         return std::nullopt;
-    stat.comm = std::string(text.substr(open + 1, close - open - 1));
     // After the name: state(3) ppid(4) ... utime(14) stime(15) ... num_threads(20) ...
-    // starttime(22); fields[0] is field 3.
-    const auto fields = splitBlanks(text.substr(close + 1));
-    if (fields.size() < 20 || fields[0].size() != 1)
+    // starttime(22); fields[0] is field 3. Only the first 20 are needed.
+    std::array<std::string_view, 20> fields;
+    if (firstFields(text.substr(close + 1), fields) < fields.size() || fields[0].size() != 1)
         return std::nullopt;
     stat.state = fields[0][0];
     if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[11], stat.utime) ||
@@ -94,6 +113,7 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
         !parseNumber(fields[19], stat.startTime) || stat.ppid < 0) {
         return std::nullopt;
     }
+    stat.comm.assign(text.substr(open + 1, close - open - 1));
     return stat;
 }
 
@@ -143,24 +163,52 @@ std::string ProcessTable::procPath(pid_t pid, const char* file) const {
 
 std::vector<pid_t> ProcessTable::pids() const {
     std::vector<pid_t> pids;
-    DIR* dir = ::opendir((root_ + "proc").c_str());
-    if (!dir)
-        return pids;
-    while (const dirent* entry = ::readdir(dir)) {
-        pid_t pid = 0;
-        if (parseNumber(std::string_view(entry->d_name), pid) && pid > 0)
-            pids.push_back(pid);
-    }
-    ::closedir(dir);
-    std::sort(pids.begin(), pids.end());
+    for (const ProcessEntry& entry : entries())
+        pids.push_back(entry.pid);
     return pids;
 }
 
+std::vector<ProcessEntry> ProcessTable::entries() const {
+    std::vector<ProcessEntry> entries;
+    DIR* dir = ::opendir((root_ + "proc").c_str());
+    if (!dir)
+        return entries;
+    while (const dirent* entry = ::readdir(dir)) {
+        pid_t pid = 0;
+        if (parseNumber(std::string_view(entry->d_name), pid) && pid > 0)
+            entries.push_back({pid, static_cast<uint64_t>(entry->d_ino)});
+    }
+    ::closedir(dir);
+    std::sort(entries.begin(), entries.end(),
+              [](const ProcessEntry& a, const ProcessEntry& b) { return a.pid < b.pid; });
+    return entries;
+}
+
 std::optional<ProcessStat> ProcessTable::stat(pid_t pid) const {
-    const auto text = readSmallFile(procPath(pid, "stat"), 4096);
-    if (!text)
+    // Called for every process on each scan: no allocation but the name's (which fits the short
+    // string buffer). The fields used lie well within the first 2 KiB.
+    char path[PATH_MAX];
+    const int length = std::snprintf(path, sizeof path, "%sproc/%d/stat", root_.c_str(), pid);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof path)
         return std::nullopt;
-    return parseProcessStat(*text);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    char text[2048];
+    size_t size = 0;
+    while (size < sizeof text) {
+        const ssize_t got = ::read(fd, text + size, sizeof text - size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        size += static_cast<size_t>(got);
+        // The kernel writes the line whole: its end spares the read that would return 0.
+        if (text[size - 1] == '\n')
+            break;
+    }
+    ::close(fd);
+    return parseProcessStat(std::string_view(text, size));
 }
 
 std::optional<uint64_t> ProcessTable::residentBytes(pid_t pid) const {

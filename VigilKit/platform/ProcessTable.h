@@ -44,6 +44,14 @@ struct ApplicationAttributes {
     int32_t threads = 0;
 };
 
+// One numbered folder of /proc: a process, and the inode number of its folder. Another process
+// under the same pid has another inode (the number may also change while the process runs, when
+// the kernel drops and makes the folder's entry again).
+struct ProcessEntry {
+    pid_t pid = 0;
+    uint64_t inode = 0;
+};
+
 // The process table under a root directory ("/" on a real machine: /proc/<pid>/...). A pid that
 // vanishes between listing and reading is a failed read, never an error line.
 class ProcessTable {
@@ -51,6 +59,8 @@ class ProcessTable {
     explicit ProcessTable(std::string root = "/");
 
     std::vector<pid_t> pids() const;
+    // The processes with their folders' inodes, by pid.
+    std::vector<ProcessEntry> entries() const;
     std::optional<ProcessStat> stat(pid_t pid) const;
     std::optional<uint64_t> residentBytes(pid_t pid) const;
     // The owner of /proc/<pid> (the real user of the process).

@@ -40,6 +40,9 @@ std::string lastComponent(std::string_view path) {
 }
 
 constexpr uint64_t kCgroupSettlePolls = 5;
+// A process whose folder kept its inode is read again on one poll in this many (spread over the
+// polls by pid).
+constexpr uint64_t kRecheckPolls = 4;
 
 }  // namespace
 
@@ -84,103 +87,148 @@ bool platform::Workspace::isLauncher(pid_t ppid) const {
     return ppid == 1 || serviceManagers_.contains(ppid);
 }
 
-std::vector<RunningApplicationPtr> platform::Workspace::scan() {
-    struct Candidate {
-        ProcessStat stat;
-        std::string argv0;
-        std::string unit;  // the last component of its cgroup
-    };
-    // The desktop entries changed: every process is judged again.
-    if (desktop_.refresh())
-        known_.clear();
-    ++generation_;
-    std::map<pid_t, Candidate> mine;
-    std::set<pid_t> managers;
-    std::map<pid_t, Known> known;
-    for (const pid_t pid : processes_.pids()) {
+bool platform::Workspace::isDue(pid_t pid, const Known& facts) const {
+    return generation_ - facts.firstSeen < kCgroupSettlePolls ||
+           (generation_ + static_cast<uint64_t>(pid)) % kRecheckPolls == 0;
+}
+
+bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool isNew) {
+    const pid_t pid = entry.pid;
+    // The same folder, and not yet due: the same process, as last seen. Another process under the
+    // same pid comes with another folder.
+    if (!isNew && facts.inode == entry.inode && !isDue(pid, facts))
+        return true;
+    facts.candidate = false;
+    if (!isNew && !facts.mine) {
+        // Another user's process concerns us only once its owner changes (a new process under
+        // the same pid, or one that changed its user).
         const auto owner = processes_.owner(pid);
-        if (!owner || *owner != options_.uid)
-            continue;
-        auto stat = processes_.stat(pid);
-        if (!stat || stat->state == 'Z' || stat->state == 'X')
-            continue;  // gone, or a zombie
-        // The command line and cgroup of a process seen before are kept, as long as it is the
-        // same process (start time) running the same program (the name changes on exec). The
-        // cgroup is read again for a few polls: launchers move a new process into its scope.
-        Known facts;
-        const auto it = known_.find(pid);
-        if (it != known_.end() && it->second.startTime == stat->startTime &&
-            it->second.comm == stat->comm) {
-            facts = it->second;
-        } else {
-            facts.startTime = stat->startTime;
-            facts.comm = stat->comm;
-            facts.firstSeen = generation_;
-            const auto argv = processes_.commandLine(pid);
-            facts.argv0 = argv.empty() ? std::string() : argv[0];
+        if (!owner)
+            return false;
+        if (*owner != options_.uid) {
+            facts.inode = entry.inode;
+            return true;
         }
-        if (generation_ - facts.firstSeen < kCgroupSettlePolls) {
-            const auto cgroup = processes_.cgroup(pid);
-            facts.unit = cgroup ? lastComponent(*cgroup) : std::string();
-        }
-        known[pid] = facts;
-        if (facts.argv0.empty())
-            continue;  // kernel threads
-        if (stat->comm == "systemd" && pid != 1)
-            managers.insert(pid);
-        mine[pid] = Candidate{std::move(*stat), facts.argv0, facts.unit};
+        isNew = true;
     }
-    known_ = std::move(known);
+    auto stat = processes_.stat(pid);
+    if (!stat)
+        return false;  // gone
+    // The command line and cgroup of a process seen before are kept, as long as it is the same
+    // process (start time) running the same program (the name changes on exec).
+    if (isNew || facts.startTime != stat->startTime || facts.comm != stat->comm) {
+        const auto owner = processes_.owner(pid);
+        if (!owner)
+            return false;
+        facts = Known{};
+        facts.inode = entry.inode;
+        facts.startTime = stat->startTime;
+        facts.comm = stat->comm;
+        facts.firstSeen = generation_;
+        facts.mine = *owner == options_.uid;
+        if (!facts.mine)
+            return true;
+        const auto argv = processes_.commandLine(pid);
+        facts.argv0 = argv.empty() ? std::string() : argv[0];
+    }
+    facts.inode = entry.inode;
+    if (stat->state == 'Z' || stat->state == 'X')
+        return true;  // a zombie: listed, but no application
+    // The cgroup is read again for a few polls: launchers move a new process into its scope.
+    if (generation_ - facts.firstSeen < kCgroupSettlePolls) {
+        const auto cgroup = processes_.cgroup(pid);
+        facts.unit = cgroup ? lastComponent(*cgroup) : std::string();
+    }
+    facts.candidate = !facts.argv0.empty();  // kernel threads have no command line
+    facts.stat = std::move(*stat);
+    return true;
+}
+
+RunningApplicationPtr platform::Workspace::judge(pid_t pid, const Known& facts, bool leads) const {
+    const std::string argv0 = basenameOf(facts.argv0);
+    const DesktopEntry* entry = desktop_.match(argv0);
+    if (!entry) {
+        // Programs that rewrite their title ("prog: worker") keep the name in front.
+        const std::string first = basenameOf(facts.argv0.substr(0, facts.argv0.find(' ')));
+        if (first != argv0)
+            entry = desktop_.match(first);
+    }
+    if (!entry)
+        entry = desktop_.match(facts.comm);
+
+    std::string unitId;
+    // Only the leader of the unit's cgroup stands for it: its parent is not in the same cgroup.
+    if (isAppUnit(facts.unit) && leads) {
+        const auto ids = applicationIdsOfUnit(facts.unit);
+        for (const auto& id : ids) {
+            if (const DesktopEntry* byId = desktop_.byId(id)) {
+                if (!entry)
+                    entry = byId;
+                unitId = id;
+                break;
+            }
+        }
+        if (unitId.empty() && !ids.empty())
+            unitId = ids.back();
+    }
+    if (!entry && unitId.empty())
+        return nullptr;
+
+    auto app = std::make_shared<RunningApplication>();
+    app->pid = pid;
+    app->startTime = facts.startTime;
+    if (entry) {
+        app->bundleIdentifier = entry->id;
+        app->localizedName = entry->name;
+        app->icon = entry->icon;
+    } else {
+        app->bundleIdentifier = unitId;
+        app->localizedName = facts.comm;
+    }
+    return app;
+}
+
+std::vector<RunningApplicationPtr> platform::Workspace::scan() {
+    // The desktop entries changed: every process is judged again.
+    if (desktop_.refresh()) {
+        for (auto& [pid, facts] : known_)
+            facts.judged = false;
+    }
+    ++generation_;
+    std::set<pid_t> managers;
+    for (const ProcessEntry& entry : processes_.entries()) {
+        auto [it, isNew] = known_.try_emplace(entry.pid);
+        if (!learn(entry, it->second, isNew)) {
+            known_.erase(it);
+            continue;
+        }
+        it->second.seen = generation_;
+        if (it->second.candidate && it->second.comm == "systemd" && entry.pid != 1)
+            managers.insert(entry.pid);
+    }
+    // Processes no longer listed are gone.
+    std::erase_if(known_, [this](const auto& item) { return item.second.seen != generation_; });
     serviceManagers_ = std::move(managers);
 
     std::vector<RunningApplicationPtr> list;
-    for (const auto& [pid, c] : mine) {
-        const DesktopEntry* entry = nullptr;
-        const std::string argv0 = basenameOf(c.argv0);
-        entry = desktop_.match(argv0);
-        if (!entry) {
-            // Programs that rewrite their title ("prog: worker") keep the name in front.
-            const std::string first = basenameOf(c.argv0.substr(0, c.argv0.find(' ')));
-            if (first != argv0)
-                entry = desktop_.match(first);
-        }
-        if (!entry)
-            entry = desktop_.match(c.stat.comm);
-
-        std::string unitId;
-        if (isAppUnit(c.unit)) {
-            // The leader of the unit's cgroup: its parent is not in the same cgroup.
-            const auto parent = mine.find(c.stat.ppid);
-            const bool leads = parent == mine.end() || parent->second.unit != c.unit;
-            if (leads) {
-                const auto ids = applicationIdsOfUnit(c.unit);
-                for (const auto& id : ids) {
-                    if (const DesktopEntry* byId = desktop_.byId(id)) {
-                        if (!entry)
-                            entry = byId;
-                        unitId = id;
-                        break;
-                    }
-                }
-                if (unitId.empty() && !ids.empty())
-                    unitId = ids.back();
-            }
-        }
-        if (!entry && unitId.empty())
+    for (auto& [pid, facts] : known_) {
+        if (!facts.candidate)
             continue;
-
-        auto app = std::make_shared<RunningApplication>();
-        app->pid = pid;
-        app->startTime = c.stat.startTime;
-        if (entry) {
-            app->bundleIdentifier = entry->id;
-            app->localizedName = entry->name;
-            app->icon = entry->icon;
-        } else {
-            app->bundleIdentifier = unitId;
-            app->localizedName = c.stat.comm;
+        std::optional<std::string> parentUnit;
+        if (const auto parent = known_.find(facts.stat.ppid);
+            parent != known_.end() && parent->second.candidate) {
+            parentUnit = parent->second.unit;
         }
-        list.push_back(std::move(app));
+        if (!facts.judged || facts.judgedPpid != facts.stat.ppid ||
+            facts.judgedUnit != facts.unit || facts.judgedParentUnit != parentUnit) {
+            facts.app = judge(pid, facts, !parentUnit || *parentUnit != facts.unit);
+            facts.judged = true;
+            facts.judgedPpid = facts.stat.ppid;
+            facts.judgedUnit = facts.unit;
+            facts.judgedParentUnit = std::move(parentUnit);
+        }
+        if (facts.app)
+            list.push_back(facts.app);
     }
     return list;
 }
@@ -204,12 +252,19 @@ void platform::Workspace::poll() {
     current_ = next;
     scanned_ = true;
 
+    using Identity = std::pair<pid_t, uint64_t>;
+    auto identities = [](const std::vector<RunningApplicationPtr>& list) {
+        std::set<Identity> set;
+        for (const auto& app : list)
+            set.emplace(app->pid, app->startTime);
+        return set;
+    };
+    const std::set<Identity> before = identities(previous);
+    const std::set<Identity> after = identities(next);
+
     Change removed{ChangeKind::removal, {}};
     for (const auto& old : previous) {
-        const bool still =
-            std::any_of(next.begin(), next.end(),
-                        [&](const RunningApplicationPtr& n) { return n->isSameProcess(*old); });
-        if (still)
+        if (after.contains({old->pid, old->startTime}))
             continue;
         auto gone = std::make_shared<RunningApplication>(*old);
         gone->terminated = true;
@@ -217,10 +272,7 @@ void platform::Workspace::poll() {
     }
     Change inserted{ChangeKind::insertion, {}};
     for (const auto& app : next) {
-        const bool known =
-            std::any_of(previous.begin(), previous.end(),
-                        [&](const RunningApplicationPtr& p) { return p->isSameProcess(*app); });
-        if (!known)
+        if (!before.contains({app->pid, app->startTime}))
             inserted.values.push_back(app);
     }
     if (!observer_)

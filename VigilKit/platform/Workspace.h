@@ -88,14 +88,31 @@ class Workspace {
     std::vector<RunningApplicationPtr> current_;
     bool scanned_ = false;
     std::set<pid_t> serviceManagers_;
-    // What the last polls learnt of each process of the user.
+    // What the polls learnt of each process, by pid: kept while the pid stays listed with the same
+    // start time and name. A process whose folder keeps its inode is looked at again only every
+    // few polls (its name changes on exec, it may become a zombie or change its user).
     struct Known {
+        uint64_t inode = 0;  // of its /proc folder
         uint64_t startTime = 0;
         std::string comm;
+        bool mine = false;  // owned by the user (else only its owner is checked again)
         std::string argv0;
         std::string unit;
         uint64_t firstSeen = 0;
+        uint64_t seen = 0;       // the last poll that listed it
+        bool candidate = false;  // the user's, running a program: judged in this poll
+        ProcessStat stat;        // as of this poll (candidates only)
+        // The last judgement and what it rested on; judged again when any of these changed.
+        bool judged = false;
+        pid_t judgedPpid = 0;
+        std::string judgedUnit;
+        std::optional<std::string> judgedParentUnit;  // nullopt: the parent is no candidate
+        RunningApplicationPtr app;                    // null: no application
     };
+    // Brings `facts` up to date for one listed process; false when it is gone.
+    bool learn(const ProcessEntry& entry, Known& facts, bool isNew);
+    bool isDue(pid_t pid, const Known& facts) const;
+    RunningApplicationPtr judge(pid_t pid, const Known& facts, bool leads) const;
     std::map<pid_t, Known> known_;
     uint64_t generation_ = 0;
     Observer observer_;

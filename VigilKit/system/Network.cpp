@@ -5,7 +5,6 @@
 #include "SystemManager.h"
 #include "collectors/NetworkData.h"
 #include "collectors/PublicAddressServer.h"
-#include "platform/NetworkLinks.h"
 #include "system/Notification.h"
 #include "system/Queue.h"
 
@@ -238,9 +237,7 @@ Network::Environment Network::systemEnvironment() {
     environment.extra = [](const char* name, const NetworkExtraCallback& callback) {
         getNetworkExtra(name, callback);
     };
-    environment.primaryInterface = [] {
-        return platform::NetworkLinks("/").defaultRouteInterface();
-    };
+    environment.primaryInterface = [] { return getPrimaryNetworkInterface(); };
     environment.isConnectedToInternet = [] { return isPublicAddressServerReachable(); };
     environment.lookUpPublicAddress = [] { return vigil::lookUpPublicAddress(); };
     environment.watchConfiguration = [](auto callback) {

@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <map>
 
 #include "ui/Controls.h"
 
@@ -166,11 +167,16 @@ bool DesktopWorkspace::selectFile(const QString& path, const QString& rootedAt) 
 }
 
 QIcon DesktopWorkspace::bundledIcon(const QString& name) {
+    // One icon per name, kept: a copy shares the icon's pictures, so a view that sets it again
+    // paints it from the picture cache instead of reading the SVG again. Main thread only.
+    static auto* icons = new std::map<QString, QIcon>;
+    if (const auto found = icons->find(name); found != icons->end())
+        return found->second;
     initHostResources();
     const QString file = QStringLiteral(":/vigil/icons/") + name + QStringLiteral(".svg");
-    if (!QFileInfo::exists(file))
-        return QIcon();
-    return QIcon(file);
+    QIcon icon = QFileInfo::exists(file) ? QIcon(file) : QIcon();
+    icons->emplace(name, icon);
+    return icon;
 }
 
 QIcon DesktopWorkspace::imageNamed(const QString& name) {

@@ -236,6 +236,36 @@ TEST(NetworkDataNamespace, DefaultRouteDecidesThePrimaryInterfaceAtEveryUpdate) 
     });
 }
 
+TEST(NetworkDataNamespace, KeptLinksSeeAddressAndRouteChangesAtTheNextQuestion) {
+    VIGIL_IN_NETWORK_NAMESPACE([] {
+        VethPair pair("veth0", "veth0p", "10.200.1.1", "10.200.1.2");
+        ASSERT_TRUE(pair.ok());
+        const NetworkLinks links("/");
+        const auto hasAddress = [&](const std::string& address) {
+            for (const auto& record : links.addresses()) {
+                if (record.address == address)
+                    return true;
+            }
+            return false;
+        };
+        EXPECT_TRUE(hasAddress("10.200.1.1"));
+        EXPECT_FALSE(hasAddress("10.200.1.9"));
+        EXPECT_EQ(links.defaultRouteInterface(), std::nullopt);
+        // The kernel's notice is queued before `ip` returns: the next question sees the change.
+        ASSERT_EQ(shell("ip addr add 10.200.1.9/24 dev veth0"), 0);
+        EXPECT_TRUE(hasAddress("10.200.1.9"));
+        ASSERT_EQ(shell("ip route add default via 10.200.1.2 dev veth0"), 0);
+        EXPECT_EQ(links.defaultRouteInterface(), "veth0");
+        ASSERT_EQ(shell("ip route del default"), 0);
+        EXPECT_EQ(links.defaultRouteInterface(), std::nullopt);
+        ASSERT_EQ(shell("ip addr del 10.200.1.9/24 dev veth0"), 0);
+        EXPECT_FALSE(hasAddress("10.200.1.9"));
+        // Asked again without a change, the kept answers stay right.
+        EXPECT_TRUE(hasAddress("10.200.1.1"));
+        EXPECT_EQ(links.defaultRouteInterface(), std::nullopt);
+    });
+}
+
 TEST(NetworkDataFixture, ContainerHostListsOnlyDeviceBackedLinks) {
     const NetworkLinks links(test::fixturePath("container-host"));
     std::vector<std::string> backed;

@@ -1,5 +1,10 @@
 #include "TodayViewController.h"
 
+#include <QEvent>
+#include <QWindow>
+
+#include <chrono>
+
 #include "HostTestSupport.h"
 #include "TodayViewControllerSupport.h"
 #include "Updatable.h"
@@ -8,6 +13,8 @@
 #include "details/DiskListViewController.h"
 #include "details/MemoryViewController.h"
 #include "details/NetworkListViewController.h"
+#include "host/PanelPlaceStore.h"
+#include "host/PanelWindow.h"
 #include "rows/FirstRowViewControllerWithBattery.h"
 #include "rows/RowStyle.h"
 #include "rows/SecondRowViewController.h"
@@ -204,6 +211,61 @@ TEST_F(TodayViewControllerTest, RefreshTickUpdatesUpdatableRowsInOrder) {
     ASSERT_TRUE(test::qtWaitUntil([&] { return log.size() >= 4; }, std::chrono::seconds(15)));
     EXPECT_EQ(log[0], "b");
     EXPECT_EQ(log[1], "a");
+    today.listViewController()->setContents({});
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+  public:
+    int count = 0;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+TEST_F(TodayViewControllerTest, HiddenPanelPausesTheRowsWhileSamplingGoesOn) {
+    test::WidgetMachine machine("power-no-battery", test::WidgetMachine::Connection::local);
+    machine.setTraffic(1000, 500);
+    TodayViewController today(machine.context());
+    today.view();
+    MemoryPanelPlaceStore places;
+    PanelWindow panel(today, places);
+    panel.setPanelVisible(true);
+    ASSERT_TRUE(test::qtWaitUntil(
+        [&] { return panel.windowHandle() && panel.windowHandle()->isExposed(); }));
+    std::vector<QString> log;
+    RecordingRow recording(QStringLiteral("recording"), log);
+    today.listViewController()->setContents({&today.firstRow(), &recording});
+    PaintCounter paints;
+    today.firstRow().view()->installEventFilter(&paints);
+    today.tick();
+    EXPECT_FALSE(log.empty());
+    ASSERT_TRUE(test::qtWaitUntil([&] { return paints.count > 0; }));
+
+    panel.setPanelVisible(false);
+    EXPECT_TRUE(today.isPaused());
+    log.clear();
+    paints.count = 0;
+    const int64_t before = machine.system->net().aggregated().ibytes;
+    today.tick();
+    // The network is sampled on (its counters grow), while neither these ticks nor the timer's
+    // touch the rows.
+    ASSERT_TRUE(
+        test::qtWaitUntil([&] { return machine.system->net().aggregated().ibytes > before + 2000; },
+                          std::chrono::seconds(20)));
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(paints.count, 0);
+    EXPECT_TRUE(machine.tasksRunning(true));
+
+    // Shown again: redrawn at once, not at the next tick.
+    panel.setPanelVisible(true);
+    EXPECT_FALSE(today.isPaused());
+    EXPECT_EQ(log, std::vector<QString>{QStringLiteral("recording")});
+    EXPECT_TRUE(test::qtWaitUntil([&] { return paints.count > 0; }));
     today.listViewController()->setContents({});
 }
 

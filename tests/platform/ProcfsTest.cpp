@@ -1,6 +1,11 @@
 #include "platform/Procfs.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
 
 #include "platform/TestTree.h"
 
@@ -102,6 +107,21 @@ TEST(ProcfsRead, ProcessCountCountsOnlyNumericFolders) {
     auto count = procfs.processCount();
     ASSERT_TRUE(count);
     EXPECT_EQ(count.value, 4u);
+}
+
+TEST(ProcfsRead, ProcessCountReadsFoldersLargerThanOneBatch) {
+    // More entries than one read of the folder returns, and names that only look like pids.
+    char pattern[] = "/tmp/vigil-procfs-XXXXXX";
+    const std::string root = ::mkdtemp(pattern);
+    std::filesystem::create_directories(root + "/proc");
+    for (int pid = 1; pid <= 3000; ++pid)
+        std::filesystem::create_directory(root + "/proc/" + std::to_string(pid));
+    for (const char* name : {"0", "012", "12a", "self", "thread-self", "9x9"})
+        std::filesystem::create_directory(root + "/proc/" + name);
+    auto count = Procfs(root).processCount();
+    std::filesystem::remove_all(root);
+    ASSERT_TRUE(count);
+    EXPECT_EQ(count.value, 3000u);
 }
 
 TEST(ProcfsRead, LiveMachineAgreesWithItsFiles) {

@@ -2,11 +2,15 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/Workspace.h"
 #include "platform/WorkspaceTestChild.h"
@@ -119,6 +123,176 @@ TEST(WorkspaceTest, RealProcessesComeAndGoAsInsertionsAndRemovals) {
     EXPECT_TRUE(removed);
     EXPECT_EQ(findPid(workspace.runningApplications(), firstPid), nullptr);
     fs::remove_all(dir);
+}
+
+// A folder of desktop entries that name `sleep` as the application "Sleeper"; removed at the end.
+struct SleeperEntries {
+    SleeperEntries() {
+        char pattern[] = "/tmp/vigil-workspace-XXXXXX";
+        dir = ::mkdtemp(pattern);
+        std::ofstream(dir + "/sleeper.desktop")
+            << "[Desktop Entry]\nType=Application\nName=Sleeper\nIcon=sleepy\nExec=sleep %u\n";
+    }
+    ~SleeperEntries() { fs::remove_all(dir); }
+    platform::Workspace::Options options() const {
+        platform::Workspace::Options options;
+        options.applicationDirectories = std::vector<std::string>{dir};
+        return options;
+    }
+    std::string dir;
+};
+
+// The changes of one poll that concern a pid, as "+<start>" for insertions and "-<start>" for
+// removals (which must come marked terminated), in the order they were heard.
+std::vector<std::string> changesOf(const std::vector<platform::Workspace::Change>& changes,
+                                   pid_t pid) {
+    std::vector<std::string> seen;
+    for (const auto& change : changes) {
+        for (const auto& app : change.values) {
+            if (app->pid != pid)
+                continue;
+            if (change.kind == platform::Workspace::ChangeKind::insertion && !app->terminated)
+                seen.push_back("+" + std::to_string(app->startTime));
+            if (change.kind == platform::Workspace::ChangeKind::removal && app->terminated)
+                seen.push_back("-" + std::to_string(app->startTime));
+        }
+    }
+    return seen;
+}
+
+// The process's start time from its stat line, 0 when it cannot be read.
+uint64_t startTimeOf(pid_t pid) {
+    const auto stat = ProcessTable().stat(pid);
+    return stat ? stat->startTime : 0;
+}
+
+bool runsSleep(pid_t pid) {
+    const auto stat = ProcessTable().stat(pid);
+    return stat && stat->comm == "sleep";
+}
+
+TEST(WorkspaceTest, AProcessStartedAndOneEndedBetweenTwoPollsAreBothReported) {
+    SleeperEntries entries;
+    platform::Workspace workspace(entries.options());
+    std::vector<platform::Workspace::Change> changes;
+    workspace.observe(
+        [&](const platform::Workspace::Change& change) { changes.push_back(change); });
+    Child first({"sleep", "1000"});
+    ASSERT_GT(first.pid, 0);
+    ASSERT_TRUE(test::waitUntil([&] {
+        workspace.poll();
+        return findPid(workspace.runningApplications(), first.pid) != nullptr;
+    }));
+    // Steady polls report nothing.
+    changes.clear();
+    workspace.poll();
+    workspace.poll();
+    EXPECT_TRUE(changesOf(changes, first.pid).empty());
+    ASSERT_NE(findPid(workspace.runningApplications(), first.pid), nullptr);
+
+    const uint64_t firstStart = startTimeOf(first.pid);
+    const pid_t firstPid = first.pid;
+    first.stop();
+    Child second({"sleep", "1001"});
+    ASSERT_GT(second.pid, 0);
+    ASSERT_TRUE(test::waitUntil([&] { return runsSleep(second.pid); }));
+    const uint64_t secondStart = startTimeOf(second.pid);
+    workspace.poll();
+    EXPECT_EQ(changesOf(changes, firstPid),
+              std::vector<std::string>{"-" + std::to_string(firstStart)});
+    EXPECT_EQ(changesOf(changes, second.pid),
+              std::vector<std::string>{"+" + std::to_string(secondStart)});
+    EXPECT_EQ(findPid(workspace.runningApplications(), firstPid), nullptr);
+    const auto* app = findPid(workspace.runningApplications(), second.pid);
+    ASSERT_NE(app, nullptr);
+    EXPECT_EQ(app->localizedName, "Sleeper");
+}
+
+TEST(WorkspaceTest, AKnownProcessThatRunsAnotherProgramIsJudgedAgain) {
+    SleeperEntries entries;
+    platform::Workspace workspace(entries.options());
+    std::vector<platform::Workspace::Change> changes;
+    workspace.observe(
+        [&](const platform::Workspace::Change& change) { changes.push_back(change); });
+    const std::string go = entries.dir + "/go";
+    Child shell({"sh", "-c", "while [ ! -e " + go + " ]; do sleep 0.05; done; exec sleep 1000"});
+    ASSERT_GT(shell.pid, 0);
+    // Long known as a shell, past the first polls that look at every new process closely.
+    for (int poll = 0; poll < 12; ++poll)
+        workspace.poll();
+    EXPECT_EQ(findPid(workspace.runningApplications(), shell.pid), nullptr);
+    std::ofstream(go) << "go";
+    ASSERT_TRUE(test::waitUntil([&] { return runsSleep(shell.pid); }));
+    ASSERT_TRUE(test::waitUntil([&] {
+        workspace.poll();
+        return findPid(workspace.runningApplications(), shell.pid) != nullptr;
+    }));
+    EXPECT_EQ(changesOf(changes, shell.pid),
+              std::vector<std::string>{"+" + std::to_string(startTimeOf(shell.pid))});
+}
+
+// Makes the kernel hand out `pid` to the next process of this pid namespace; false when it cannot
+// be asked to (no privilege, or no such file).
+bool offerPid(pid_t pid) {
+    std::ofstream out("/proc/sys/kernel/ns_last_pid");
+    if (!out)
+        return false;
+    out << pid - 1;
+    out.flush();
+    return bool(out);
+}
+
+TEST(WorkspaceTest, AReusedPidWithANewStartTimeIsANewProcess) {
+    SleeperEntries entries;
+    platform::Workspace workspace(entries.options());
+    std::vector<platform::Workspace::Change> changes;
+    workspace.observe(
+        [&](const platform::Workspace::Change& change) { changes.push_back(change); });
+    Child first({"sleep", "1000"});
+    ASSERT_GT(first.pid, 0);
+    ASSERT_TRUE(test::waitUntil([&] {
+        workspace.poll();
+        return findPid(workspace.runningApplications(), first.pid) != nullptr;
+    }));
+    const pid_t pid = first.pid;
+    const uint64_t firstStart = startTimeOf(pid);
+    ASSERT_GT(firstStart, 0u);
+    first.stop();
+    // The new process must start at least one clock tick later.
+    const long hz = ::sysconf(_SC_CLK_TCK);
+    ASSERT_TRUE(test::waitUntil([&] {
+        timespec now{};
+        ::clock_gettime(CLOCK_BOOTTIME, &now);
+        const auto ticks = static_cast<uint64_t>(now.tv_sec) * static_cast<uint64_t>(hz) +
+                           static_cast<uint64_t>(now.tv_nsec) / (1'000'000'000 / hz);
+        return ticks > firstStart + 2;
+    }));
+    // Other processes of the machine may take the pid first: try a few times.
+    std::unique_ptr<Child> second;
+    for (int attempt = 0; attempt < 50 && !second; ++attempt) {
+        if (!offerPid(pid))
+            GTEST_SKIP() << "cannot choose the next pid (/proc/sys/kernel/ns_last_pid needs "
+                            "CAP_SYS_ADMIN or CAP_CHECKPOINT_RESTORE)";
+        auto child = std::make_unique<Child>(std::vector<std::string>{"sleep", "1002"});
+        ASSERT_GT(child->pid, 0);
+        if (child->pid == pid)
+            second = std::move(child);
+    }
+    if (!second)
+        GTEST_SKIP() << "pid " << pid << " was taken by another process 50 times";
+    ASSERT_TRUE(test::waitUntil([&] { return runsSleep(pid); }));
+    const uint64_t secondStart = startTimeOf(pid);
+    ASSERT_NE(secondStart, firstStart);
+
+    changes.clear();
+    workspace.poll();
+    EXPECT_EQ(changesOf(changes, pid),
+              (std::vector<std::string>{"-" + std::to_string(firstStart),
+                                        "+" + std::to_string(secondStart)}));
+    const auto* app = findPid(workspace.runningApplications(), pid);
+    ASSERT_NE(app, nullptr);
+    EXPECT_EQ(app->startTime, secondStart);
+    EXPECT_EQ(app->localizedName, "Sleeper");
 }
 
 }  // namespace
