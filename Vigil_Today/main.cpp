@@ -13,6 +13,7 @@
 #include "host/PanelWindow.h"
 #include "host/WidgetListViewController.h"
 #include "host/Workspace.h"
+#include "platform/NetworkLinks.h"
 #include "settings/Defaults.h"
 #include "settings/SettingsPanelPlaceStore.h"
 #include "system/Queue.h"
@@ -46,6 +47,10 @@ int main(int argc, char* argv[]) {
     QApplication::setQuitOnLastWindowClosed(false);
     installMainExecutor(app);
     vigil::FUIFont::registerFonts();
+    // Links without a device behind them (bridges, veth, dummy, VPN tunnels) are listed only
+    // when the setting asks for them.
+    vigil::platform::NetworkLinks::setListVirtualLinks(
+        vigil::Defaults::shared()["listVirtualLinks"].boolValue());
 
     int status = 0;
     {

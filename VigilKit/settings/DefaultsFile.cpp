@@ -201,20 +201,24 @@ bool DefaultsFile::apply(const Change& change) {
                 return true;
             }
         }
-        // One line per cause: a folder that was read-only and is now full says so again.
-        const size_t detail = failure.rfind(" -- ");
-        std::string cause = detail == std::string::npos ? failure : failure.substr(detail + 4);
-        if (!writeFailing_ || cause != writeFailureCause_) {
-            errorLine("settings: " + failure + "; changes are kept in memory");
-            writeFailing_ = true;
-            writeFailureCause_ = std::move(cause);
-        }
+        reportWriteFailureLocked(failure);
         addPending(change);
         auto updated = std::make_shared<Json>(*contents_);
         applyChange(*updated, change);
         contents_ = std::move(updated);
         return false;
     });
+}
+
+void DefaultsFile::reportWriteFailureLocked(const std::string& failure) {
+    // One line per cause: a folder that was read-only and is now full says so again.
+    const size_t detail = failure.rfind(" -- ");
+    std::string cause = detail == std::string::npos ? failure : failure.substr(detail + 4);
+    if (!writeFailing_ || cause != writeFailureCause_) {
+        errorLine("settings: " + failure + "; changes are kept in memory");
+        writeFailing_ = true;
+        writeFailureCause_ = std::move(cause);
+    }
 }
 
 void DefaultsFile::refreshLocked() {
@@ -307,6 +311,15 @@ DefaultsFile::ReadResult DefaultsFile::readFile() const {
         close(fd);
         return result;
     }
+    // Judged by its size first: a file far larger than any settings file is never read into
+    // memory (reading it would grow the process by as much, for good).
+    if (st.st_size > kMaxFileSize) {
+        result.status = ReadResult::Status::corrupt;
+        result.detail = "is " + std::to_string(st.st_size / (1024 * 1024)) +
+                        " MiB, over the 16 MiB a settings file may have (not read)";
+        close(fd);
+        return result;
+    }
     std::string text;
     char chunk[65536];
     for (;;) {
@@ -328,8 +341,9 @@ DefaultsFile::ReadResult DefaultsFile::readFile() const {
     close(fd);
 
     if (static_cast<int64_t>(text.size()) > kMaxFileSize) {
+        // It grew while being read.
         result.status = ReadResult::Status::corrupt;
-        result.detail = "larger than 16 MiB";
+        result.detail = "grew over the 16 MiB a settings file may have";
         return result;
     }
     std::optional<Json> parsed = parseText(text, &result.detail);
@@ -379,22 +393,35 @@ void DefaultsFile::reloadLocked() {
             return;
         case ReadResult::Status::corrupt: {
             // Move it aside under the writers' lock, after checking it is still the same file.
-            LockFile lock(lockPath_);
-            ReadResult again = readFile();
-            if (again.status == ReadResult::Status::corrupt) {
-                std::string failure;
-                if (!moveAsideLocked(again.detail, failure)) {
-                    errorLine("settings file " + path_.string() + " " + again.detail +
-                              "; left in place (" + failure + "), using defaults");
-                    read.identity = again.identity;
-                } else {
-                    read.identity = Identity{};
+            bool keep = false;
+            bool movedAside = false;
+            {
+                LockFile lock(lockPath_);
+                ReadResult again = readFile();
+                read.identity = again.identity;
+                if (again.status == ReadResult::Status::corrupt) {
+                    keep = !contents_->empty();
+                    std::string failure;
+                    if (!moveAsideLocked(again.detail, keep, failure)) {
+                        errorLine("settings file " + path_.string() + " " + again.detail +
+                                  "; left in place (" + failure + "), " + outcome(keep));
+                    } else {
+                        movedAside = true;
+                        read.identity = Identity{};
+                    }
+                } else if (again.status == ReadResult::Status::ok) {
+                    base = std::move(again.dictionary);
                 }
-            } else if (again.status == ReadResult::Status::ok) {
-                base = std::move(again.dictionary);
-                read.identity = again.identity;
-            } else {
-                read.identity = again.identity;
+            }
+            if (keep) {
+                keepMemoryLocked();
+                loaded_ = read.identity;
+                // Writes the values back in place of the refused file (or keeps them pending
+                // when the folder cannot be written).
+                std::string failure;
+                if (movedAside && !writeLocked(std::nullopt, failure))
+                    reportWriteFailureLocked(failure);
+                return;
             }
             break;
         }
@@ -405,13 +432,22 @@ void DefaultsFile::reloadLocked() {
     contents_ = std::make_shared<const Json>(std::move(base));
 }
 
-bool DefaultsFile::moveAsideLocked(const std::string& reason, std::string& failure) {
+void DefaultsFile::keepMemoryLocked() {
+    for (auto it = contents_->begin(); it != contents_->end(); ++it)
+        addPending({Change::Kind::set, it.key(), it.value()});
+}
+
+std::string DefaultsFile::outcome(bool keep) {
+    return keep ? "keeping the values in memory" : "using defaults";
+}
+
+bool DefaultsFile::moveAsideLocked(const std::string& reason, bool keep, std::string& failure) {
     const std::string base = path_.string() + ".corrupt-" + utcStamp();
     std::string target = base;
     for (int attempt = 1; attempt < 1000; ++attempt) {
         if (renameNoReplace(path_.string(), target)) {
             errorLine("settings file " + path_.string() + " " + reason + " -- moved aside to " +
-                      target + ", using defaults");
+                      target + ", " + outcome(keep));
             return true;
         }
         if (errno != EEXIST) {
@@ -433,14 +469,19 @@ bool DefaultsFile::readForWriteLocked(Json& out, std::string& failure) {
         case ReadResult::Status::ok:
             out = std::move(read.dictionary);
             return true;
-        case ReadResult::Status::corrupt:
-            if (!moveAsideLocked(read.detail, failure)) {
+        case ReadResult::Status::corrupt: {
+            const bool keep = !contents_->empty();
+            if (!moveAsideLocked(read.detail, keep, failure)) {
                 failure = "settings file " + path_.string() + " " + read.detail +
                           " and cannot be moved aside (" + failure + ")";
                 return false;
             }
+            // What memory holds stands in for the refused file.
+            if (keep)
+                keepMemoryLocked();
             out = Json::object();
             return true;
+        }
         case ReadResult::Status::failed:
             failure = read.detail;
             return false;
@@ -448,7 +489,7 @@ bool DefaultsFile::readForWriteLocked(Json& out, std::string& failure) {
     return false;
 }
 
-bool DefaultsFile::writeLocked(const Change& change, std::string& failure) {
+bool DefaultsFile::writeLocked(const std::optional<Change>& change, std::string& failure) {
     if (!makeFolders(folder_)) {
         failure = "mkdir " + folder_.string() + " -- " + errorText(errno);
         return false;
@@ -463,7 +504,8 @@ bool DefaultsFile::writeLocked(const Change& change, std::string& failure) {
     if (!readForWriteLocked(dictionary, failure))
         return false;
     applyPendingTo(dictionary);
-    applyChange(dictionary, change);
+    if (change)
+        applyChange(dictionary, *change);
     std::string text;
     try {
         // Invalid UTF-8 in a stored text is replaced rather than failing the whole write.

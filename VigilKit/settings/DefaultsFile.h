@@ -22,8 +22,10 @@ namespace vigil {
 // - Readers follow other writers: an inotify watch on the folder flags a change, and the file is
 //   re-read at the next access (where inotify is not available, every access compares the file's
 //   identity from stat instead).
-// - A file that does not parse, or holds something other than a dictionary, is moved aside to
-//   "<file>.corrupt-<UTC time>" with one error line and reads as empty; it is never overwritten.
+// - A file that does not parse, holds something other than a dictionary, or is larger than
+//   kMaxFileSize (judged by its size, without reading it) is moved aside to
+//   "<file>.corrupt-<UTC time>" with one error line; it is never overwritten. The values the
+//   store held stand and are written back in its place; a store that held none reads as empty.
 // - When the file cannot be written (a read-only folder, no home folder), one error line says so
 //   and the changes live on in memory: reads see them and the next successful write saves them.
 //
@@ -56,7 +58,7 @@ class DefaultsFile {
     // with `why` saying what is wrong, for text that is not JSON or holds something else.
     static std::optional<DefaultsValue> parseText(std::string_view text, std::string* why);
 
-    // Largest file read; anything bigger is not a settings file and is moved aside.
+    // Largest file read; anything bigger is not a settings file and is moved aside unread.
     static constexpr int64_t kMaxFileSize = 16 * 1024 * 1024;
 
     struct Identity {
@@ -77,8 +79,13 @@ class DefaultsFile {
     // With the lock held: the current file, with a corrupt one moved aside. False when the file
     // can be neither read nor moved aside (it must then not be overwritten).
     bool readForWriteLocked(DefaultsValue& out, std::string& failure);
-    bool moveAsideLocked(const std::string& reason, std::string& failure);
-    bool writeLocked(const Change& change, std::string& failure);
+    bool moveAsideLocked(const std::string& reason, bool keep, std::string& failure);
+    // Writes the file with the pending changes and `change`, if any.
+    bool writeLocked(const std::optional<Change>& change, std::string& failure);
+    void reportWriteFailureLocked(const std::string& failure);
+    // Makes every value held in memory a pending change, so the next write saves them all.
+    void keepMemoryLocked();
+    static std::string outcome(bool keep);
     void applyPendingTo(DefaultsValue& dictionary) const;
     void addPending(const Change& change);
 

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "support/TmpfsMount.h"
@@ -46,7 +48,7 @@ class DefaultsFileTest : public ::testing::Test {
     TempFolder folder;
 };
 
-TEST_F(DefaultsFileTest, ACorruptFileIsMovedAsideWithOneErrorLineAndDefaultsApply) {
+TEST_F(DefaultsFileTest, ACorruptFileIsMovedAsideAndTheValuesHeldStand) {
     const std::string garbage = "{\"theme\": 2, \"widgetRows\": ";
     writeText(file(), garbage);
 
@@ -65,14 +67,60 @@ TEST_F(DefaultsFileTest, ACorruptFileIsMovedAsideWithOneErrorLineAndDefaultsAppl
     EXPECT_FALSE(std::filesystem::exists(file()));
 
     // The next corrupt file gets its own name even within the same second: nothing is replaced.
+    // This time the store holds a value: it stands, and is written back in the file's place.
     EXPECT_TRUE(d.set("theme", 1));
     writeText(file(), "not json at all");
     testing::internal::CaptureStderr();
-    EXPECT_EQ(d["theme"].intValue(), 0);
-    EXPECT_EQ(errorLines(testing::internal::GetCapturedStderr()), 1);
+    EXPECT_EQ(d["theme"].intValue(), 1);
+    const std::string second = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errorLines(second), 1) << second;
+    EXPECT_NE(second.find("keeping the values in memory"), std::string::npos) << second;
     aside = filesStartingWith(folder.path(), asidePrefix());
     ASSERT_EQ(aside.size(), 2u);
     EXPECT_EQ(readText(aside[0]) + readText(aside[1]), garbage + "not json at all");
+    EXPECT_EQ(Json::parse(readText(file())), (Json{{"theme", 1}}));
+}
+
+// Bytes this process has read through read() and its kind, from /proc/self/io.
+int64_t bytesRead() {
+    std::istringstream in(readText("/proc/self/io"));
+    std::string name;
+    int64_t value = 0;
+    while (in >> name >> value) {
+        if (name == "rchar:")
+            return value;
+    }
+    return -1;
+}
+
+TEST_F(DefaultsFileTest, AFileOverTheLimitIsRefusedUnreadAndTheValuesHeldStand) {
+    Defaults d(kSuite, folder.path());
+    ASSERT_TRUE(d.set("theme", 1));
+    ASSERT_TRUE(d.set("widgetRows", 2));
+    // 100 MB put in the file's place by rename, as another program would (sparse: no disk used).
+    const auto big = folder / "big";
+    writeText(big, "");
+    std::filesystem::resize_file(big, 100u << 20);
+    std::filesystem::rename(big, file());
+
+    const int64_t before = bytesRead();
+    ASSERT_GE(before, 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(d["theme"].intValue(), 1);
+    EXPECT_EQ(d["widgetRows"].intValue(), 2);
+    const int64_t read = bytesRead() - before;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_LT(read, 1 << 20) << "the refused file was read";
+    EXPECT_EQ(errorLines(err), 1) << err;
+    EXPECT_NE(err.find("is 100 MiB, over the 16 MiB"), std::string::npos) << err;
+    EXPECT_NE(err.find("keeping the values in memory"), std::string::npos) << err;
+
+    // Moved aside whole; the values are back in the file, where another store finds them.
+    const auto aside = filesStartingWith(folder.path(), asidePrefix());
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(std::filesystem::file_size(aside[0]), 100u << 20);
+    EXPECT_EQ(Json::parse(readText(file())), (Json{{"theme", 1}, {"widgetRows", 2}}));
+    EXPECT_EQ(Defaults(kSuite, folder.path())["widgetRows"].intValue(), 2);
 }
 
 TEST_F(DefaultsFileTest, AWriteNeverOverwritesACorruptFile) {
@@ -85,7 +133,8 @@ TEST_F(DefaultsFileTest, AWriteNeverOverwritesACorruptFile) {
     auto aside = filesStartingWith(folder.path(), asidePrefix());
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(readText(aside[0]), "[1, 2");
-    EXPECT_EQ(Json::parse(readText(file())), (Json{{"b", 2}}));
+    // What the store held stands in for the refused file.
+    EXPECT_EQ(Json::parse(readText(file())), (Json{{"a", 1}, {"b", 2}}));
 }
 
 TEST_F(DefaultsFileTest, AFileOfTheWrongShape) {
