@@ -10,7 +10,6 @@
 //   FirstStart   11.3 / 14.3 / 18.7 ms   (target 300 ms)
 //   Controller    1.1 /  1.9 /  2.4 ms
 
-#include <QApplication>
 #include <QImage>
 
 #include <benchmark/benchmark.h>
@@ -18,31 +17,14 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "OffscreenApp.h"
 #include "TodayViewController.h"
 #include "host/PanelPlaceStore.h"
 #include "host/PanelWindow.h"
 #include "host/WidgetListViewController.h"
 #include "system/System.h"
-#include "ui/FUIFont.h"
 
 namespace {
-
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "bench_startup_ui";
-    static char* argv[] = {name, nullptr};
-    static QApplication* instance = [] {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        // Never the user's settings.
-        if (!qEnvironmentVariableIsSet("VIGIL_BENCH_KEEP_CONFIG"))
-            qputenv("XDG_CONFIG_HOME", "/tmp/vigil-bench-config");
-        auto* created = new QApplication(argc, argv);
-        vigil::FUIFont::registerFonts();
-        return created;
-    }();
-    return *instance;
-}
 
 // Builds the controller and the panel, shows it and renders it once; the number of rows shown.
 int showPanel() {
@@ -59,7 +41,7 @@ int showPanel() {
 }
 
 void FirstStart(benchmark::State& state) {
-    app();
+    vigil::bench::offscreenApp();
     for (auto _ : state) {
         vigil::System::shared();
         state.counters["rows"] = showPanel();
@@ -68,7 +50,7 @@ void FirstStart(benchmark::State& state) {
 BENCHMARK(FirstStart)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void Controller(benchmark::State& state) {
-    app();
+    vigil::bench::offscreenApp();
     vigil::System::shared();
     for (auto _ : state)
         state.counters["rows"] = showPanel();

@@ -18,6 +18,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "OffscreenApp.h"
 #include "TodayViewController.h"
 #include "details/BatteryViewController.h"
 #include "details/CPUViewController.h"
@@ -31,31 +32,13 @@
 #include "rows/FirstRowViewControllerWithBattery.h"
 #include "rows/SecondRowViewController.h"
 #include "system/System.h"
-#include "ui/FUIFont.h"
 
 namespace {
-
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "bench_tick_ui";
-    static char* argv[] = {name, nullptr};
-    static QApplication* instance = [] {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        // Never the user's settings.
-        if (!qEnvironmentVariableIsSet("VIGIL_BENCH_KEEP_CONFIG"))
-            qputenv("XDG_CONFIG_HOME", "/tmp/vigil-bench-config");
-        auto* created = new QApplication(argc, argv);
-        vigil::FUIFont::registerFonts();
-        return created;
-    }();
-    return *instance;
-}
 
 // Runs the tick in a shown panel; with `details`, every detail view stands in the list; with
 // `repaint`, the whole panel is painted after each tick.
 void tick(benchmark::State& state, bool details, bool repaint = false) {
-    app();
+    vigil::bench::offscreenApp();
     vigil::System::shared();
     vigil::TodayViewController today;
     today.view();

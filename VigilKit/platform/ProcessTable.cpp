@@ -55,18 +55,26 @@ bool parseNumber(std::string_view field, T& out) {
     return ec == std::errc() && end == field.data() + field.size();
 }
 
+bool isBlank(char c) {
+    return c == ' ' || c == '\n' || c == '\t';
+}
+
+// The blank-separated field of `text` that starts at or after `i` (empty when none is left); `i`
+// moves past it.
+std::string_view nextField(std::string_view text, size_t& i) {
+    while (i < text.size() && isBlank(text[i]))
+        ++i;
+    const size_t start = i;
+    while (i < text.size() && !isBlank(text[i]))
+        ++i;
+    return text.substr(start, i - start);
+}
+
 std::vector<std::string_view> splitBlanks(std::string_view text) {
     std::vector<std::string_view> fields;
     size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\n' || text[i] == '\t'))
-            ++i;
-        const size_t start = i;
-        while (i < text.size() && text[i] != ' ' && text[i] != '\n' && text[i] != '\t')
-            ++i;
-        if (i > start)
-            fields.push_back(text.substr(start, i - start));
-    }
+    for (std::string_view field = nextField(text, i); !field.empty(); field = nextField(text, i))
+        fields.push_back(field);
     return fields;
 }
 
@@ -75,15 +83,8 @@ template <size_t N>
 size_t firstFields(std::string_view text, std::array<std::string_view, N>& fields) {
     size_t count = 0;
     size_t i = 0;
-    while (count < N && i < text.size()) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\n' || text[i] == '\t'))
-            ++i;
-        const size_t start = i;
-        while (i < text.size() && text[i] != ' ' && text[i] != '\n' && text[i] != '\t')
-            ++i;
-        if (i > start)
-            fields[count++] = text.substr(start, i - start);
-    }
+    for (std::string_view field; count < N && !(field = nextField(text, i)).empty();)
+        fields[count++] = field;
     return count;
 }
 
