@@ -171,18 +171,31 @@ bool runsSleep(pid_t pid) {
     return stat && stat->comm == "sleep";
 }
 
-TEST(WorkspaceTest, AProcessStartedAndOneEndedBetweenTwoPollsAreBothReported) {
+// A workspace over the Sleeper entries that keeps every change it reports.
+struct ObservedWorkspace {
+    ObservedWorkspace() : workspace(entries.options()) {
+        workspace.observe(
+            [this](const platform::Workspace::Change& change) { changes.push_back(change); });
+    }
+    // Polls until `pid` is among the running applications; false at the deadline.
+    bool pollUntilListed(pid_t pid) {
+        return test::waitUntil([&] {
+            workspace.poll();
+            return findPid(workspace.runningApplications(), pid) != nullptr;
+        });
+    }
     SleeperEntries entries;
-    platform::Workspace workspace(entries.options());
+    platform::Workspace workspace;
     std::vector<platform::Workspace::Change> changes;
-    workspace.observe(
-        [&](const platform::Workspace::Change& change) { changes.push_back(change); });
+};
+
+TEST(WorkspaceTest, AProcessStartedAndOneEndedBetweenTwoPollsAreBothReported) {
+    ObservedWorkspace observed;
+    platform::Workspace& workspace = observed.workspace;
+    std::vector<platform::Workspace::Change>& changes = observed.changes;
     Child first({"sleep", "1000"});
     ASSERT_GT(first.pid, 0);
-    ASSERT_TRUE(test::waitUntil([&] {
-        workspace.poll();
-        return findPid(workspace.runningApplications(), first.pid) != nullptr;
-    }));
+    ASSERT_TRUE(observed.pollUntilListed(first.pid));
     // Steady polls report nothing.
     changes.clear();
     workspace.poll();
@@ -209,12 +222,10 @@ TEST(WorkspaceTest, AProcessStartedAndOneEndedBetweenTwoPollsAreBothReported) {
 }
 
 TEST(WorkspaceTest, AKnownProcessThatRunsAnotherProgramIsJudgedAgain) {
-    SleeperEntries entries;
-    platform::Workspace workspace(entries.options());
-    std::vector<platform::Workspace::Change> changes;
-    workspace.observe(
-        [&](const platform::Workspace::Change& change) { changes.push_back(change); });
-    const std::string go = entries.dir + "/go";
+    ObservedWorkspace observed;
+    platform::Workspace& workspace = observed.workspace;
+    std::vector<platform::Workspace::Change>& changes = observed.changes;
+    const std::string go = observed.entries.dir + "/go";
     Child shell({"sh", "-c", "while [ ! -e " + go + " ]; do sleep 0.05; done; exec sleep 1000"});
     ASSERT_GT(shell.pid, 0);
     // Long known as a shell, past the first polls that look at every new process closely.
@@ -223,10 +234,7 @@ TEST(WorkspaceTest, AKnownProcessThatRunsAnotherProgramIsJudgedAgain) {
     EXPECT_EQ(findPid(workspace.runningApplications(), shell.pid), nullptr);
     std::ofstream(go) << "go";
     ASSERT_TRUE(test::waitUntil([&] { return runsSleep(shell.pid); }));
-    ASSERT_TRUE(test::waitUntil([&] {
-        workspace.poll();
-        return findPid(workspace.runningApplications(), shell.pid) != nullptr;
-    }));
+    ASSERT_TRUE(observed.pollUntilListed(shell.pid));
     EXPECT_EQ(changesOf(changes, shell.pid),
               std::vector<std::string>{"+" + std::to_string(startTimeOf(shell.pid))});
 }
@@ -243,17 +251,12 @@ bool offerPid(pid_t pid) {
 }
 
 TEST(WorkspaceTest, AReusedPidWithANewStartTimeIsANewProcess) {
-    SleeperEntries entries;
-    platform::Workspace workspace(entries.options());
-    std::vector<platform::Workspace::Change> changes;
-    workspace.observe(
-        [&](const platform::Workspace::Change& change) { changes.push_back(change); });
+    ObservedWorkspace observed;
+    platform::Workspace& workspace = observed.workspace;
+    std::vector<platform::Workspace::Change>& changes = observed.changes;
     Child first({"sleep", "1000"});
     ASSERT_GT(first.pid, 0);
-    ASSERT_TRUE(test::waitUntil([&] {
-        workspace.poll();
-        return findPid(workspace.runningApplications(), first.pid) != nullptr;
-    }));
+    ASSERT_TRUE(observed.pollUntilListed(first.pid));
     const pid_t pid = first.pid;
     const uint64_t firstStart = startTimeOf(pid);
     ASSERT_GT(firstStart, 0u);
