@@ -1,7 +1,6 @@
 #include "platform/NetworkLinks.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -11,7 +10,6 @@
 #include <netlink/route/link.h>
 #include <netlink/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +22,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "platform/Read.h"
 #include "platform/RouteWatch.h"
 
 namespace vigil::platform {
@@ -292,21 +291,10 @@ std::optional<std::string> NetworkLinks::defaultRouteInterface() const {
 }
 
 std::optional<std::string> NetworkLinks::readDefaultRouteInterface() const {
-    const int fd = ::open(underRoot(root_, "/proc/net/route").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const Read<std::string> text = readFile(underRoot(root_, "/proc/net/route"));
+    if (!text)
         return std::nullopt;
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return parseDefaultRouteInterface(text);
+    return parseDefaultRouteInterface(text.value);
 }
 
 std::vector<std::string> NetworkLinks::sysfsLinkNames() const {

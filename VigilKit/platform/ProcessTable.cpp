@@ -70,14 +70,6 @@ std::string_view nextField(std::string_view text, size_t& i) {
     return text.substr(start, i - start);
 }
 
-std::vector<std::string_view> splitBlanks(std::string_view text) {
-    std::vector<std::string_view> fields;
-    size_t i = 0;
-    for (std::string_view field = nextField(text, i); !field.empty(); field = nextField(text, i))
-        fields.push_back(field);
-    return fields;
-}
-
 // The first fields.size() blank-separated fields of `text`; returns how many there were.
 template <size_t N>
 size_t firstFields(std::string_view text, std::array<std::string_view, N>& fields) {
@@ -119,9 +111,9 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
 }
 
 std::optional<uint64_t> parseStatmResident(std::string_view text) {
-    const auto fields = splitBlanks(text);
+    std::array<std::string_view, 2> fields;
     uint64_t resident = 0;
-    if (fields.size() < 2 || !parseNumber(fields[1], resident))
+    if (firstFields(text, fields) < fields.size() || !parseNumber(fields[1], resident))
         return std::nullopt;
     return resident;
 }

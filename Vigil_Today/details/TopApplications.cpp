@@ -4,7 +4,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QRegularExpression>
 #include <QTableWidgetItem>
@@ -89,22 +88,13 @@ void TopApplicationsTable::reload(int rows,
             item->setForeground(content->textColor);
             if (content->icon && !content->icon->isEmpty()) {
                 const QString& icon = *content->icon;
-                item->setIcon(this->icon(icon));
+                item->setIcon(workspace_.imageNamed(icon));
             }
             if (column == 1)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             setItem(row, column, item);
         }
     }
-}
-
-QIcon TopApplicationsTable::icon(const QString& nameOrPath) {
-    if (const auto found = icons_.find(nameOrPath); found != icons_.end())
-        return found->second;
-    QIcon made =
-        QFileInfo(nameOrPath).isAbsolute() ? QIcon(nameOrPath) : workspace_.imageNamed(nameOrPath);
-    icons_.emplace(nameOrPath, made);
-    return made;
 }
 
 std::optional<int> TopApplicationsTable::takeSelectedRow(int rows) {

@@ -8,7 +8,6 @@
 #include <QToolButton>
 
 #include <functional>
-#include <map>
 #include <optional>
 #include <vector>
 
@@ -70,13 +69,8 @@ class TopApplicationsTable : public QTableWidget {
     QString identifierAt(int row, int column) const;
 
   private:
-    // The icon of a name or path, made once and kept, so that the table paints it from the
-    // picture cache after each reload.
-    QIcon icon(const QString& nameOrPath);
-
     Workspace& workspace_;
     int reloads_ = 0;
-    std::map<QString, QIcon> icons_;
 };
 
 // Brings a running application to the front: asks it over the session bus to activate

@@ -12,7 +12,6 @@
 #include <QUrl>
 
 #include <cstdio>
-#include <map>
 
 #include "ui/Controls.h"
 
@@ -167,19 +166,24 @@ bool DesktopWorkspace::selectFile(const QString& path, const QString& rootedAt) 
 }
 
 QIcon DesktopWorkspace::bundledIcon(const QString& name) {
-    // One icon per name, kept: a copy shares the icon's pictures, so a view that sets it again
-    // paints it from the picture cache instead of reading the SVG again. Main thread only.
-    static auto* icons = new std::map<QString, QIcon>;
-    if (const auto found = icons->find(name); found != icons->end())
-        return found->second;
     initHostResources();
     const QString file = QStringLiteral(":/vigil/icons/") + name + QStringLiteral(".svg");
-    QIcon icon = QFileInfo::exists(file) ? QIcon(file) : QIcon();
-    icons->emplace(name, icon);
+    if (!QFileInfo::exists(file))
+        return QIcon();
+    return QIcon(file);
+}
+
+QIcon DesktopWorkspace::imageNamed(const QString& nameOrPath) {
+    if (const auto found = images_.find(nameOrPath); found != images_.end())
+        return found->second;
+    QIcon icon = findImage(nameOrPath);
+    images_.emplace(nameOrPath, icon);
     return icon;
 }
 
-QIcon DesktopWorkspace::imageNamed(const QString& name) {
+QIcon DesktopWorkspace::findImage(const QString& name) const {
+    if (QFileInfo(name).isAbsolute())
+        return QIcon(name);
     QIcon icon = QIcon::fromTheme(name);
     if (!icon.isNull())
         return icon;

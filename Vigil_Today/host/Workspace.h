@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 namespace vigil {
@@ -27,8 +28,9 @@ class Workspace {
     // Shows the file selected in the file manager; `rootedAt` is only a hint.
     virtual bool selectFile(const QString& path, const QString& rootedAt) = 0;
     virtual QIcon iconForFile(const QString& path) = 0;
-    // A themed icon by name, else the bundled icon of that name, else the bundled generic one.
-    virtual QIcon imageNamed(const QString& name) = 0;
+    // The icon file at an absolute path; else a themed icon by name, else the bundled icon of that
+    // name, else the bundled generic one.
+    virtual QIcon imageNamed(const QString& nameOrPath) = 0;
     // Clears the clipboard and puts plain text on it.
     virtual void copyToPasteboard(const QString& text) = 0;
 };
@@ -65,7 +67,9 @@ class DesktopWorkspace : public Workspace {
     bool launchApplication(const QString& nameOrPath) override;
     bool selectFile(const QString& path, const QString& rootedAt) override;
     QIcon iconForFile(const QString& path) override;
-    QIcon imageNamed(const QString& name) override;
+    // Made once per name or path and kept: a copy shares the icon's pictures, so a view that sets
+    // it again paints it from the picture cache instead of reading the file again. Main thread.
+    QIcon imageNamed(const QString& nameOrPath) override;
     void copyToPasteboard(const QString& text) override;
 
     // The bundled icon of that name (empty when there is none).
@@ -74,8 +78,11 @@ class DesktopWorkspace : public Workspace {
   private:
     bool run(const QString& what, const QString& program, const QStringList& arguments);
 
+    QIcon findImage(const QString& nameOrPath) const;
+
     Launcher launcher_;
     QDBusConnection bus_;
+    std::map<QString, QIcon> images_;
 };
 
 }  // namespace vigil
