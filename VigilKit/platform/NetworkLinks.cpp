@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
+#include <map>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -123,6 +125,9 @@ struct NetworkLinks::Live {
     std::unique_ptr<RouteWatch> watch;  // null: no change notices, nothing is kept
     std::optional<std::vector<AddressRecord>> addresses;
     std::optional<std::optional<std::string>> defaultRoute;
+    std::optional<std::vector<LinkRecord>> links;  // as last listed; counters are read anew
+    std::map<std::string, bool> deviceBacked;
+    std::string counterText;  // reused for each read of the counters
 
     // Starts again in another namespace, and forgets what changed since the last call.
     void sync() {
@@ -131,8 +136,7 @@ struct NetworkLinks::Live {
             cache.reset();
             socket.reset();
             watch.reset();
-            addresses.reset();
-            defaultRoute.reset();
+            forgetListed();
             namespaceId = current;
             if (current != 0) {
                 auto opened = std::make_unique<RouteWatch>();
@@ -141,12 +145,62 @@ struct NetworkLinks::Live {
             }
             return;
         }
-        if (!watch || watch->drain()) {
-            addresses.reset();
-            defaultRoute.reset();
-        }
+        if (!watch || watch->drain())
+            forgetListed();
+    }
+    void forgetListed() {
+        addresses.reset();
+        defaultRoute.reset();
+        links.reset();
+        deviceBacked.clear();
     }
     bool keeps() const { return watch != nullptr; }
+
+    // Every link with its counters, from the kernel's link dump.
+    std::optional<std::vector<LinkRecord>> listLinks() {
+        if (!socket) {
+            std::unique_ptr<nl_sock, SocketDeleter> sock(nl_socket_alloc());
+            if (!sock) {
+                std::fprintf(stderr,
+                             "Error: _getNetworkData -- cannot allocate a netlink socket\n");
+                return std::nullopt;
+            }
+            if (int err = nl_connect(sock.get(), NETLINK_ROUTE); err < 0) {
+                reportNetlinkError(err);
+                return std::nullopt;
+            }
+            nl_cache* raw = nullptr;
+            if (int err = rtnl_link_alloc_cache(sock.get(), AF_UNSPEC, &raw); err < 0) {
+                reportNetlinkError(err);
+                return std::nullopt;
+            }
+            cache.reset(raw);
+            socket = std::move(sock);
+        } else if (int err = nl_cache_refill(socket.get(), cache.get()); err < 0) {
+            reportNetlinkError(err);
+            cache.reset();
+            socket.reset();
+            return std::nullopt;
+        }
+        std::vector<LinkRecord> records;
+        for (nl_object* object = nl_cache_get_first(cache.get()); object != nullptr;
+             object = nl_cache_get_next(object)) {
+            records.push_back(toRecord(reinterpret_cast<rtnl_link*>(object)));
+        }
+        std::sort(records.begin(), records.end(),
+                  [](const LinkRecord& a, const LinkRecord& b) { return a.index < b.index; });
+        return records;
+    }
+
+    // The links listed before, with the counters read now from the calling thread's namespace;
+    // false when a listed link has no well-formed line there (renamed or gone in between).
+    bool readCounters(std::vector<LinkRecord>& records) {
+        if (readFileInto("/proc/thread-self/net/dev", counterText, nullptr, 1 << 20) !=
+            Outcome::value) {
+            return false;
+        }
+        return applyNetDevCounters(counterText, records);
+    }
 };
 
 bool isPlainLinkName(const std::string& name) {
@@ -167,36 +221,17 @@ bool NetworkLinks::listVirtualLinks() {
 std::optional<std::vector<LinkRecord>> NetworkLinks::links() const {
     std::lock_guard lock(live_->mutex);
     live_->sync();
-    if (!live_->socket) {
-        std::unique_ptr<nl_sock, SocketDeleter> sock(nl_socket_alloc());
-        if (!sock) {
-            std::fprintf(stderr, "Error: _getNetworkData -- cannot allocate a netlink socket\n");
-            return std::nullopt;
-        }
-        if (int err = nl_connect(sock.get(), NETLINK_ROUTE); err < 0) {
-            reportNetlinkError(err);
-            return std::nullopt;
-        }
-        nl_cache* raw = nullptr;
-        if (int err = rtnl_link_alloc_cache(sock.get(), AF_UNSPEC, &raw); err < 0) {
-            reportNetlinkError(err);
-            return std::nullopt;
-        }
-        live_->cache.reset(raw);
-        live_->socket = std::move(sock);
-    } else if (int err = nl_cache_refill(live_->socket.get(), live_->cache.get()); err < 0) {
-        reportNetlinkError(err);
-        live_->cache.reset();
-        live_->socket.reset();
-        return std::nullopt;
+    // Links change with a notice; their counters do not. Between notices only the counters are
+    // read, which costs one small text file instead of a dump of every link attribute.
+    if (live_->links) {
+        std::vector<LinkRecord> records = *live_->links;
+        if (live_->readCounters(records))
+            return records;
+        live_->links.reset();
     }
-    std::vector<LinkRecord> records;
-    for (nl_object* object = nl_cache_get_first(live_->cache.get()); object != nullptr;
-         object = nl_cache_get_next(object)) {
-        records.push_back(toRecord(reinterpret_cast<rtnl_link*>(object)));
-    }
-    std::sort(records.begin(), records.end(),
-              [](const LinkRecord& a, const LinkRecord& b) { return a.index < b.index; });
+    auto records = live_->listLinks();
+    if (records && live_->keeps())
+        live_->links = records;
     return records;
 }
 
@@ -219,7 +254,17 @@ bool NetworkLinks::isDeviceBacked(const std::string& name) const {
     if (!isPlainLinkName(name))
         return false;
     std::error_code error;
-    return std::filesystem::exists(classNet(name) + "/device", error);
+    // A fixture's tree changes without notice.
+    if (!root_.empty() && root_ != "/")
+        return std::filesystem::exists(classNet(name) + "/device", error);
+    std::lock_guard lock(live_->mutex);
+    live_->sync();
+    if (const auto known = live_->deviceBacked.find(name); known != live_->deviceBacked.end())
+        return known->second;
+    const bool backed = std::filesystem::exists(classNet(name) + "/device", error);
+    if (live_->keeps())
+        live_->deviceBacked[name] = backed;
+    return backed;
 }
 
 bool NetworkLinks::exists(const std::string& name) const {
@@ -306,6 +351,48 @@ std::vector<std::string> NetworkLinks::sysfsLinkNames() const {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool applyNetDevCounters(std::string_view text, std::vector<LinkRecord>& records) {
+    std::vector<bool> found(records.size(), false);
+    size_t matched = 0;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        // "  name: rx_bytes rx_packets (6 more receive fields) tx_bytes ..."; the two header
+        // lines have their colon-free "|" columns.
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos)
+            continue;
+        const std::string_view name = trim(line.substr(0, colon));
+        const auto record = std::find_if(records.begin(), records.end(),
+                                         [&](const LinkRecord& r) { return r.name == name; });
+        if (record == records.end())
+            continue;
+        std::string_view fields = line.substr(colon + 1);
+        uint64_t values[9] = {};
+        bool wellFormed = true;
+        for (uint64_t& value : values) {
+            fields = trim(fields);
+            const size_t blank = fields.find_first_of(" \t");
+            const std::string_view field = fields.substr(0, blank);
+            const auto [next, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
+            if (field.empty() || ec != std::errc() || next != field.data() + field.size()) {
+                wellFormed = false;
+                break;
+            }
+            fields.remove_prefix(field.size());
+        }
+        const size_t at = static_cast<size_t>(record - records.begin());
+        if (!wellFormed || found[at])
+            return false;
+        record->rxBytes = values[0];
+        record->txBytes = values[8];
+        found[at] = true;
+        ++matched;
+    }
+    return matched == records.size();
 }
 
 std::optional<std::string> parseDefaultRouteInterface(const std::string& text) {

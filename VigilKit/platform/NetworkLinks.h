@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vigil::platform {
@@ -32,9 +33,10 @@ struct AddressRecord {
 // Files are read under `root` so tests can point it at a fixture tree; the link list itself comes
 // from the kernel of the current network namespace.
 //
-// The link list is asked for on every sample: its netlink socket is kept, per network namespace of
-// the calling thread. The addresses and (on the live system) the default route are kept too, and
-// asked again only after the kernel has announced a change of routes, addresses or links.
+// The links are sampled every second: the netlink socket is kept, per network namespace of the
+// calling thread, and so are the link list, the addresses and (on the live system) the default
+// route and which links have a device; they are asked again only after the kernel has announced a
+// change of routes, addresses or links. Between notices a sample reads only the byte counters.
 // Safe to use from several threads.
 class NetworkLinks {
   public:
@@ -76,6 +78,10 @@ class NetworkLinks {
     std::string root_;
     std::shared_ptr<Live> live_;
 };
+
+// Sets the byte counters of `records` from /proc/net/dev; false unless every record has exactly one
+// well-formed line there.
+bool applyNetDevCounters(std::string_view text, std::vector<LinkRecord>& records);
 
 // Parses /proc/net/route: the interface of the first up default route with a gateway.
 std::optional<std::string> parseDefaultRouteInterface(const std::string& text);

@@ -95,13 +95,14 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
     // The kernel's pids are positive; anything else is not a process's stat file.
     if (!parseNumber(pidField, stat.pid) || stat.pid <= 0)
         return std::nullopt;
-    // After the name: state(3) ppid(4) ... utime(14) stime(15) ... num_threads(20) ...
+    // After the name: state(3) ppid(4) ... flags(9) ... utime(14) stime(15) ... num_threads(20) ...
     // starttime(22); fields[0] is field 3. Only the first 20 are needed.
     std::array<std::string_view, 20> fields;
     if (firstFields(text.substr(close + 1), fields) < fields.size() || fields[0].size() != 1)
         return std::nullopt;
     stat.state = fields[0][0];
-    if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[11], stat.utime) ||
+    if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[6], stat.flags) ||
+        !parseNumber(fields[11], stat.utime) ||
         !parseNumber(fields[12], stat.stime) || !parseNumber(fields[17], stat.threads) ||
         !parseNumber(fields[19], stat.startTime) || stat.ppid < 0) {
         return std::nullopt;

@@ -22,10 +22,15 @@ struct ProcessStat {
     std::string comm;  // the name between the parentheses, at most 15 bytes, may hold blanks
     char state = '?';
     pid_t ppid = 0;
+    uint64_t flags = 0;  // the kernel's PF_* flags of the task
     uint64_t utime = 0;  // clock ticks
     uint64_t stime = 0;
     int64_t threads = 0;
     uint64_t startTime = 0;  // clock ticks after boot
+
+    // Kernel threads never exec, change parent or join a user's cgroup.
+    bool isKernelThread() const { return (flags & kKernelThreadFlag) != 0; }
+    static constexpr uint64_t kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
 };
 
 // Parses the whole line of /proc/<pid>/stat; empty when it is not of that form. The name may hold

@@ -95,10 +95,12 @@ bool platform::Workspace::isDue(pid_t pid, const Known& facts) const {
 bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool isNew) {
     const pid_t pid = entry.pid;
     // The same folder, and not yet due: the same process, as last seen. Another process under the
-    // same pid comes with another folder.
-    if (!isNew && facts.inode == entry.inode && !isDue(pid, facts))
+    // same pid comes with another folder. A kernel thread stays what it was.
+    if (!isNew && facts.inode == entry.inode && (facts.kernelThread || !isDue(pid, facts)))
         return true;
     facts.candidate = false;
+    if (facts.kernelThread)
+        isNew = true;  // its folder changed: whatever runs under the pid now is learnt afresh
     if (!isNew && !facts.mine) {
         // Another user's process concerns us only once its owner changes (a new process under
         // the same pid, or one that changed its user).
@@ -114,6 +116,15 @@ bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool is
     auto stat = processes_.stat(pid);
     if (!stat)
         return false;  // gone
+    if (stat->isKernelThread()) {
+        facts = Known{};
+        facts.inode = entry.inode;
+        facts.startTime = stat->startTime;
+        facts.comm = stat->comm;
+        facts.firstSeen = generation_;
+        facts.kernelThread = true;
+        return true;
+    }
     // The command line and cgroup of a process seen before are kept, as long as it is the same
     // process (start time) running the same program (the name changes on exec).
     if (isNew || facts.startTime != stat->startTime || facts.comm != stat->comm) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -266,6 +267,53 @@ TEST(NetworkDataNamespace, KeptLinksSeeAddressAndRouteChangesAtTheNextQuestion) 
     });
 }
 
+TEST(NetworkDataNamespace, KeptLinkListTakesFreshCountersAndFollowsRenames) {
+    VIGIL_IN_NETWORK_NAMESPACE([] {
+        quietIpv6();
+        VethPair pair("veth0", "veth0p", "10.200.1.1", "10.200.1.2");
+        ASSERT_TRUE(pair.ok());
+        const NetworkLinks links("/");
+        const auto find = [](const std::vector<platform::LinkRecord>& records,
+                             const std::string& name) -> std::optional<platform::LinkRecord> {
+            for (const auto& record : records) {
+                if (record.name == name)
+                    return record;
+            }
+            return std::nullopt;
+        };
+        const auto first = links.links();
+        ASSERT_TRUE(first);
+        const auto before = find(*first, "veth0");
+        ASSERT_TRUE(before);
+
+        sendDatagrams("10.200.1.2", 30);
+        const auto txBefore = sysfsCounter("veth0", "tx_bytes");
+        const auto kept = links.links();
+        const auto txAfter = sysfsCounter("veth0", "tx_bytes");
+        ASSERT_TRUE(kept);
+        const auto now = find(*kept, "veth0");
+        ASSERT_TRUE(now);
+        EXPECT_GE(now->txBytes, before->txBytes + 30 * 1000);
+        if (txBefore == txAfter) {
+            EXPECT_EQ(static_cast<int64_t>(now->txBytes), txAfter);
+        }
+        EXPECT_EQ(now->index, before->index);
+        EXPECT_EQ(now->flags, before->flags);
+        EXPECT_EQ(now->mac, before->mac);
+
+        ASSERT_EQ(shell("ip link set veth0 down && ip link set veth0 name vethR && "
+                        "ip link set vethR up"),
+                  0);
+        const auto renamed = links.links();
+        ASSERT_TRUE(renamed);
+        EXPECT_FALSE(find(*renamed, "veth0"));
+        const auto vethR = find(*renamed, "vethR");
+        ASSERT_TRUE(vethR);
+        EXPECT_EQ(vethR->index, before->index);
+        EXPECT_GE(vethR->txBytes, now->txBytes);
+    });
+}
+
 TEST(NetworkDataFixture, ContainerHostListsOnlyDeviceBackedLinks) {
     const NetworkLinks links(test::fixturePath("container-host"));
     std::vector<std::string> backed;
@@ -323,6 +371,45 @@ TEST(NetworkDataParsing, DefaultRouteFromProcNetRoute) {
         << "a route that is not up";
     EXPECT_EQ(platform::parseDefaultRouteInterface(header + "garbage\n\n\t\t\n"), std::nullopt);
     EXPECT_EQ(platform::parseDefaultRouteInterface(""), std::nullopt);
+}
+
+TEST(NetworkDataParsing, CountersFromProcNetDev) {
+    const std::string text =
+        "Inter-|   Receive                                                |  Transmit\n"
+        " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets errs "
+        "drop fifo colls carrier compressed\n"
+        "    lo: 41305213    7127    0    0    0     0          0         0 41305213    7127    0 "
+        "   0    0     0       0          0\n"
+        "  eth0: 18446744073709551615    1944    0    0    0     0          0         0    81156 "
+        "   1010    0    0    0     0       0          0\n"
+        "veth-a:1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n";
+    std::vector<platform::LinkRecord> records(2);
+    records[0].name = "eth0";
+    records[1].name = "veth-a";
+    ASSERT_TRUE(platform::applyNetDevCounters(text, records));
+    EXPECT_EQ(records[0].rxBytes, UINT64_MAX);
+    EXPECT_EQ(records[0].txBytes, 81156u);
+    EXPECT_EQ(records[1].rxBytes, 1u);
+    EXPECT_EQ(records[1].txBytes, 9u);
+
+    // A listed link without a line, with two lines, or with a line cut short or holding garbage
+    // cannot be counted from this text.
+    auto missing = records;
+    missing[1].name = "veth-b";
+    EXPECT_FALSE(platform::applyNetDevCounters(text, missing));
+    EXPECT_FALSE(platform::applyNetDevCounters(text + "  eth0: 1 2 3 4 5 6 7 8 9\n", records));
+    auto one = std::vector<platform::LinkRecord>(1);
+    one[0].name = "eth0";
+    EXPECT_FALSE(platform::applyNetDevCounters("eth0: 1 2 3 4 5 6 7 8\n", one));
+    EXPECT_FALSE(platform::applyNetDevCounters("eth0: 1 2 3 -4 5 6 7 8 9\n", one));
+    EXPECT_FALSE(platform::applyNetDevCounters("eth0: 1 2 3 4x 5 6 7 8 9\n", one));
+    EXPECT_FALSE(platform::applyNetDevCounters("eth0: 1 2 3 4 5 6 7 8 99999999999999999999\n", one));
+    EXPECT_FALSE(platform::applyNetDevCounters("", one));
+    EXPECT_TRUE(platform::applyNetDevCounters("eth0:\t5 2 3 4 5 6 7 8 6", one));
+    EXPECT_EQ(one[0].rxBytes, 5u);
+    EXPECT_EQ(one[0].txBytes, 6u);
+    std::vector<platform::LinkRecord> none;
+    EXPECT_TRUE(platform::applyNetDevCounters(text, none));
 }
 
 TEST(NetworkReachability, NumericAndLoopbackNamesResolveAndInvalidOnesDoNot) {

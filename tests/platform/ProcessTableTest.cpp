@@ -25,6 +25,12 @@ TEST(ProcessTableTest, ParsesStatWithOddNames) {
     EXPECT_EQ(stat->stime, 75u);
     EXPECT_EQ(stat->threads, 6);
     EXPECT_EQ(stat->startTime, 987654u);
+    EXPECT_FALSE(stat->isKernelThread());
+    const auto kworker = parseProcessStat(
+        "87 (kworker/1:2-events) I 2 0 0 0 -1 69238880 0 0 0 0 0 13 0 0 20 0 1 0 4100 0 0 "
+        "18446744073709551615 0 0 0 0 0 0 0 2147483647 0 0 0 0 17 1 0 0 0 0 0\n");
+    ASSERT_TRUE(kworker);
+    EXPECT_TRUE(kworker->isKernelThread());
 
     EXPECT_FALSE(parseProcessStat(""));
     EXPECT_FALSE(parseProcessStat("12 (x) S 1 2 3"));  // cut short
@@ -55,6 +61,11 @@ TEST(ProcessTableTest, ReadsThisProcessFromRealProc) {
     EXPECT_EQ(stat->ppid, ::getppid());
     EXPECT_EQ(table.parentPid(::getpid()), ::getppid());
     EXPECT_EQ(table.owner(::getpid()), ::getuid());
+    EXPECT_FALSE(stat->isKernelThread());
+    // Outside a pid namespace of its own, pid 2 is the kernel's thread starter.
+    if (const auto kthreadd = table.stat(2); kthreadd && kthreadd->comm == "kthreadd") {
+        EXPECT_TRUE(kthreadd->isKernelThread());
+    }
 
     std::atomic<bool> stop{false};
     std::thread busy([&] {

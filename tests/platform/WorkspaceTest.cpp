@@ -65,6 +65,8 @@ TEST(WorkspaceTest, CgroupLeadersAndDesktopEntriesOfAFixtureSession) {
     EXPECT_EQ(sync->bundleIdentifier, "syncthing-gtk");
     EXPECT_EQ(sync->localizedName, "syncthing");  // no entry: the process name
     EXPECT_EQ(findPid(list, 1400)->localizedName, "Calculator");
+    // 1600 names the same program and scope, but the kernel marks it as one of its own threads.
+    EXPECT_EQ(findPid(list, 1600), nullptr);
     // The user's service manager stands for the launcher, like pid 1.
     EXPECT_TRUE(workspace.isLauncher(900));
     EXPECT_TRUE(workspace.isLauncher(1));
