@@ -9,6 +9,7 @@
 
 #include "SystemManager.h"
 #include "TodayViewController.h"
+#include "host/MainEventLoop.h"
 #include "host/PanelTray.h"
 #include "host/PanelWindow.h"
 #include "host/WidgetListViewController.h"
@@ -30,12 +31,6 @@ bool hasDisplay() {
            std::getenv("QT_QPA_PLATFORM") != nullptr;
 }
 
-void installMainExecutor(QApplication& app) {
-    vigil::Queue::setMainExecutor([&app](vigil::Queue::Task task) {
-        QMetaObject::invokeMethod(&app, std::move(task), Qt::QueuedConnection);
-    });
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -45,7 +40,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vigil");
     QApplication::setQuitOnLastWindowClosed(false);
-    installMainExecutor(app);
+    vigil::runMainQueueOnEventLoop(app);
     vigil::FUIFont::registerFonts();
     // Links without a device behind them (bridges, veth, dummy, VPN tunnels) are listed only
     // when the setting asks for them.
@@ -86,7 +81,7 @@ int main(int argc, char* argv[]) {
         }
         status = app.exec();
     }
-    vigil::Queue::setMainExecutor(nullptr);
+    vigil::stopRunningMainQueueOnEventLoop();
     vigil::SystemManager::shared().shutdown();
     vigil::Queue::shutdown();
     return status;

@@ -110,6 +110,8 @@ int CPUCollector::data(CPUData* data) {
         data->processes = processes.value;
         data->threads = load.value.total;
     }
+    sampledLoad_ = load ? std::make_tuple(load.value.one, load.value.five, load.value.fifteen)
+                        : std::make_tuple(0.0, 0.0, 0.0);
     return 1;
 }
 
@@ -163,13 +165,23 @@ std::tuple<double, double, double> CPUCollector::loadavg() const {
     return {load.value.one, load.value.five, load.value.fifteen};
 }
 
+std::tuple<double, double, double> CPUCollector::sampledLoadAverage() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sampledLoad_;
+}
+
 platform::ThermalState CPUCollector::thermalState() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto zones = sysfs_.thermalZones();
-    platform::reportIfFailed(zones, "thermal zones");
-    if (!zones)
-        return platform::ThermalState::nominal;
-    return platform::thermalStateOf(zones.value);
+    const auto now = std::chrono::steady_clock::now();
+    const bool listDue =
+        !zones_ || now - zonesListed_ >= std::chrono::duration<double>(kZoneListSeconds);
+    if (listDue || !sysfs_.refreshTemperatures(*zones_)) {
+        auto zones = sysfs_.thermalZones();
+        platform::reportIfFailed(zones, "thermal zones");
+        zones_ = zones ? std::move(zones.value) : std::vector<platform::ThermalZone>{};
+        zonesListed_ = now;
+    }
+    return platform::thermalStateOf(*zones_);
 }
 
 CPUCollector& sharedCPUCollector() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -78,7 +79,12 @@ class CPUCollector {
     std::int64_t bootTime() const;
     // The 1, 5 and 15 minute load averages; zeros when unknown.
     std::tuple<double, double, double> loadavg() const;
+    // The load averages read with the last data(); zeros before it or when they were unknown.
+    std::tuple<double, double, double> sampledLoadAverage() const;
+    // The zones and their trip points are listed again every kZoneListSeconds (and when a zone
+    // stops answering); their temperatures are read on every call.
     platform::ThermalState thermalState() const;
+    static constexpr double kZoneListSeconds = 30;
 
     const std::string& root() const { return root_; }
 
@@ -88,6 +94,9 @@ class CPUCollector {
     platform::Procfs procfs_;
     platform::Sysfs sysfs_;
     CPUTicks previous_;
+    std::tuple<double, double, double> sampledLoad_{0, 0, 0};
+    mutable std::optional<std::vector<platform::ThermalZone>> zones_;
+    mutable std::chrono::steady_clock::time_point zonesListed_;
 };
 
 CPUCollector& sharedCPUCollector();

@@ -140,6 +140,7 @@ void MountWatch::notifyRename(const VolumeRename& rename) {
 void MountWatch::run(int mountInfoFd, int stopFd) {
     using Clock = std::chrono::steady_clock;
     auto nextLabelCheck = Clock::now() + options_.labelInterval;
+    std::optional<Table> lastTable;
     for (;;) {
         auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(nextLabelCheck - Clock::now());
@@ -156,9 +157,13 @@ void MountWatch::run(int mountInfoFd, int stopFd) {
         bool labelsDue = Clock::now() >= nextLabelCheck;
         if (!tableEvent && !labelsDue)
             continue;
-        // One read of the table serves the whole wake-up. It is compared on every label check
-        // too: a file that cannot signal changes (a fixture, an old kernel) is still followed.
-        const Table table = table_.read();
+        // One read of the table serves the whole wake-up. The live table signals every change,
+        // so a label check alone reuses the last read; a fixture's file cannot signal and is read
+        // again on every label check.
+        const bool signals = options_.root.empty() || options_.root == "/";
+        if (tableEvent || !signals || !lastTable)
+            lastTable = table_.read();
+        const Table& table = *lastTable;
         if (refreshVolumes(table))
             notifyMounts();
         if (labelsDue) {

@@ -15,6 +15,7 @@
 #include <charconv>
 #include <map>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "platform/Read.h"
 #include "platform/RouteWatch.h"
@@ -129,9 +131,26 @@ struct NetworkLinks::Live {
     std::map<std::string, bool> deviceBacked;
     std::string counterText;  // reused for each read of the counters
 
+    std::thread::id checkedBy;
+    std::chrono::steady_clock::time_point checkedAt;
+
+    // The namespace of the calling thread, looked up once per sample: the questions one thread
+    // asks in a row (links, addresses, devices, route) share the lookup.
+    ino_t callersNamespace() {
+        constexpr auto kOneSample = std::chrono::milliseconds(50);
+        const auto now = std::chrono::steady_clock::now();
+        if (namespaceId != 0 && checkedBy == std::this_thread::get_id() &&
+            now - checkedAt < kOneSample) {
+            return namespaceId;
+        }
+        checkedBy = std::this_thread::get_id();
+        checkedAt = now;
+        return currentNetworkNamespace();
+    }
+
     // Starts again in another namespace, and forgets what changed since the last call.
     void sync() {
-        const ino_t current = currentNetworkNamespace();
+        const ino_t current = callersNamespace();
         if (current == 0 || current != namespaceId) {
             cache.reset();
             socket.reset();

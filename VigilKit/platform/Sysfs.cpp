@@ -182,6 +182,18 @@ std::vector<std::string> listDir(const std::string& dirPath, std::string_view pr
 }
 }  // namespace
 
+bool Sysfs::refreshTemperatures(std::vector<ThermalZone>& zones) const {
+    const std::string base = path("/sys/class/thermal/");
+    for (auto& zone : zones) {
+        const auto temp = readAttribute(base + zone.name + "/temp");
+        const auto milli = temp ? parseI64(temp.value) : std::nullopt;
+        if (!milli)
+            return false;
+        zone.milliCelsius = *milli;
+    }
+    return true;
+}
+
 Read<std::vector<ThermalZone>> Sysfs::thermalZones() const {
     std::string base = path("/sys/class/thermal/");
     int err = 0;

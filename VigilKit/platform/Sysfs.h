@@ -63,6 +63,9 @@ class Sysfs {
     Read<CoreCounts> coreCounts() const;
     // Every zone with a readable temperature; zones that fail to read are left out and reported.
     Read<std::vector<ThermalZone>> thermalZones() const;
+    // Reads the temperature of each zone listed before; false when one cannot be read (the zone
+    // went away or its sensor stopped answering), which calls for listing the zones again.
+    bool refreshTemperatures(std::vector<ThermalZone>& zones) const;
     // Memory used by every zram device (absent when there is none).
     Read<std::uint64_t> zramMemoryUsed() const;
 

@@ -42,6 +42,7 @@ void CPU::update() {
     next->idle = data.idle;
     next->processes = data.processes;
     next->threads = data.threads;
+    std::tie(next->load1, next->load5, next->load15) = collector().sampledLoadAverage();
     sample_.setValue(std::move(next));
 }
 
@@ -85,7 +86,8 @@ std::int64_t CPU::sleepTime() const {
 }
 
 std::tuple<double, double, double> CPU::loadavg() const {
-    return collector().loadavg();
+    const auto s = sample();
+    return {s->load1, s->load5, s->load15};
 }
 
 }  // namespace vigil

@@ -24,6 +24,7 @@ class CPU : public SystemResource {
     struct Sample {
         double user = 0, sys = 0, idle = 0;
         std::uint32_t processes = 0, threads = 0;
+        double load1 = 0, load5 = 0, load15 = 0;  // the kernel's averages, read with the rest
     };
 
     // Reads the machine under `root` ("/" is the live machine, whose collector is shared).
@@ -57,6 +58,7 @@ class CPU : public SystemResource {
     // Seconds awake since boot (sleep excluded), truncated.
     std::int64_t awakeTime() const;
     std::int64_t sleepTime() const;
+    // The load averages of the last sample (the kernel itself updates them every 5 s).
     std::tuple<double, double, double> loadavg() const;
 
   private:

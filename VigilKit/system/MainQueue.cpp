@@ -39,6 +39,23 @@ void MainQueue::setExecutor(Executor executor) {
         async(std::move(task));
 }
 
+void MainQueue::setTimedExecutor(TimedExecutor executor) {
+    std::lock_guard lock(mutex_);
+    timedExecutor_ = std::move(executor);
+}
+
+bool MainQueue::asyncAt(std::chrono::steady_clock::time_point deadline, Task task) {
+    TimedExecutor executor;
+    {
+        std::lock_guard lock(mutex_);
+        if (!timedExecutor_)
+            return false;
+        executor = timedExecutor_;
+    }
+    executor(deadline, std::move(task));
+    return true;
+}
+
 void MainQueue::adoptCurrentThread() {
     std::lock_guard lock(mutex_);
     thread_ = std::this_thread::get_id();

@@ -20,6 +20,9 @@ class MainQueue final : public Queue {
     bool isCurrent() const override;
 
     void setExecutor(Executor executor);
+    void setTimedExecutor(TimedExecutor executor);
+    // Hands the task to the timed executor; false when none is installed.
+    bool asyncAt(std::chrono::steady_clock::time_point deadline, Task task);
     // Marks the calling thread as the one that drives the main queue.
     void adoptCurrentThread();
 
@@ -35,6 +38,7 @@ class MainQueue final : public Queue {
     std::condition_variable wake_;
     std::deque<Task> tasks_;
     Executor executor_;
+    TimedExecutor timedExecutor_;
     std::thread::id thread_;
     bool poked_ = false;
 };

@@ -120,6 +120,10 @@ void Queue::setMainExecutor(Executor executor) {
     MainQueue::instance().setExecutor(std::move(executor));
 }
 
+void Queue::setMainTimedExecutor(TimedExecutor executor) {
+    MainQueue::instance().setTimedExecutor(std::move(executor));
+}
+
 void Queue::shutdown() {
     if (shutDown.exchange(true))
         return;

@@ -29,6 +29,12 @@ class Queue {
     // The main queue hands its tasks to an executor: by default they wait until a RunLoop drains
     // them; the program installs one that posts into its event loop. Pass nullptr for the default.
     static void setMainExecutor(Executor executor);
+    // Where the main queue's timers wait. By default on the shared timer thread, which hands each
+    // tick to the main queue; the program can let them wait in its event loop instead, which then
+    // wakes once per tick instead of twice. The executor runs the task on the main thread at (not
+    // before) the deadline. Pass nullptr for the default.
+    using TimedExecutor = std::function<void(std::chrono::steady_clock::time_point, Task)>;
+    static void setMainTimedExecutor(TimedExecutor executor);
 
     // Stops the timer thread and joins the background pool. Called at exit (and by the program
     // before it returns from main); queues accept no work afterwards and drop what they are given.

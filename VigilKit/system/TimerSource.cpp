@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "system/MainQueue.h"
+
 namespace vigil {
 
 namespace {
@@ -57,10 +59,14 @@ void TimerSource::cancelAndWait() {
 void TimerSource::scheduleLocked(Clock::time_point deadline) {
     std::weak_ptr<TimerSource> weakSelf = weak_from_this();
     const uint64_t generation = generation_;
-    TimerScheduler::shared().schedule(deadline, [weakSelf, generation, deadline] {
+    auto action = [weakSelf, generation, deadline] {
         if (auto self = weakSelf.lock())
             self->onDeadline(generation, deadline);
-    });
+    };
+    // A main-queue timer waits in the program's event loop when it offers to keep it.
+    if (&queue_ == &Queue::main() && MainQueue::instance().asyncAt(deadline, action))
+        return;
+    TimerScheduler::shared().schedule(deadline, std::move(action));
 }
 
 void TimerSource::onDeadline(uint64_t generation, Clock::time_point deadline) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/TestTree.h"
+#include "system/CPU.h"
 
 using namespace vigil;
 using vigil::test::TempTree;
@@ -133,4 +134,40 @@ TEST(CPUCollector, BrokenFilesGiveZerosAndOneErrorLine) {
     auto [one, five, fifteen] = collector.loadavg();
     EXPECT_EQ(one + five + fifteen, 0);
     EXPECT_EQ(collector.data(&data), 1);
+}
+
+TEST(CPUCollector, ThermalZonesAreKeptAndOnlyTheirTemperaturesReadAgain) {
+    TempTree tree("thermal-throttled");
+    CPUCollector collector(tree.root);
+    testing::internal::CaptureStderr();  // zone 2's temperature is garbage
+    EXPECT_EQ(collector.thermalState(), vigil::platform::ThermalState::serious);
+    testing::internal::GetCapturedStderr();
+    tree.write("sys/class/thermal/thermal_zone1/temp", "40000\n");
+    EXPECT_EQ(collector.thermalState(), vigil::platform::ThermalState::nominal);
+    tree.write("sys/class/thermal/thermal_zone0/temp", "104000\n");
+    EXPECT_EQ(collector.thermalState(), vigil::platform::ThermalState::critical);
+    // A zone that goes away sends the collector back to the listing.
+    tree.remove("sys/class/thermal/thermal_zone0");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(collector.thermalState(), vigil::platform::ThermalState::nominal);
+    testing::internal::GetCapturedStderr();
+    tree.write("sys/class/thermal/thermal_zone1/temp", "96000\n");
+    EXPECT_EQ(collector.thermalState(), vigil::platform::ThermalState::serious);
+}
+
+TEST(CPUCollector, LoadAveragesComeWithTheSample) {
+    TempTree tree("multi-socket");
+    tree.write("proc/loadavg", "0.25 1.50 3.75 2/300 99\n");
+    vigil::CPU cpu(tree.root);
+    cpu.update();
+    EXPECT_EQ(cpu.loadavg(), std::make_tuple(0.25, 1.50, 3.75));
+    tree.write("proc/loadavg", "4.00 2.00 1.00 2/300 99\n");
+    EXPECT_EQ(cpu.loadavg(), std::make_tuple(0.25, 1.50, 3.75)) << "until the next sample";
+    cpu.update();
+    EXPECT_EQ(cpu.loadavg(), std::make_tuple(4.0, 2.0, 1.0));
+    tree.write("proc/loadavg", "garbage\n");
+    testing::internal::CaptureStderr();
+    cpu.update();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(cpu.loadavg(), std::make_tuple(0.0, 0.0, 0.0));
 }

@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 
+#include "host/MainEventLoop.h"
 #include "support/TestSupport.h"
+#include "ui/QtTestApp.h"
 #include "system/Applications.h"
 #include "system/Battery.h"
 #include "system/CPU.h"
@@ -37,16 +39,14 @@ void useTemporaryConfigHome() {
 }();
 
 WidgetMainQueue::WidgetMainQueue() {
-    Queue::setMainExecutor([](Queue::Task task) {
-        QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
-    });
+    runMainQueueOnEventLoop(qtApp());
 }
 
 WidgetMainQueue::~WidgetMainQueue() {
     // Run what is still posted: queued tasks hold on to the resources they were given.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
-    Queue::setMainExecutor(nullptr);
+    stopRunningMainQueueOnEventLoop();
 }
 
 WidgetMachine::WidgetMachine(const std::string& batteryFixture, Connection connection) {
