@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 #include "ui/CircleChart.h"
 #include "ui/FUIColor.h"
 
@@ -18,6 +20,12 @@ void Bar::storePercent(double percent) {
     if (value == percent_)
         return;
     percent_ = value;
+    // A segment end that would move by less than an eighth of a pixel from where it was painted
+    // looks the same: it waits for the next repaint (a busy disk changes its share every second).
+    const double moved =
+        std::abs(value - paintedPercent_) / 100.0 * width() * devicePixelRatioF();
+    if (!std::isnan(paintedPercent_) && moved < 0.125)
+        return;
     update();
 }
 
@@ -31,6 +39,7 @@ void Bar::draw(QPainter& painter, const QRectF& rect) {
     painter.drawLine(QPointF(0, y), QPointF(w, y));
     painter.setPen(strokePen(color(), lineWidth(), cap));
     painter.drawLine(QPointF(0, y), QPointF(w * percent_ / 100.0, y));
+    paintedPercent_ = percent_;
 }
 
 GaugeBar::GaugeBar(QWidget* parent) : ThresholdColored(91.0, 99.0, parent) {}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 #include "ui/GaugeThresholds.h"
 #include "ui/Shape.h"
 
@@ -14,7 +16,7 @@ class Bar : public Shape {
     bool rounded() const { return rounded_; }
     void setRounded(bool rounded) { rounded_ = rounded; }
     double percent() const { return percent_; }
-    // NaN counts as 0; redraws when the value changed.
+    // NaN counts as 0; redraws when the value changed by what can be seen.
     virtual void setPercent(double percent);
 
   protected:
@@ -24,6 +26,7 @@ class Bar : public Shape {
   private:
     bool rounded_ = true;
     double percent_ = 50.0;
+    double paintedPercent_ = std::nan("");  // as last drawn
 };
 
 // A bar that recolours itself by two thresholds when `colorize` is on.

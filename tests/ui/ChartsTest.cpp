@@ -151,6 +151,36 @@ TEST_F(ChartsTest, BarFillsItsShare) {
     EXPECT_GT(render(bar).pixelColor(98, 5).alpha(), 200);
 }
 
+TEST_F(ChartsTest, BarRepaintsOnlyForChangesThatShow) {
+    struct CountingBar : Bar {
+        int paints = 0;
+        void paintEvent(QPaintEvent* event) override {
+            ++paints;
+            Bar::paintEvent(event);
+        }
+    } bar;
+    bar.resize(100, 10);
+    bar.setPercent(50);
+    bar.show();
+    ASSERT_TRUE(test::qtWaitUntil([&] { return bar.paints > 0; }));
+    const auto paintsAfter = [&](double percent) {
+        const int before = bar.paints;
+        bar.setPercent(percent);
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        return bar.paints - before;
+    };
+    // A twentieth of a pixel, then another: nothing to see.
+    EXPECT_EQ(paintsAfter(50.05), 0);
+    EXPECT_EQ(paintsAfter(50.10), 0);
+    EXPECT_DOUBLE_EQ(bar.percent(), 50.10);
+    // Small steps add up from where the bar was painted, not from the last value.
+    EXPECT_EQ(paintsAfter(50.15), 1);
+    EXPECT_EQ(paintsAfter(50.20), 0);
+    EXPECT_EQ(paintsAfter(51), 1);
+    EXPECT_EQ(paintsAfter(std::nan("")), 1);
+}
+
 TEST_F(ChartsTest, PieSlices) {
     PieChart pie;
     pie.setDataPoints({1, 1, 2});
