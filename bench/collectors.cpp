@@ -2,15 +2,18 @@
 // a collector should cost at most twice its raw read.
 //
 // Release build on the 2-core development VM, shared with other builds (CPU time per call):
-//   processor     raw 150 us    getCPUData 159 us              (1.07x)
-//   memory        raw  93 us    getMEMData 115 us              (1.24x)
+//   processor     raw  87 us    getCPUData 83 us               (0.96x)
+//   memory        raw  82 us    getMEMData 99 us               (1.20x)
 //   graphics      raw  55 us    getActiveGPUDeviceID 49 us     (0.90x, two-gpu fixture)
 //   disk          raw 108 us    getDiskData 212 us             (1.96x)
-//   network       raw  73 us    getNetworkData 117 us          (1.60x; 224 us before the links
-//                                                               kept their socket and answers)
+//   network       raw  63 us    getNetworkData 34 us           (0.53x: between link notices only
+//                                                               net/dev is read; 117 us with a
+//                                                               link dump per sample, 224 us before
+//                                                               the links kept their socket)
 //   battery       raw 190 us    getBatteryData 219 us          (1.15x, discharging fixture)
-//   applications  raw 2.2 ms    workspace poll 0.88 ms         (0.40x, 119 processes; 3.6 ms
-//                                                               when every process was read)
+//   applications  raw 1.0 ms    workspace poll 0.11 ms         (0.11x, 75 processes, 64 of them
+//                                                               kernel threads, learnt once; 0.88
+//                                                               ms when they were read again)
 //   public address parse of one answer 1.1 us (a byte-wise copy: 0.09 us)
 
 #include <benchmark/benchmark.h>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>

@@ -12,15 +12,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
-#include <map>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -396,7 +396,8 @@ bool applyNetDevCounters(std::string_view text, std::vector<LinkRecord>& records
             fields = trim(fields);
             const size_t blank = fields.find_first_of(" \t");
             const std::string_view field = fields.substr(0, blank);
-            const auto [next, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
+            const auto [next, ec] =
+                std::from_chars(field.data(), field.data() + field.size(), value);
             if (field.empty() || ec != std::errc() || next != field.data() + field.size()) {
                 wellFormed = false;
                 break;

@@ -102,9 +102,9 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
         return std::nullopt;
     stat.state = fields[0][0];
     if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[6], stat.flags) ||
-        !parseNumber(fields[11], stat.utime) ||
-        !parseNumber(fields[12], stat.stime) || !parseNumber(fields[17], stat.threads) ||
-        !parseNumber(fields[19], stat.startTime) || stat.ppid < 0) {
+        !parseNumber(fields[11], stat.utime) || !parseNumber(fields[12], stat.stime) ||
+        !parseNumber(fields[17], stat.threads) || !parseNumber(fields[19], stat.startTime) ||
+        stat.ppid < 0) {
         return std::nullopt;
     }
     stat.comm.assign(text.substr(open + 1, close - open - 1));

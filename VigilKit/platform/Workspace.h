@@ -95,7 +95,7 @@ class Workspace {
         uint64_t inode = 0;  // of its /proc folder
         uint64_t startTime = 0;
         std::string comm;
-        bool mine = false;  // owned by the user (else only its owner is checked again)
+        bool mine = false;          // owned by the user (else only its owner is checked again)
         bool kernelThread = false;  // never read again while its folder stays
         std::string argv0;
         std::string unit;

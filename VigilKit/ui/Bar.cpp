@@ -22,8 +22,7 @@ void Bar::storePercent(double percent) {
     percent_ = value;
     // A segment end that would move by less than an eighth of a pixel from where it was painted
     // looks the same: it waits for the next repaint (a busy disk changes its share every second).
-    const double moved =
-        std::abs(value - paintedPercent_) / 100.0 * width() * devicePixelRatioF();
+    const double moved = std::abs(value - paintedPercent_) / 100.0 * width() * devicePixelRatioF();
     if (!std::isnan(paintedPercent_) && moved < 0.125)
         return;
     update();

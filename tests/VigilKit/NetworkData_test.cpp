@@ -403,7 +403,8 @@ TEST(NetworkDataParsing, CountersFromProcNetDev) {
     EXPECT_FALSE(platform::applyNetDevCounters("eth0: 1 2 3 4 5 6 7 8\n", one));
     EXPECT_FALSE(platform::applyNetDevCounters("eth0: 1 2 3 -4 5 6 7 8 9\n", one));
     EXPECT_FALSE(platform::applyNetDevCounters("eth0: 1 2 3 4x 5 6 7 8 9\n", one));
-    EXPECT_FALSE(platform::applyNetDevCounters("eth0: 1 2 3 4 5 6 7 8 99999999999999999999\n", one));
+    EXPECT_FALSE(
+        platform::applyNetDevCounters("eth0: 1 2 3 4 5 6 7 8 99999999999999999999\n", one));
     EXPECT_FALSE(platform::applyNetDevCounters("", one));
     EXPECT_TRUE(platform::applyNetDevCounters("eth0:\t5 2 3 4 5 6 7 8 6", one));
     EXPECT_EQ(one[0].rxBytes, 5u);

@@ -8,7 +8,6 @@
 
 #include "host/MainEventLoop.h"
 #include "support/TestSupport.h"
-#include "ui/QtTestApp.h"
 #include "system/Applications.h"
 #include "system/Battery.h"
 #include "system/CPU.h"
@@ -17,6 +16,7 @@
 #include "system/Memory.h"
 #include "system/Network.h"
 #include "system/Queue.h"
+#include "ui/QtTestApp.h"
 
 namespace vigil::test {
 
