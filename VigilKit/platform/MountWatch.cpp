@@ -141,6 +141,8 @@ void MountWatch::run(int mountInfoFd, int stopFd) {
     using Clock = std::chrono::steady_clock;
     auto nextLabelCheck = Clock::now() + options_.labelInterval;
     std::optional<Table> lastTable;
+    // The live table signals every change; a fixture's file cannot.
+    const bool signals = options_.root.empty() || options_.root == "/";
     for (;;) {
         auto wait =
             std::chrono::duration_cast<std::chrono::milliseconds>(nextLabelCheck - Clock::now());
@@ -157,10 +159,8 @@ void MountWatch::run(int mountInfoFd, int stopFd) {
         bool labelsDue = Clock::now() >= nextLabelCheck;
         if (!tableEvent && !labelsDue)
             continue;
-        // One read of the table serves the whole wake-up. The live table signals every change,
-        // so a label check alone reuses the last read; a fixture's file cannot signal and is read
-        // again on every label check.
-        const bool signals = options_.root.empty() || options_.root == "/";
+        // One read of the table serves the whole wake-up; a label check alone reuses the last
+        // read of a table that signals its changes.
         if (tableEvent || !signals || !lastTable)
             lastTable = table_.read();
         const Table& table = *lastTable;

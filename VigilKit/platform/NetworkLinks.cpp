@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,27 +33,6 @@ namespace vigil::platform {
 namespace {
 
 std::atomic<bool> listVirtual{false};
-
-std::optional<std::string> readFirstLine(const std::string& path) {
-    std::ifstream in(path);
-    if (!in)
-        return std::nullopt;
-    std::string line;
-    if (!std::getline(in, line))
-        return std::nullopt;  // a read error (EINVAL for a down link)
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
-        line.pop_back();
-    return line;
-}
-
-std::string underRoot(const std::string& root, const std::string& path) {
-    if (root.empty() || root == "/")
-        return path;
-    std::string base = root;
-    while (!base.empty() && base.back() == '/')
-        base.pop_back();
-    return base + path;
-}
 
 struct SocketDeleter {
     void operator()(nl_sock* sock) const { nl_socket_free(sock); }
@@ -128,7 +106,7 @@ struct NetworkLinks::Live {
     std::optional<std::vector<AddressRecord>> addresses;
     std::optional<std::optional<std::string>> defaultRoute;
     std::optional<std::vector<LinkRecord>> links;  // as last listed; counters are read anew
-    std::map<std::string, bool> deviceBacked;
+    std::map<std::string, std::optional<bool>> deviceBacked;
     std::string counterText;  // reused for each read of the counters
 
     std::thread::id checkedBy;
@@ -254,42 +232,49 @@ std::optional<std::vector<LinkRecord>> NetworkLinks::links() const {
     return records;
 }
 
-std::vector<AddressRecord> NetworkLinks::addresses() const {
+bool NetworkLinks::isLive() const {
+    return root_.empty() || root_ == "/";
+}
+
+template <typename Slot, typename Read>
+auto NetworkLinks::kept(Slot slot, Read read) const {
     std::lock_guard lock(live_->mutex);
     live_->sync();
-    if (live_->addresses)
-        return *live_->addresses;
-    auto result = readAddresses();
+    auto& answer = slot(*live_);
+    if (answer)
+        return *answer;
+    auto fresh = read();
     if (live_->keeps())
-        live_->addresses = result;
-    return result;
+        answer = fresh;
+    return fresh;
+}
+
+std::vector<AddressRecord> NetworkLinks::addresses() const {
+    return kept(
+        [](Live & live) -> auto& { return live.addresses; }, readAddresses);
 }
 
 std::string NetworkLinks::classNet(const std::string& name) const {
-    return underRoot(root_, "/sys/class/net/" + name);
+    return joinRoot(root_, "/sys/class/net/" + name);
 }
 
 bool NetworkLinks::isDeviceBacked(const std::string& name) const {
     if (!isPlainLinkName(name))
         return false;
-    std::error_code error;
-    // A fixture's tree changes without notice.
-    if (!root_.empty() && root_ != "/")
+    const auto hasDevice = [&] {
+        std::error_code error;
         return std::filesystem::exists(classNet(name) + "/device", error);
-    std::lock_guard lock(live_->mutex);
-    live_->sync();
-    if (const auto known = live_->deviceBacked.find(name); known != live_->deviceBacked.end())
-        return known->second;
-    const bool backed = std::filesystem::exists(classNet(name) + "/device", error);
-    if (live_->keeps())
-        live_->deviceBacked[name] = backed;
-    return backed;
+    };
+    if (!isLive())
+        return hasDevice();  // a fixture's tree changes without notice
+    return kept([&](Live& live) -> std::optional<bool>& { return live.deviceBacked[name]; },
+                hasDevice);
 }
 
 bool NetworkLinks::exists(const std::string& name) const {
     if (!isPlainLinkName(name))
         return false;
-    if (root_.empty() || root_ == "/")
+    if (isLive())
         return if_nametoindex(name.c_str()) != 0;
     std::error_code error;
     return std::filesystem::exists(classNet(name), error);
@@ -306,14 +291,14 @@ bool NetworkLinks::isWireless(const std::string& name) const {
 std::optional<int64_t> NetworkLinks::linkSpeed(const std::string& name) const {
     if (!isPlainLinkName(name))
         return std::nullopt;
-    const auto text = readFirstLine(classNet(name) + "/speed");
-    if (!text || text->empty())
+    const auto text = readAttribute(classNet(name) + "/speed");
+    if (!text || text.value.empty())
         return std::nullopt;
     char* end = nullptr;
     errno = 0;
-    const long long megabits = std::strtoll(text->c_str(), &end, 10);
+    const long long megabits = std::strtoll(text.value.c_str(), &end, 10);
     // -1 is the kernel's "unknown"; anything beyond 100 Tbit/s is garbage.
-    if (errno != 0 || end == text->c_str() || megabits <= 0 || megabits > 100'000'000) {
+    if (errno != 0 || end == text.value.c_str() || megabits <= 0 || megabits > 100'000'000) {
         return std::nullopt;
     }
     return static_cast<int64_t>(megabits) * 1'000'000;
@@ -331,9 +316,9 @@ std::optional<std::string> NetworkLinks::usbProductName(const std::string& name)
         if (dir.filename() == "devices")
             break;
         if (std::filesystem::exists(dir / "idVendor", error)) {
-            auto product = readFirstLine((dir / "product").string());
-            if (product && !product->empty())
-                return product;
+            auto product = readAttribute((dir / "product").string());
+            if (product && !product.value.empty())
+                return product.value;
             return std::nullopt;
         }
     }
@@ -341,21 +326,15 @@ std::optional<std::string> NetworkLinks::usbProductName(const std::string& name)
 }
 
 std::optional<std::string> NetworkLinks::defaultRouteInterface() const {
-    // A fixture's route file changes without notice.
-    if (!root_.empty() && root_ != "/")
-        return readDefaultRouteInterface();
-    std::lock_guard lock(live_->mutex);
-    live_->sync();
-    if (live_->defaultRoute)
-        return *live_->defaultRoute;
-    auto route = readDefaultRouteInterface();
-    if (live_->keeps())
-        live_->defaultRoute = route;
-    return route;
+    if (!isLive())
+        return readDefaultRouteInterface();  // a fixture's route file changes without notice
+    return kept(
+        [](Live & live) -> auto& { return live.defaultRoute; },
+        [this] { return readDefaultRouteInterface(); });
 }
 
 std::optional<std::string> NetworkLinks::readDefaultRouteInterface() const {
-    const Read<std::string> text = readFile(underRoot(root_, "/proc/net/route"));
+    const Read<std::string> text = readFile(joinRoot(root_, "/proc/net/route"));
     if (!text)
         return std::nullopt;
     return parseDefaultRouteInterface(text.value);
@@ -365,7 +344,7 @@ std::vector<std::string> NetworkLinks::sysfsLinkNames() const {
     std::vector<std::string> names;
     std::error_code error;
     for (const auto& entry :
-         std::filesystem::directory_iterator(underRoot(root_, "/sys/class/net"), error)) {
+         std::filesystem::directory_iterator(joinRoot(root_, "/sys/class/net"), error)) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());

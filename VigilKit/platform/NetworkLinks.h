@@ -73,6 +73,12 @@ class NetworkLinks {
 
   private:
     struct Live;
+    // The live machine's links, whose changes the kernel announces (not a fixture tree).
+    bool isLive() const;
+    // The answer kept in the `slot` of what is live, or `read` now (and kept when changes can be
+    // followed).
+    template <typename Slot, typename Read>
+    auto kept(Slot slot, Read read) const;
     std::string classNet(const std::string& name) const;
     std::optional<std::string> readDefaultRouteInterface() const;
     std::string root_;

@@ -92,6 +92,16 @@ bool platform::Workspace::isDue(pid_t pid, const Known& facts) const {
            (generation_ + static_cast<uint64_t>(pid)) % kRecheckPolls == 0;
 }
 
+platform::Workspace::Known platform::Workspace::firstFacts(const ProcessEntry& entry,
+                                                           const ProcessStat& stat) const {
+    Known facts;
+    facts.inode = entry.inode;
+    facts.startTime = stat.startTime;
+    facts.comm = stat.comm;
+    facts.firstSeen = generation_;
+    return facts;
+}
+
 bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool isNew) {
     const pid_t pid = entry.pid;
     // The same folder, and not yet due: the same process, as last seen. Another process under the
@@ -117,11 +127,7 @@ bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool is
     if (!stat)
         return false;  // gone
     if (stat->isKernelThread()) {
-        facts = Known{};
-        facts.inode = entry.inode;
-        facts.startTime = stat->startTime;
-        facts.comm = stat->comm;
-        facts.firstSeen = generation_;
+        facts = firstFacts(entry, *stat);
         facts.kernelThread = true;
         return true;
     }
@@ -131,11 +137,7 @@ bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool is
         const auto owner = processes_.owner(pid);
         if (!owner)
             return false;
-        facts = Known{};
-        facts.inode = entry.inode;
-        facts.startTime = stat->startTime;
-        facts.comm = stat->comm;
-        facts.firstSeen = generation_;
+        facts = firstFacts(entry, *stat);
         facts.mine = *owner == options_.uid;
         if (!facts.mine)
             return true;
@@ -150,7 +152,7 @@ bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool is
         const auto cgroup = processes_.cgroup(pid);
         facts.unit = cgroup ? lastComponent(*cgroup) : std::string();
     }
-    facts.candidate = !facts.argv0.empty();  // kernel threads have no command line
+    facts.candidate = !facts.argv0.empty();  // a process without a command line runs no program
     facts.stat = std::move(*stat);
     return true;
 }

@@ -110,6 +110,8 @@ class Workspace {
         std::optional<std::string> judgedParentUnit;  // nullopt: the parent is no candidate
         RunningApplicationPtr app;                    // null: no application
     };
+    // What is known of a process at first sight, before its owner and command line.
+    Known firstFacts(const ProcessEntry& entry, const ProcessStat& stat) const;
     // Brings `facts` up to date for one listed process; false when it is gone.
     bool learn(const ProcessEntry& entry, Known& facts, bool isNew);
     bool isDue(pid_t pid, const Known& facts) const;
