@@ -141,6 +141,10 @@ bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool is
         facts.mine = *owner == options_.uid;
         if (!facts.mine)
             return true;
+    }
+    // Asked again while empty: a process caught in exec has its new name before its new
+    // arguments, and would otherwise never be judged.
+    if (facts.argv0.empty()) {
         const auto argv = processes_.commandLine(pid);
         facts.argv0 = argv.empty() ? std::string() : argv[0];
     }

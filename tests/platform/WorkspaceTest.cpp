@@ -77,6 +77,37 @@ TEST(WorkspaceTest, CgroupLeadersAndDesktopEntriesOfAFixtureSession) {
     EXPECT_TRUE(platform::Workspace(options).runningApplications().empty());
 }
 
+TEST(WorkspaceTest, AProcessCaughtInExecIsJudgedOnceItsArgumentsAreThere) {
+    // Exec gives a process its new name before its new arguments: a poll in between reads an
+    // empty command line.
+    char pattern[] = "/tmp/vigil-exec-XXXXXX";
+    const fs::path root = ::mkdtemp(pattern);
+    fs::copy(test::fixturePath("apps-cgroup"), root, fs::copy_options::recursive);
+    const fs::path cmdline = root / "proc/1400/cmdline";
+    std::string arguments;
+    {
+        std::ifstream in(cmdline, std::ios::binary);
+        arguments.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::ofstream(cmdline, std::ios::binary | std::ios::trunc).flush();
+
+    platform::Workspace::Options options;
+    options.root = root.string();
+    options.applicationDirectories = std::vector<std::string>{"/usr/share/applications"};
+    options.uid = ::getuid();
+    platform::Workspace workspace(options);
+    EXPECT_EQ(findPid(workspace.runningApplications(), 1400), nullptr);
+    workspace.poll();
+    EXPECT_EQ(findPid(workspace.runningApplications(), 1400), nullptr);
+
+    std::ofstream(cmdline, std::ios::binary | std::ios::trunc) << arguments;
+    workspace.poll();
+    const auto* calculator = findPid(workspace.runningApplications(), 1400);
+    ASSERT_NE(calculator, nullptr);
+    EXPECT_EQ(calculator->localizedName, "Calculator");
+    fs::remove_all(root);
+}
+
 using test::Child;
 
 TEST(WorkspaceTest, RealProcessesComeAndGoAsInsertionsAndRemovals) {
@@ -168,9 +199,12 @@ uint64_t startTimeOf(pid_t pid) {
     return stat ? stat->startTime : 0;
 }
 
+// Past exec: the new name and the new arguments (exec sets the name first).
 bool runsSleep(pid_t pid) {
-    const auto stat = ProcessTable().stat(pid);
-    return stat && stat->comm == "sleep";
+    const ProcessTable processes;
+    const auto stat = processes.stat(pid);
+    const auto argv = processes.commandLine(pid);
+    return stat && stat->comm == "sleep" && !argv.empty() && argv[0] == "sleep";
 }
 
 // A workspace over the Sleeper entries that keeps every change it reports.
