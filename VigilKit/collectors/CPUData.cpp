@@ -102,10 +102,10 @@ int CPUCollector::data(CPUData* data) {
     } else if (ticks.outcome == Outcome::absent) {
         platform::reportError("host_statistics", procfs_.path("/proc/stat") + ": missing");
     }
-    auto processes = procfs_.processCount();
-    platform::reportIfFailed(processes, "processor_set_statistics");
     auto load = procfs_.loadAverage();
     platform::reportIfFailed(load, "processor_set_statistics");
+    auto processes = countProcesses(ticks ? ticks.value.forks : std::nullopt, load);
+    platform::reportIfFailed(processes, "processor_set_statistics");
     if (processes && load) {
         data->processes = processes.value;
         data->threads = load.value.total;
@@ -113,6 +113,26 @@ int CPUCollector::data(CPUData* data) {
     sampledLoad_ = load ? std::make_tuple(load.value.one, load.value.five, load.value.fifteen)
                         : std::make_tuple(0.0, 0.0, 0.0);
     return 1;
+}
+
+// The set of tasks, and so their number, stays the same while none is created (the fork count
+// goes up) and none is reaped (the thread total goes down, or the fork count up when another is
+// created meanwhile). Both are read before the walk, so a change while it runs shows in the next
+// sample's pair.
+platform::Read<std::uint32_t> CPUCollector::countProcesses(
+    std::optional<std::uint64_t> forks, const platform::Read<platform::LoadAverage>& load) {
+    const auto now = std::chrono::steady_clock::now();
+    const bool known = forks && load;
+    if (known && counted_ && counted_->forks == *forks && counted_->threads == load.value.total &&
+        now - counted_->at < kProcessRecount) {
+        return platform::Read<std::uint32_t>::of(counted_->processes);
+    }
+    auto processes = procfs_.processCount();
+    if (known && processes)
+        counted_ = CountedProcesses{*forks, load.value.total, processes.value, now};
+    else
+        counted_.reset();
+    return processes;
 }
 
 std::optional<host_basic_info> CPUCollector::hostInfo() const {

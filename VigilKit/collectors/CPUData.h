@@ -87,14 +87,28 @@ class CPUCollector {
     static constexpr double kZoneListSeconds = 30;
 
     const std::string& root() const { return root_; }
+    // The /proc walk that counts processes is skipped while no task was created or reaped since
+    // the last one, but done at least this often.
+    static constexpr std::chrono::seconds kProcessRecount{30};
 
   private:
+    platform::Read<std::uint32_t> countProcesses(std::optional<std::uint64_t> forks,
+                                                 const platform::Read<platform::LoadAverage>& load);
+
     std::string root_;
     mutable std::mutex mutex_;  // guards the readers' buffers and the previous counters
     platform::Procfs procfs_;
     platform::Sysfs sysfs_;
     CPUTicks previous_;
     std::tuple<double, double, double> sampledLoad_{0, 0, 0};
+    // The last walk's count, and the fork count and thread total read just before it.
+    struct CountedProcesses {
+        std::uint64_t forks = 0;
+        std::uint32_t threads = 0;
+        std::uint32_t processes = 0;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::optional<CountedProcesses> counted_;
     mutable std::optional<std::vector<platform::ThermalZone>> zones_;
     mutable std::chrono::steady_clock::time_point zonesListed_;
 };

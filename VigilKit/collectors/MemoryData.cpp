@@ -62,6 +62,7 @@ MemoryCollector::MemoryCollector(std::string root) : procfs_(root), sysfs_(root)
 
 int MemoryCollector::data(MEMData* data) {
     std::lock_guard<std::mutex> lock(mutex_);
+    sampledSwap_.reset();
     auto info = procfs_.memInfo();
     if (!info) {
         platform::reportError("host_statistics64", info.outcome == Outcome::absent
@@ -69,6 +70,8 @@ int MemoryCollector::data(MEMData* data) {
                                                        : info.error);
         return 0;
     }
+    sampledSwap_ =
+        SampledSwap{deriveSwap(info.value).value_or(SwapUsage{}), std::chrono::steady_clock::now()};
     auto vm = procfs_.vmStat();
     platform::reportIfFailed(vm, "host_statistics64");
     auto zram = sysfs_.zramMemoryUsed();
@@ -85,6 +88,8 @@ int MemoryCollector::data(MEMData* data) {
 
 std::optional<SwapUsage> MemoryCollector::swap() {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (sampledSwap_ && std::chrono::steady_clock::now() - sampledSwap_->at < kSwapFromSample)
+        return sampledSwap_->usage;
     auto info = procfs_.memInfo();
     if (!info) {
         platform::reportError("Cannot get swap statistics",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -53,13 +54,23 @@ class MemoryCollector {
   public:
     explicit MemoryCollector(std::string root = "/");
     int data(MEMData* data);
-    // Total and used swap; nullopt when it cannot be read.
+    // Total and used swap; nullopt when it cannot be read. Taken from the last sample while that
+    // is younger than `kSwapFromSample` (it read the same file), read now otherwise.
     std::optional<SwapUsage> swap();
     // MemTotal; 0 when unknown.
     std::uint64_t physical();
 
+    // A little over the memory task's 2 s interval, so that a view asking between two samples
+    // never reads the file itself while sampling runs.
+    static constexpr std::chrono::milliseconds kSwapFromSample{2500};
+
   private:
+    struct SampledSwap {
+        SwapUsage usage;
+        std::chrono::steady_clock::time_point at;
+    };
     std::mutex mutex_;
+    std::optional<SampledSwap> sampledSwap_;
     platform::Procfs procfs_;
     platform::Sysfs sysfs_;
 };

@@ -1,6 +1,7 @@
 #include "platform/NetworkLinks.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
@@ -62,9 +63,20 @@ void reportNetlinkError(int err) {
 }
 
 // The network namespace of the calling thread (its inode), 0 when it cannot be told.
+// The calling thread's network namespace, 0 when unknown. Each thread keeps its own namespace
+// folder open: looking up one name in it costs far less, every sample, than resolving
+// /proc/thread-self/ns/net from the root.
 ino_t currentNetworkNamespace() {
+    struct NamespaceFolder {
+        int fd = ::open("/proc/thread-self/ns", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        ~NamespaceFolder() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    };
+    thread_local const NamespaceFolder folder;
     struct stat info {};
-    if (::stat("/proc/thread-self/ns/net", &info) != 0)
+    if (folder.fd < 0 || ::fstatat(folder.fd, "net", &info, 0) != 0)
         return 0;
     return info.st_ino;
 }

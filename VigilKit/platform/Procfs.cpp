@@ -32,10 +32,18 @@ void forEachLine(std::string_view text, F&& f) {
 
 std::optional<CpuTicks> parseCpuTicks(std::string_view text) {
     std::optional<CpuTicks> result;
+    std::optional<std::uint64_t> forks;
+    bool aggregateSeen = false;
     forEachLine(text, [&](std::string_view line) {
         std::string_view rest = line;
-        if (nextWord(rest) != "cpu")
+        const std::string_view key = nextWord(rest);
+        if (key == "processes") {
+            forks = parseU64(nextWord(rest));
+            return !aggregateSeen;
+        }
+        if (key != "cpu" || aggregateSeen)
             return true;
+        aggregateSeen = true;
         std::uint64_t v[8] = {};
         int n = 0;
         for (; n < 8; ++n) {
@@ -49,9 +57,11 @@ std::optional<CpuTicks> parseCpuTicks(std::string_view text) {
         }
         if (n < 4)
             return false;  // user, nice, system, idle are always there
-        result = CpuTicks{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
-        return false;
+        result = CpuTicks{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], std::nullopt};
+        return true;  // on to the "processes" line, further down
     });
+    if (result)
+        result->forks = forks;
     return result;
 }
 

@@ -13,6 +13,8 @@ namespace vigil::platform {
 struct CpuTicks {
     std::uint64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0,
                   steal = 0;
+    // The "processes" line of the same file: tasks (threads included) created since boot.
+    std::optional<std::uint64_t> forks;
 };
 
 struct LoadAverage {

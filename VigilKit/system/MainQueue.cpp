@@ -44,16 +44,16 @@ void MainQueue::setTimedExecutor(TimedExecutor executor) {
     timedExecutor_ = std::move(executor);
 }
 
-bool MainQueue::asyncAt(std::chrono::steady_clock::time_point deadline, Task task) {
+void MainQueue::asyncAt(Clock::time_point deadline, Task task) {
     TimedExecutor executor;
     {
         std::lock_guard lock(mutex_);
-        if (!timedExecutor_)
-            return false;
         executor = timedExecutor_;
     }
-    executor(deadline, std::move(task));
-    return true;
+    if (executor)
+        executor(deadline, std::move(task));
+    else
+        Queue::asyncAt(deadline, std::move(task));
 }
 
 void MainQueue::adoptCurrentThread() {

@@ -21,8 +21,8 @@ class MainQueue final : public Queue {
 
     void setExecutor(Executor executor);
     void setTimedExecutor(TimedExecutor executor);
-    // Hands the task to the timed executor; false when none is installed.
-    bool asyncAt(std::chrono::steady_clock::time_point deadline, Task task);
+    // In the timed executor when one is installed, else on the shared timer thread.
+    void asyncAt(Clock::time_point deadline, Task task) override;
     // Marks the calling thread as the one that drives the main queue.
     void adoptCurrentThread();
 

@@ -51,7 +51,8 @@ class Memory : public SystemResource {
     std::tuple<std::uint8_t, std::uint8_t, std::uint8_t, std::uint8_t> percents() const {
         return sample()->percents();
     }
-    // (total, used) bytes of swap space, read now on the caller's thread; (0, 0) when unknown.
+    // (total, used) bytes of swap space, as of the last sample when that is recent, otherwise read
+    // now on the caller's thread; (0, 0) when unknown.
     std::tuple<std::uint64_t, std::uint64_t> swap() const;
 
   private:

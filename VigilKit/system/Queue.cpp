@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <queue>
 #include <thread>
 #include <vector>
 
@@ -20,15 +21,40 @@ namespace {
 std::atomic<bool> shutDown{false};
 
 // The background pool: one worker per core, at least two. Concurrent, like a global queue.
+//
+// The pool keeps its own deadlines, so that a timer's tick wakes one thread, not a timer thread
+// and then a worker. One idle worker (the keeper) sleeps until the earliest deadline and runs
+// that task itself. While the keeper runs a task nobody else watches the clock closely; one
+// other idle worker (the watch) sleeps until `kWatchGrace` past the earliest deadline, so a
+// keeper held up by a long task (a hung file system, a slow peer) delays the other timers by
+// that much at most.
 class BackgroundQueue final : public Queue {
   public:
+    static constexpr auto kWatchGrace = std::chrono::seconds(2);
+
     void async(Task task) override {
         std::lock_guard lock(mutex_);
         if (stopping_)
             return;
         startWorkers();
         tasks_.push_back(std::move(task));
-        wake_.notify_one();
+        wakeOne();
+    }
+
+    void asyncAt(Clock::time_point deadline, Task task) override {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
+        startWorkers();
+        const bool earliest = timers_.empty() || deadline < timers_.top().deadline;
+        timers_.push(Timed{deadline, nextSequence_++, std::move(task)});
+        if (keeping_ && earliest)
+            keeperWake_.notify_one();  // it sleeps until a later deadline
+        // Someone must keep the time, and another watch it. A worker asking (a tick scheduling
+        // its next one) keeps it itself once its task returns.
+        const bool needsKeeper = !keeping_ && !onWorker;
+        if ((needsKeeper || !watching_) && idle_ > 0)
+            wake_.notify_one();
     }
 
     bool isCurrent() const override { return onWorker; }
@@ -39,7 +65,9 @@ class BackgroundQueue final : public Queue {
             std::lock_guard lock(mutex_);
             stopping_ = true;
             tasks_.clear();
+            timers_ = {};
             wake_.notify_all();
+            keeperWake_.notify_all();
             workers.swap(workers_);
         }
         for (auto& worker : workers) {
@@ -52,6 +80,16 @@ class BackgroundQueue final : public Queue {
     }
 
   private:
+    struct Timed {
+        Clock::time_point deadline;
+        uint64_t sequence;  // keeps equal deadlines in submission order
+        Task task;
+        bool operator>(const Timed& other) const {
+            return deadline != other.deadline ? deadline > other.deadline
+                                              : sequence > other.sequence;
+        }
+    };
+
     void startWorkers() {
         if (!workers_.empty())
             return;
@@ -60,15 +98,23 @@ class BackgroundQueue final : public Queue {
             workers_.emplace_back([this] { work(); });
     }
 
+    // New work wakes an idle worker, or the keeper when no other is idle.
+    void wakeOne() {
+        if (idle_ > 0)
+            wake_.notify_one();
+        else if (keeping_)
+            keeperWake_.notify_one();
+    }
+
     void work() {
         onWorker = true;
         std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-            if (stopping_)
-                return;
-            Task task = std::move(tasks_.front());
-            tasks_.pop_front();
+        while (!stopping_) {
+            Task task = takeReady();
+            if (!task) {
+                waitForWork(lock);
+                continue;
+            }
             lock.unlock();
             task();
             task = nullptr;  // release captures outside the lock
@@ -76,10 +122,54 @@ class BackgroundQueue final : public Queue {
         }
     }
 
+    // A queued task, else the task of a deadline that has come; empty when there is neither.
+    Task takeReady() {
+        if (!tasks_.empty()) {
+            Task task = std::move(tasks_.front());
+            tasks_.pop_front();
+            return task;
+        }
+        const auto now = Clock::now();
+        if (timers_.empty() || timers_.top().deadline > now)
+            return {};
+        Task task = std::move(const_cast<Timed&>(timers_.top()).task);
+        timers_.pop();
+        // Deadlines that come together run side by side, as they would from a queue.
+        if (!timers_.empty() && timers_.top().deadline <= now)
+            wakeOne();
+        return task;
+    }
+
+    void waitForWork(std::unique_lock<std::mutex>& lock) {
+        if (!timers_.empty() && !keeping_) {
+            keeping_ = true;
+            const Clock::time_point deadline = timers_.top().deadline;  // the heap may move
+            keeperWake_.wait_until(lock, deadline);
+            keeping_ = false;
+            return;
+        }
+        ++idle_;
+        if (!timers_.empty() && !watching_) {
+            watching_ = true;
+            const Clock::time_point late = timers_.top().deadline + kWatchGrace;
+            wake_.wait_until(lock, late);
+            watching_ = false;
+        } else {
+            wake_.wait(lock);
+        }
+        --idle_;
+    }
+
     static thread_local bool onWorker;
     std::mutex mutex_;
-    std::condition_variable wake_;
+    std::condition_variable wake_;        // idle workers and the watch
+    std::condition_variable keeperWake_;  // the keeper
     std::deque<Task> tasks_;
+    std::priority_queue<Timed, std::vector<Timed>, std::greater<>> timers_;
+    uint64_t nextSequence_ = 0;
+    unsigned idle_ = 0;
+    bool keeping_ = false;
+    bool watching_ = false;
     std::vector<std::thread> workers_;
     bool stopping_ = false;
 };
@@ -109,11 +199,14 @@ void Queue::asyncAfter(double seconds, Task task) {
         async(std::move(task));
         return;
     }
-    const auto delay = std::chrono::duration_cast<TimerScheduler::Clock::duration>(
+    const auto delay = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(std::min(seconds, 1e9)));
+    asyncAt(Clock::now() + delay, std::move(task));
+}
+
+void Queue::asyncAt(Clock::time_point deadline, Task task) {
     TimerScheduler::shared().schedule(
-        TimerScheduler::Clock::now() + delay,
-        [this, task = std::move(task)]() mutable { async(std::move(task)); });
+        deadline, [this, task = std::move(task)]() mutable { async(std::move(task)); });
 }
 
 void Queue::setMainExecutor(Executor executor) {

@@ -22,6 +22,11 @@ class Queue {
     virtual void async(Task task) = 0;
     // Runs the task once, `seconds` from now (negative or NaN counts as now).
     void asyncAfter(double seconds, Task task);
+    // Runs the task once at (not before) `deadline`. By default the deadline waits on the shared
+    // timer thread, which then hands the task to this queue; a queue that can wait for deadlines
+    // itself does so, and saves that hand-off.
+    using Clock = std::chrono::steady_clock;
+    virtual void asyncAt(Clock::time_point deadline, Task task);
 
     // True on the thread that currently drives this queue (for the background pool: any worker).
     virtual bool isCurrent() const = 0;

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "system/MainQueue.h"
-
 namespace vigil {
 
 namespace {
@@ -63,10 +61,7 @@ void TimerSource::scheduleLocked(Clock::time_point deadline) {
         if (auto self = weakSelf.lock())
             self->onDeadline(generation, deadline);
     };
-    // A main-queue timer waits in the program's event loop when it offers to keep it.
-    if (&queue_ == &Queue::main() && MainQueue::instance().asyncAt(deadline, action))
-        return;
-    TimerScheduler::shared().schedule(deadline, std::move(action));
+    queue_.asyncAt(deadline, std::move(action));
 }
 
 void TimerSource::onDeadline(uint64_t generation, Clock::time_point deadline) {
@@ -86,7 +81,12 @@ void TimerSource::onDeadline(uint64_t generation, Clock::time_point deadline) {
         }
         running_ = true;
     }
-    submitTick();
+    // A deadline that comes due on the timer's own queue (a main-queue timer kept in the event
+    // loop) runs the tick at once rather than posting it behind itself.
+    if (queue_.isCurrent())
+        runTick();
+    else
+        submitTick();
 }
 
 void TimerSource::submitTick() {

@@ -7,16 +7,15 @@
 #include <thread>
 
 #include "system/Queue.h"
-#include "system/TimerScheduler.h"
 
 namespace vigil {
 
-// The repeating source behind a Timer: schedules its deadlines on the shared TimerScheduler and
-// submits each tick to its queue. A tick that comes due while the previous one still runs is
+// The repeating source behind a Timer: hands each deadline to its queue (Queue::asyncAt) and runs
+// the tick there. A tick that comes due while the previous one still runs is
 // coalesced into one tick that runs as soon as the previous one returns.
 class TimerSource : public std::enable_shared_from_this<TimerSource> {
   public:
-    using Clock = TimerScheduler::Clock;
+    using Clock = Queue::Clock;
 
     TimerSource(Queue& queue, double interval, std::function<void()> handler);
 

@@ -126,24 +126,30 @@ void MemoryViewController::viewWillAppear() {
 
 void MemoryViewController::update() {
     view();
-    Memory& mem = system.mem();
-    const auto sample = mem.sample();
-    pieChart->setDataPoints(
-        {static_cast<double>(sample->wired), static_cast<double>(sample->active),
-         static_cast<double>(sample->compressed), static_cast<double>(sample->free)});
-    wired->setText(QString::fromStdString(byteStr(sample->wired)));
-    active->setText(QString::fromStdString(byteStr(sample->active)));
-    compressed->setText(QString::fromStdString(byteStr(sample->compressed, ByteNotation::MB)));
-    free->setText(QString::fromStdString(byteStr(sample->free)));
-    memoryUsed->setText(QString::fromStdString(byteStr(sample->used())));
-    cachedFiles->setText(QString::fromStdString(byteStr(sample->cachedFiles)));
+    auto sample = system.mem().sample();
+    if (sample != shownSample_) {
+        showFigures(*sample);
+        shownSample_ = std::move(sample);
+    }
+    maybeUpdateAppsTable();
+}
 
-    const auto [total, used] = mem.swap();
+void MemoryViewController::showFigures(const Memory::Sample& sample) {
+    pieChart->setDataPoints({static_cast<double>(sample.wired), static_cast<double>(sample.active),
+                             static_cast<double>(sample.compressed),
+                             static_cast<double>(sample.free)});
+    wired->setText(QString::fromStdString(byteStr(sample.wired)));
+    active->setText(QString::fromStdString(byteStr(sample.active)));
+    compressed->setText(QString::fromStdString(byteStr(sample.compressed, ByteNotation::MB)));
+    free->setText(QString::fromStdString(byteStr(sample.free)));
+    memoryUsed->setText(QString::fromStdString(byteStr(sample.used())));
+    cachedFiles->setText(QString::fromStdString(byteStr(sample.cachedFiles)));
+
+    const auto [total, used] = system.mem().swap();
     swap->setText(swapText(total, used));
 
-    pageIns->setText(numberFormatter.toString(static_cast<qulonglong>(sample->pagesIn)));
-    pageOuts->setText(numberFormatter.toString(static_cast<qulonglong>(sample->pagesOut)));
-    maybeUpdateAppsTable();
+    pageIns->setText(numberFormatter.toString(static_cast<qulonglong>(sample.pagesIn)));
+    pageOuts->setText(numberFormatter.toString(static_cast<qulonglong>(sample.pagesOut)));
 }
 
 void MemoryViewController::maybeUpdateAppsTable() {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "details/TopApplications.h"
 #include "host/ViewController.h"
 #include "system/Applications.h"
+#include "system/Memory.h"
 #include "ui/PieChart.h"
 
 namespace vigil {
@@ -71,8 +73,13 @@ class MemoryViewController : public TopApplicationsViewController {
     void viewDidLoad() override;
 
   private:
+    void showFigures(const Memory::Sample& sample);
     void maybeUpdateAppsTable();
     void apply(const Theme& theme);
+
+    // The sample whose figures are on show: the memory task samples every 2 s, the view is
+    // redrawn every 1.1 s.
+    std::shared_ptr<const Memory::Sample> shownSample_;
 };
 
 }  // namespace vigil

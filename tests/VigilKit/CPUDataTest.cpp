@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "platform/TestTree.h"
+#include "platform/WorkspaceTestChild.h"
+#include "support/TestSupport.h"
 #include "system/CPU.h"
 
 using namespace vigil;
@@ -170,4 +176,63 @@ TEST(CPUCollector, LoadAveragesComeWithTheSample) {
     cpu.update();
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(cpu.loadavg(), std::make_tuple(0.0, 0.0, 0.0));
+}
+
+TEST(CPUCollector, ProcessesAreCountedAgainWhenTasksComeOrGo) {
+    TempTree tree("multi-socket");  // four processes, 54321 forks, 812 threads
+    CPUCollector collector(tree.root);
+    auto processes = [&] {
+        CPUData data{};
+        collector.data(&data);
+        return data.processes;
+    };
+    auto writeCounters = [&](int forks, int threads) {
+        tree.write("proc/stat", "cpu  1 0 1 10 0 0 0 0\nprocesses " + std::to_string(forks) + "\n");
+        tree.write("proc/loadavg", "1.0 1.0 1.0 1/" + std::to_string(threads) + " 9\n");
+    };
+    writeCounters(100, 800);
+    EXPECT_EQ(processes(), 4u);
+    tree.write("proc/5000/stat", "5000 (new) S 1\n");
+    EXPECT_EQ(processes(), 4u) << "no task created or reaped: the last count stands";
+    writeCounters(101, 801);
+    EXPECT_EQ(processes(), 5u);
+    // One reaped and another created: the same thread total, but a fork more.
+    tree.remove("proc/5000");
+    tree.write("proc/5001/stat", "5001 (new) S 1\n");
+    tree.write("proc/5002/stat", "5002 (new) S 1\n");
+    writeCounters(102, 801);
+    EXPECT_EQ(processes(), 6u);
+    // Reaped only: the thread total goes down.
+    tree.remove("proc/5001");
+    writeCounters(102, 800);
+    EXPECT_EQ(processes(), 5u);
+    // Without the fork count every sample counts.
+    tree.write("proc/stat", "cpu  1 0 1 10 0 0 0 0\n");
+    tree.remove("proc/5002");
+    EXPECT_EQ(processes(), 4u);
+    tree.write("proc/5003/stat", "5003 (new) S 1\n");
+    EXPECT_EQ(processes(), 5u);
+}
+
+TEST(CPUCollector, TheProcessCountFollowsTheLiveMachine) {
+    CPUCollector collector("/");
+    const vigil::platform::Procfs procfs("/");
+    // Equal to a walk of /proc taken just before and just after, while nothing came or went then.
+    auto agreesWithAWalk = [&] {
+        return vigil::test::waitUntil([&] {
+            const auto before = procfs.processCount();
+            CPUData data{};
+            collector.data(&data);
+            const auto after = procfs.processCount();
+            return before && after && before.value == after.value && data.processes == before.value;
+        });
+    };
+    EXPECT_TRUE(agreesWithAWalk());
+    std::vector<std::unique_ptr<vigil::test::Child>> children;
+    for (int i = 0; i < 3; ++i)
+        children.push_back(
+            std::make_unique<vigil::test::Child>(std::vector<std::string>{"sleep", "1000"}));
+    EXPECT_TRUE(agreesWithAWalk()) << "three processes more";
+    children.clear();
+    EXPECT_TRUE(agreesWithAWalk()) << "three processes less";
 }

@@ -106,6 +106,20 @@ TEST_F(MemoryViewTest, SwapShowsUsedFirst) {
     writeMemory("2097152", "1048576");
     details->update();
     EXPECT_EQ(details->swap->text(), "1024 MB of 2 GB");
+
+    // Swap comes with the memory sample, like the other figures: a tick between two samples
+    // shows the same instant, the next sample the new figures.
+    const QString wired = details->wired->text();
+    machine.tree.write("proc/meminfo",
+                       "MemTotal: 16777216 kB\nMemFree: 8388608 kB\n"
+                       "SwapTotal: 2097152 kB\nSwapFree: 0 kB\n");
+    details->update();
+    EXPECT_EQ(details->swap->text(), "1024 MB of 2 GB");
+    EXPECT_EQ(details->wired->text(), wired);
+    machine.mem->update();
+    details->update();
+    EXPECT_EQ(details->swap->text(), "2 GB of 2 GB");
+    EXPECT_NE(details->wired->text(), wired);
 }
 
 TEST_F(MemoryViewTest, HeaviestApplicationsByMemory) {

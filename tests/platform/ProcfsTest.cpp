@@ -28,6 +28,20 @@ TEST(ProcfsParse, CpuTicksTakesTheAggregateLineWithOldAndNewFieldCounts) {
     EXPECT_EQ(old->iowait, 0u);
     // Extra fields from a newer kernel are ignored.
     EXPECT_TRUE(parseCpuTicks("cpu 1 2 3 4 5 6 7 8 9 10 11 12\n"));
+
+    // The fork count further down; absent or not a number, it is unknown, the ticks still hold.
+    EXPECT_EQ(ticks->forks, std::nullopt);
+    const std::string head = "cpu  10 2 30 400 5 6 7 8 0 0\ncpu0 1 1 1 1 1 1 1 1 0 0\n";
+    const auto withForks =
+        parseCpuTicks(head + "intr 5 0 1\nctxt 99\nbtime 17\nprocesses 4242\nprocs_running 1\n");
+    ASSERT_TRUE(withForks);
+    EXPECT_EQ(withForks->forks, 4242u);
+    EXPECT_EQ(withForks->user, 10u);
+    const auto badForks = parseCpuTicks(head + "processes -1\n");
+    ASSERT_TRUE(badForks);
+    EXPECT_EQ(badForks->forks, std::nullopt);
+    // Only the first aggregate line counts.
+    EXPECT_EQ(parseCpuTicks(head + "cpu 1 1 1 1\nprocesses 7\n")->user, 10u);
 }
 
 TEST(ProcfsParse, CpuTicksRejectsMissingOrJunkFields) {

@@ -52,6 +52,18 @@ TEST(MemoryResource, FixtureMachinesAndFailures) {
     EXPECT_EQ(memory.sample(), previous);
     EXPECT_EQ(memory.swap(), std::make_tuple(0ull, 0ull));
 
+    // Swap asked between two samples comes from the last sample's read of the same file; with no
+    // sample (or none lately) it is read at once.
+    const std::string meminfo =
+        "MemTotal: 8000000 kB\nMemFree: 1000000 kB\n"
+        "MemAvailable: 3000000 kB\nSwapTotal: 4000 kB\nSwapFree: 1000 kB\n";
+    tree.write("proc/meminfo", meminfo);
+    memory.update();
+    tree.write("proc/meminfo",
+               "MemTotal: 8000000 kB\nMemFree: 1 kB\nSwapTotal: 9000 kB\nSwapFree: 9000 kB\n");
+    EXPECT_EQ(memory.swap(), std::make_tuple(4000ull * 1024, 3000ull * 1024));
+    EXPECT_EQ(Memory(tree.root).swap(), std::make_tuple(9000ull * 1024, 0ull));
+
     TempTree none;
     Memory missing(none.root);
     missing.update();

@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <latch>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "support/TestSupport.h"
 #include "system/RunLoop.h"
+#include "system/TimerScheduler.h"
 
 namespace vigil {
 namespace {
@@ -48,6 +53,81 @@ TEST(QueueConcurrency, BackgroundQueueRunsTasksSideBySide) {
         });
     }
     ASSERT_TRUE(test::waitUntil([&] { return done == 2; }));
+}
+
+using Clock = Queue::Clock;
+using std::chrono::milliseconds;
+
+// Waits up to ten seconds for a count, off the main queue.
+bool reaches(const std::atomic<int>& count, int target) {
+    const auto until = Clock::now() + std::chrono::seconds(10);
+    while (count.load() < target && Clock::now() < until)
+        std::this_thread::sleep_for(milliseconds(1));
+    return count.load() >= target;
+}
+
+TEST(QueueBackgroundDeadlines, RunInOrderNeverEarlyOnAWorkerWithoutTheTimerThread) {
+    const size_t onTimerThread = TimerScheduler::shared().pendingCount();
+    std::mutex mutex;
+    std::vector<int> order;
+    std::atomic<int> done{0};
+    std::atomic<bool> allInTime{true}, allOnWorkers{true};
+    const auto start = Clock::now();
+    for (int delay : {150, 50, 100, 0}) {
+        const auto deadline = start + milliseconds(delay);
+        Queue::background().asyncAt(deadline, [&, delay, deadline] {
+            allInTime = allInTime && Clock::now() >= deadline;
+            allOnWorkers = allOnWorkers && Queue::background().isCurrent();
+            std::lock_guard lock(mutex);
+            order.push_back(delay);
+            ++done;
+        });
+    }
+    EXPECT_EQ(TimerScheduler::shared().pendingCount(), onTimerThread);
+    ASSERT_TRUE(reaches(done, 4));
+    EXPECT_EQ(order, (std::vector<int>{0, 50, 100, 150}));
+    EXPECT_TRUE(allInTime);
+    EXPECT_TRUE(allOnWorkers);
+}
+
+TEST(QueueBackgroundDeadlines, DeadlinesThatComeTogetherRunSideBySide) {
+    // Each waits for the other: both see two only if two workers run them at once.
+    std::atomic<int> arrived{0}, sawBoth{0}, done{0};
+    const auto deadline = Clock::now() + milliseconds(30);
+    for (int i = 0; i < 2; ++i) {
+        Queue::background().asyncAt(deadline, [&] {
+            ++arrived;
+            if (reaches(arrived, 2))
+                ++sawBoth;
+            ++done;
+        });
+    }
+    ASSERT_TRUE(reaches(done, 2));
+    EXPECT_EQ(sawBoth, 2);
+}
+
+TEST(QueueBackgroundDeadlines, ATaskThatHangsDoesNotStopTheOtherDeadlines) {
+    // Whichever worker keeps the time runs the first deadline's task, which hangs until
+    // released; the later deadlines still come, from another worker.
+    struct State {
+        std::atomic<bool> release{false};
+        std::atomic<int> hung{0}, later{0}, finished{0};
+    };
+    auto state = std::make_shared<State>();
+    const auto start = Clock::now();
+    Queue::background().asyncAt(start + milliseconds(10), [state] {
+        ++state->hung;
+        const auto until = Clock::now() + std::chrono::seconds(30);
+        while (!state->release && Clock::now() < until)
+            std::this_thread::sleep_for(milliseconds(1));
+        ++state->finished;
+    });
+    for (int i = 1; i <= 3; ++i)
+        Queue::background().asyncAt(start + milliseconds(10 + 40 * i), [state] { ++state->later; });
+    EXPECT_TRUE(reaches(state->hung, 1));
+    EXPECT_TRUE(reaches(state->later, 3));
+    state->release = true;
+    EXPECT_TRUE(reaches(state->finished, 1));
 }
 
 TEST(QueueExecutor, InstalledExecutorReceivesMainTasks) {
