@@ -74,7 +74,7 @@ int MemoryCollector::data(MEMData* data) {
         SampledSwap{deriveSwap(info.value).value_or(SwapUsage{}), std::chrono::steady_clock::now()};
     auto vm = procfs_.vmStat();
     platform::reportIfFailed(vm, "host_statistics64");
-    auto zram = sysfs_.zramMemoryUsed();
+    auto zram = zramMemoryUsed();
     platform::reportIfFailed(zram, "host_statistics64");
     auto derived =
         deriveMEMData(info.value, vm.value, zram ? zram.value : 0, ::sysconf(_SC_PAGESIZE));
@@ -84,6 +84,19 @@ int MemoryCollector::data(MEMData* data) {
     }
     *data = *derived;
     return 1;
+}
+
+platform::Read<std::uint64_t> MemoryCollector::zramMemoryUsed() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!zramDevices_ || now - zramListed_ >= kZramListInterval) {
+        zramDevices_ = sysfs_.zramDevices();
+        zramListed_ = now;
+    }
+    bool gone = false;
+    auto used = sysfs_.zramMemoryUsed(*zramDevices_, &gone);
+    if (gone)
+        zramDevices_.reset();
+    return used;
 }
 
 std::optional<SwapUsage> MemoryCollector::swap() {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "platform/Procfs.h"
 #include "platform/Sysfs.h"
@@ -63,14 +64,20 @@ class MemoryCollector {
     // A little over the memory task's 2 s interval, so that a view asking between two samples
     // never reads the file itself while sampling runs.
     static constexpr std::chrono::milliseconds kSwapFromSample{2500};
+    // The zram devices are listed again this often, and when one has gone.
+    static constexpr std::chrono::seconds kZramListInterval{30};
 
   private:
+    platform::Read<std::uint64_t> zramMemoryUsed();
+
     struct SampledSwap {
         SwapUsage usage;
         std::chrono::steady_clock::time_point at;
     };
     std::mutex mutex_;
     std::optional<SampledSwap> sampledSwap_;
+    std::optional<std::vector<std::string>> zramDevices_;
+    std::chrono::steady_clock::time_point zramListed_;
     platform::Procfs procfs_;
     platform::Sysfs sysfs_;
 };

@@ -12,6 +12,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "platform/Procfs.h"
+
 namespace vigil {
 
 std::optional<std::string> readSmallFile(const std::string& path, size_t limit, int* error) {
@@ -153,6 +155,16 @@ std::string ProcessTable::procPath(pid_t pid, const char* file) const {
         path += file;
     }
     return path;
+}
+
+std::optional<ProcessTable::TaskCounters> ProcessTable::taskCounters() const {
+    const auto text = readSmallFile(root_ + "proc/loadavg", 256);
+    if (!text)
+        return std::nullopt;
+    const auto load = platform::parseLoadAverage(*text);
+    if (!load || load->lastPid == 0)
+        return std::nullopt;
+    return TaskCounters{load->total, load->lastPid};
 }
 
 std::vector<pid_t> ProcessTable::pids() const {

@@ -63,6 +63,17 @@ class ProcessTable {
   public:
     explicit ProcessTable(std::string root = "/");
 
+    // The machine's thread total and the pid given out last (/proc/loadavg). A task created
+    // takes a new pid and one reaped lowers the total, so while both stay the same the list of
+    // processes does too.
+    struct TaskCounters {
+        uint32_t threads = 0;
+        uint32_t lastPid = 0;
+        bool operator==(const TaskCounters&) const = default;
+    };
+    // nullopt when they cannot be read or the kernel does not give the last pid.
+    std::optional<TaskCounters> taskCounters() const;
+
     std::vector<pid_t> pids() const;
     // The processes with their folders' inodes, by pid.
     std::vector<ProcessEntry> entries() const;

@@ -99,6 +99,8 @@ std::optional<LoadAverage> parseLoadAverage(std::string_view text) {
         return std::nullopt;
     load.running = static_cast<std::uint32_t>(*running);
     load.total = static_cast<std::uint32_t>(*total);
+    if (auto lastPid = parseU64(nextWord(text)); lastPid && *lastPid <= UINT32_MAX)
+        load.lastPid = static_cast<std::uint32_t>(*lastPid);
     return load;
 }
 

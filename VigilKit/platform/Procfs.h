@@ -21,6 +21,7 @@ struct LoadAverage {
     double one = 0, five = 0, fifteen = 0;
     std::uint32_t running = 0;  // runnable scheduling entities
     std::uint32_t total = 0;    // every scheduling entity (thread) of the machine
+    std::uint32_t lastPid = 0;  // the pid given out last; 0 when the kernel does not say
 };
 
 // /proc/meminfo in bytes. A line the kernel does not print is nullopt.

@@ -237,17 +237,24 @@ Read<std::vector<ThermalZone>> Sysfs::thermalZones() const {
     return Read<std::vector<ThermalZone>>::of(std::move(zones));
 }
 
-Read<std::uint64_t> Sysfs::zramMemoryUsed() const {
-    std::string base = path("/sys/block/");
+std::vector<std::string> Sysfs::zramDevices() const {
     int err = 0;
-    auto names = listDir(base, "zram", &err);
-    if (names.empty())
+    return listDir(path("/sys/block/"), "zram", &err);
+}
+
+Read<std::uint64_t> Sysfs::zramMemoryUsed(const std::vector<std::string>& devices,
+                                          bool* gone) const {
+    if (devices.empty())
         return Read<std::uint64_t>::absent();
+    const std::string base = path("/sys/block/");
     std::uint64_t total = 0;
-    for (const auto& name : names) {
+    for (const auto& name : devices) {
         auto text = readAttribute(base + name + "/mm_stat");
-        if (text.outcome == Outcome::absent)
+        if (text.outcome == Outcome::absent) {
+            if (gone)
+                *gone = true;
             continue;
+        }
         if (!text)
             return Read<std::uint64_t>::from(text);
         auto used = parseZramMemUsed(text.value);

@@ -66,8 +66,14 @@ class Sysfs {
     // Reads the temperature of each zone listed before; false when one cannot be read (the zone
     // went away or its sensor stopped answering), which calls for listing the zones again.
     bool refreshTemperatures(std::vector<ThermalZone>& zones) const;
+    // The zram devices: their names under /sys/block.
+    std::vector<std::string> zramDevices() const;
+    // Memory used by these zram devices (absent when there is none); `gone` is set when one of
+    // them is no longer there.
+    Read<std::uint64_t> zramMemoryUsed(const std::vector<std::string>& devices,
+                                       bool* gone = nullptr) const;
     // Memory used by every zram device (absent when there is none).
-    Read<std::uint64_t> zramMemoryUsed() const;
+    Read<std::uint64_t> zramMemoryUsed() const { return zramMemoryUsed(zramDevices()); }
 
   private:
     Read<std::vector<int>> cpuList(const char* name) const;

@@ -43,6 +43,8 @@ constexpr uint64_t kCgroupSettlePolls = 5;
 // A process whose folder kept its inode is read again on one poll in this many (spread over the
 // polls by pid).
 constexpr uint64_t kRecheckPolls = 4;
+// The /proc listing is walked at least this often, whatever the task counters say.
+constexpr uint64_t kWalkEveryPolls = 15;
 
 }  // namespace
 
@@ -205,6 +207,16 @@ RunningApplicationPtr platform::Workspace::judge(pid_t pid, const Known& facts, 
     return app;
 }
 
+const std::vector<ProcessEntry>& platform::Workspace::listing() {
+    const auto counters = processes_.taskCounters();
+    if (!counters || counters != listedAt_ || generation_ - listedGeneration_ >= kWalkEveryPolls) {
+        listed_ = processes_.entries();
+        listedAt_ = counters;
+        listedGeneration_ = generation_;
+    }
+    return listed_;
+}
+
 std::vector<RunningApplicationPtr> platform::Workspace::scan() {
     // The desktop entries changed: every process is judged again.
     if (desktop_.refresh()) {
@@ -213,7 +225,7 @@ std::vector<RunningApplicationPtr> platform::Workspace::scan() {
     }
     ++generation_;
     std::set<pid_t> managers;
-    for (const ProcessEntry& entry : processes_.entries()) {
+    for (const ProcessEntry& entry : listing()) {
         auto [it, isNew] = known_.try_emplace(entry.pid);
         if (!learn(entry, it->second, isNew)) {
             known_.erase(it);

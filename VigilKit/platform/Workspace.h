@@ -81,6 +81,9 @@ class Workspace {
 
   private:
     std::vector<RunningApplicationPtr> scan();
+    // The processes by pid: walked again when the task counters moved, when they are unknown,
+    // and every kWalkEveryPolls polls at the latest.
+    const std::vector<ProcessEntry>& listing();
 
     Options options_;
     ProcessTable processes_;
@@ -118,6 +121,9 @@ class Workspace {
     RunningApplicationPtr judge(pid_t pid, const Known& facts, bool leads) const;
     std::map<pid_t, Known> known_;
     uint64_t generation_ = 0;
+    std::vector<ProcessEntry> listed_;
+    std::optional<ProcessTable::TaskCounters> listedAt_;  // read just before the walk
+    uint64_t listedGeneration_ = 0;
     Observer observer_;
 };
 

@@ -84,6 +84,21 @@ TEST(MemoryCollector, FixtureMachines) {
     }
 }
 
+TEST(MemoryCollector, ZramDevicesThatGoAreNoticedAndTheListIsReadAgain) {
+    vigil::test::TempTree tree("zram");
+    MemoryCollector c(tree.root);
+    MEMData d{};
+    ASSERT_EQ(c.data(&d), 1);
+    EXPECT_EQ(d.compressed, 549453824u);
+    // zram0 is reset and another device set up in its place.
+    tree.remove("sys/block/zram0");
+    tree.write("sys/block/zram1/mm_stat", "1048576 262144 300000000 0 300000000 0 0 0 0\n");
+    ASSERT_EQ(c.data(&d), 1);
+    EXPECT_EQ(d.compressed, 0u) << "the device that went holds nothing";
+    ASSERT_EQ(c.data(&d), 1);
+    EXPECT_EQ(d.compressed, 300000000u) << "the list is read again after a device went";
+}
+
 TEST(MemoryCollector, FailedReadLeavesTheRecordAndWritesOneLine) {
     vigil::test::TempTree tree("multi-socket");
     MemoryCollector c(tree.root);

@@ -64,6 +64,9 @@ TEST(ProcfsParse, BootTimeAndLoadAverage) {
     EXPECT_DOUBLE_EQ(load->fifteen, 0.05);
     EXPECT_EQ(load->running, 3u);
     EXPECT_EQ(load->total, 128u);
+    EXPECT_EQ(load->lastPid, 8121u);
+    EXPECT_EQ(parseLoadAverage("0.42 0.17 0.05 3/128\n")->lastPid, 0u);  // unknown
+    EXPECT_EQ(parseLoadAverage("0.42 0.17 0.05 3/128 -4\n")->lastPid, 0u);
     EXPECT_FALSE(parseLoadAverage("0.42 0.17\n"));
     EXPECT_FALSE(parseLoadAverage("0.42 0.17 0.05 3-128 1\n"));
     EXPECT_FALSE(parseLoadAverage("0.42 0.17 0.05 9/3 1\n"));

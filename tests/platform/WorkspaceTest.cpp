@@ -108,6 +108,52 @@ TEST(WorkspaceTest, AProcessCaughtInExecIsJudgedOnceItsArgumentsAreThere) {
     fs::remove_all(root);
 }
 
+TEST(WorkspaceTest, TheProcessListIsWalkedAgainWhenTasksComeOrGo) {
+    char pattern[] = "/tmp/vigil-walk-XXXXXX";
+    const fs::path root = ::mkdtemp(pattern);
+    fs::copy(test::fixturePath("apps-cgroup"), root, fs::copy_options::recursive);
+    auto counters = [&](int threads, int lastPid) {
+        std::ofstream(root / "proc/loadavg")
+            << "0.10 0.20 0.30 1/" << threads << " " << lastPid << "\n";
+    };
+    auto startCalculator = [&](int pid) {
+        fs::copy(fs::path(test::fixturePath("apps-cgroup")) / "proc/1400",
+                 root / ("proc/" + std::to_string(pid)), fs::copy_options::recursive);
+    };
+    counters(100, 2000);
+    platform::Workspace::Options options;
+    options.root = root.string();
+    options.applicationDirectories = std::vector<std::string>{"/usr/share/applications"};
+    options.uid = ::getuid();
+    platform::Workspace workspace(options);
+    auto listed = [&](pid_t pid) { return findPid(workspace.runningApplications(), pid); };
+    ASSERT_NE(listed(1400), nullptr);
+
+    startCalculator(1450);
+    workspace.poll();
+    EXPECT_EQ(listed(1450), nullptr) << "no task created or reaped: the last walk stands";
+    counters(101, 2001);
+    workspace.poll();
+    EXPECT_NE(listed(1450), nullptr);
+    fs::remove_all(root / "proc/1400");
+    counters(100, 2001);
+    workspace.poll();
+    EXPECT_EQ(listed(1400), nullptr);
+
+    // However still the counters, the list is walked again within a few polls.
+    startCalculator(1460);
+    EXPECT_TRUE(test::waitUntil([&] {
+        workspace.poll();
+        return listed(1460) != nullptr;
+    }));
+    // Without them, every poll walks.
+    fs::remove(root / "proc/loadavg");
+    startCalculator(1470);
+    workspace.poll();
+    EXPECT_NE(listed(1470), nullptr);
+    fs::remove_all(root);
+}
+
 using test::Child;
 
 TEST(WorkspaceTest, RealProcessesComeAndGoAsInsertionsAndRemovals) {
