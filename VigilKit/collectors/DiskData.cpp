@@ -138,7 +138,8 @@ bool DiskCollector::getDiskActivity(const char* bsdName, const char* path, DiskD
         return false;
     if (!bsdName)
         return true;
-    auto disk = blockDevices_.wholeDisk(bsdName);
+    const std::string device(bsdName);
+    auto disk = cachedWholeDisk(device);
     if (!disk)
         return true;
     // A device that vanished between the lookup and the read is a failed read: counters stay.
@@ -147,8 +148,23 @@ bool DiskCollector::getDiskActivity(const char* bsdName, const char* path, DiskD
         record->wbytes = stat->writtenBytes;
         if (countersRead)
             *countersRead = true;
+    } else {
+        std::lock_guard lock(mutex_);
+        wholeDisks_.erase(device);  // looked up afresh next time
     }
     return true;
+}
+
+std::optional<std::string> DiskCollector::cachedWholeDisk(const std::string& device) {
+    {
+        std::lock_guard lock(mutex_);
+        if (auto known = wholeDisks_.find(device); known != wholeDisks_.end())
+            return known->second;
+    }
+    auto disk = blockDevices_.wholeDisk(device);
+    std::lock_guard lock(mutex_);
+    wholeDisks_[device] = disk;
+    return disk;
 }
 
 std::string DiskCollector::wholeDisk(const std::string& device) const {
@@ -177,6 +193,7 @@ void DiskCollector::forEachVolume(const VolumeCallback& callback) {
     auto listed = listedMounts(*table);
     {
         std::lock_guard lock(mutex_);
+        wholeDisks_.clear();  // devices come and go with mounts
         networkMountPoints_.clear();
         for (const auto& entry : listed) {
             if (entry.isNetwork())

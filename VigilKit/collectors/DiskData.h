@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -123,6 +124,8 @@ class DiskCollector {
     bool mayHang(const std::string& path);
     bool ejectThroughUDisks(const std::string& disk, const std::vector<MountEntry>& mounts,
                             EjectOutcome* outcome);
+    // The whole disk of a volume's device, looked up once per listing of the volumes.
+    std::optional<std::string> cachedWholeDisk(const std::string& device);
 
     Options options_;
     MountTable mountTable_;
@@ -130,6 +133,7 @@ class DiskCollector {
     StatfsRunner statfs_;
     std::mutex mutex_;
     std::set<std::string> networkMountPoints_;
+    std::map<std::string, std::optional<std::string>> wholeDisks_;  // by device, under mutex_
 };
 
 }  // namespace vigil

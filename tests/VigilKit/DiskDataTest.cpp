@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 
@@ -103,6 +105,34 @@ TEST(DiskData, CapacityAndActivityOfOnePath) {
     // A path that is not there fails.
     EXPECT_FALSE(collector.getDiskDataFor("/not/mounted/here", &record));
     EXPECT_FALSE(collector.getDiskActivity("sda2", "/not/mounted/here", &record));
+}
+
+TEST(DiskData, AMappingActivatedAgainUnderAnotherNumberIsFollowed) {
+    char pattern[] = "/tmp/vigil-dm-XXXXXX";
+    const std::filesystem::path root = ::mkdtemp(pattern);
+    std::filesystem::copy(test::fixturePath("disk-desktop"), root,
+                          std::filesystem::copy_options::recursive);
+    DiskCollector::Options options = fixtureOptions();
+    options.root = root.string();
+    DiskCollector collector(options);
+    const auto listed = listAll(collector);
+    ASSERT_EQ(listed.back().device, "vg-data");
+    const std::string path = listed.back().path;
+    auto readBytes = [&](bool* countersRead) {
+        DiskData record{};
+        EXPECT_TRUE(collector.getDiskActivity("vg-data", path.c_str(), &record, countersRead));
+        return record.rbytes;
+    };
+    bool countersRead = false;
+    EXPECT_EQ(readBytes(&countersRead), 1000 * 512);
+    // The volume group is deactivated and activated again as dm-1.
+    std::filesystem::rename(root / "sys/block/dm-0", root / "sys/block/dm-1");
+    std::ofstream(root / "sys/block/dm-1/stat") << "  50 0 3000 10 20 0 400 5 0 20 15 0 0\n";
+    readBytes(&countersRead);
+    EXPECT_FALSE(countersRead) << "dm-0 is gone";
+    EXPECT_EQ(readBytes(&countersRead), 3000 * 512);
+    EXPECT_TRUE(countersRead);
+    std::filesystem::remove_all(root);
 }
 
 // The share's server stops answering: the pass goes on without it, later passes skip it at once,
