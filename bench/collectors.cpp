@@ -1,19 +1,24 @@
 // Each collector against a raw read of the same files (open, read, close; readdir for folders):
 // a collector should cost at most twice its raw read.
 //
-// Release build on the 2-core development VM, shared with other builds (CPU time per call):
-//   processor     raw  87 us    getCPUData 83 us               (0.96x)
-//   memory        raw  82 us    getMEMData 99 us               (1.20x)
-//   graphics      raw  55 us    getActiveGPUDeviceID 49 us     (0.90x, two-gpu fixture)
-//   disk          raw 108 us    getDiskData 212 us             (1.96x)
-//   network       raw  63 us    getNetworkData 34 us           (0.53x: between link notices only
+// Release build on the 2-core development VM (CPU time per call):
+//   processor     raw  94 us    getCPUData 35 us               (0.37x: the /proc walk that counts
+//                                                               processes runs only when a task
+//                                                               was created or reaped; 83 us when
+//                                                               it ran every sample)
+//   memory        raw  95 us    getMEMData 98 us               (1.04x)
+//   graphics      raw  55 us    getActiveGPUDeviceID 54 us     (0.99x, two-gpu fixture)
+//   disk          raw 121 us    getDiskData 188 us             (1.56x)
+//   network       raw  70 us    getNetworkData 33 us           (0.48x: between link notices only
 //                                                               net/dev is read; 117 us with a
 //                                                               link dump per sample, 224 us before
 //                                                               the links kept their socket)
-//   battery       raw 190 us    getBatteryData 219 us          (1.15x, discharging fixture)
-//   applications  raw 1.0 ms    workspace poll 0.11 ms         (0.11x, 75 processes, 64 of them
-//                                                               kernel threads, learnt once; 0.88
-//                                                               ms when they were read again)
+//   battery       raw 187 us    getBatteryData 211 us          (1.13x, discharging fixture)
+//   applications  raw 0.89 ms   workspace poll 0.05 ms         (0.06x, 75 processes, 64 of them
+//                                                               kernel threads, learnt once; the
+//                                                               /proc walk only when a task came
+//                                                               or went; 0.88 ms when every
+//                                                               process was read again)
 //   public address parse of one answer 1.1 us (a byte-wise copy: 0.09 us)
 
 #include <benchmark/benchmark.h>

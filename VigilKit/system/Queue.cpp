@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
-#include <queue>
 #include <thread>
 #include <vector>
 
 #include "system/MainQueue.h"
+#include "system/TimedTask.h"
 #include "system/TimerScheduler.h"
 
 namespace vigil {
@@ -47,7 +47,7 @@ class BackgroundQueue final : public Queue {
             return;
         startWorkers();
         const bool earliest = timers_.empty() || deadline < timers_.top().deadline;
-        timers_.push(Timed{deadline, nextSequence_++, std::move(task)});
+        timers_.push(TimedTask{deadline, nextSequence_++, std::move(task)});
         if (keeping_ && earliest)
             keeperWake_.notify_one();  // it sleeps until a later deadline
         // Someone must keep the time, and another watch it. A worker asking (a tick scheduling
@@ -80,16 +80,6 @@ class BackgroundQueue final : public Queue {
     }
 
   private:
-    struct Timed {
-        Clock::time_point deadline;
-        uint64_t sequence;  // keeps equal deadlines in submission order
-        Task task;
-        bool operator>(const Timed& other) const {
-            return deadline != other.deadline ? deadline > other.deadline
-                                              : sequence > other.sequence;
-        }
-    };
-
     void startWorkers() {
         if (!workers_.empty())
             return;
@@ -132,7 +122,7 @@ class BackgroundQueue final : public Queue {
         const auto now = Clock::now();
         if (timers_.empty() || timers_.top().deadline > now)
             return {};
-        Task task = std::move(const_cast<Timed&>(timers_.top()).task);
+        Task task = std::move(const_cast<TimedTask&>(timers_.top()).task);
         timers_.pop();
         // Deadlines that come together run side by side, as they would from a queue.
         if (!timers_.empty() && timers_.top().deadline <= now)
@@ -165,7 +155,7 @@ class BackgroundQueue final : public Queue {
     std::condition_variable wake_;        // idle workers and the watch
     std::condition_variable keeperWake_;  // the keeper
     std::deque<Task> tasks_;
-    std::priority_queue<Timed, std::vector<Timed>, std::greater<>> timers_;
+    TimedTaskHeap timers_;
     uint64_t nextSequence_ = 0;
     unsigned idle_ = 0;
     bool keeping_ = false;

@@ -13,7 +13,7 @@ void TimerScheduler::schedule(Clock::time_point deadline, Action action) {
     if (stopping_)
         return;
     ensureThread();
-    heap_.push(Entry{deadline, nextSequence_++, std::move(action)});
+    heap_.push(TimedTask{deadline, nextSequence_++, std::move(action)});
     wake_.notify_one();
 }
 
@@ -54,7 +54,7 @@ void TimerScheduler::run() {
             wake_.wait_until(lock, deadline);
             continue;
         }
-        Action action = std::move(const_cast<Entry&>(heap_.top()).action);
+        Action action = std::move(const_cast<TimedTask&>(heap_.top()).task);
         heap_.pop();
         lock.unlock();
         action();

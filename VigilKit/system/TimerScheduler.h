@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <queue>
 #include <thread>
 #include <vector>
+
+#include "system/TimedTask.h"
 
 namespace vigil {
 
@@ -30,19 +31,9 @@ class TimerScheduler {
     void ensureThread();
     void run();
 
-    struct Entry {
-        Clock::time_point deadline;
-        uint64_t sequence;  // keeps equal deadlines in submission order
-        Action action;
-        bool operator>(const Entry& other) const {
-            return deadline != other.deadline ? deadline > other.deadline
-                                              : sequence > other.sequence;
-        }
-    };
-
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<>> heap_;
+    TimedTaskHeap heap_;
     uint64_t nextSequence_ = 0;
     bool stopping_ = false;
     std::thread thread_;
