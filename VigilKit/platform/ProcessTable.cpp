@@ -158,13 +158,10 @@ std::string ProcessTable::procPath(pid_t pid, const char* file) const {
 }
 
 std::optional<ProcessTable::TaskCounters> ProcessTable::taskCounters() const {
-    const auto text = readSmallFile(root_ + "proc/loadavg", 256);
-    if (!text)
+    const auto load = platform::Procfs(root_).loadAverage();
+    if (!load || load.value.lastPid == 0)
         return std::nullopt;
-    const auto load = platform::parseLoadAverage(*text);
-    if (!load || load->lastPid == 0)
-        return std::nullopt;
-    return TaskCounters{load->total, load->lastPid};
+    return TaskCounters{load.value.total, load.value.lastPid};
 }
 
 std::vector<pid_t> ProcessTable::pids() const {
