@@ -3,7 +3,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 
 #include "details/DetailViews.h"
@@ -93,12 +93,13 @@ QWidget* DiskViewController::loadView() {
     used->setLineWidth(4.0);
     outer->addWidget(used);
 
-    auto* rates = new QHBoxLayout();
+    auto* ratesRow = new QWidget(root);
+    auto* rates = new QHBoxLayout(ratesRow);
     rates->setContentsMargins(0, 0, 0, 0);
     rates->setSpacing(16);
     auto makeRate = [&](const QString& title, QPointer<QWidget>& view, QPointer<QLabel>& value,
                         const char* name) {
-        view = new QWidget(root);
+        view = new QWidget(ratesRow);
         auto* layout = new QHBoxLayout(view);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(4);
@@ -112,7 +113,11 @@ QWidget* DiskViewController::loadView() {
     makeRate(QStringLiteral("Read"), readIOView, readIO, "readIO");
     makeRate(QStringLiteral("Write"), writeIOView, writeIO, "writeIO");
     rates->addStretch(1);
-    outer->addLayout(rates);
+    // The row keeps its height while both rates are hidden, so the panel does not grow and shrink
+    // each time the disk starts or stops working.
+    ratesRow->setMinimumHeight(
+        std::max(readIOView->sizeHint().height(), writeIOView->sizeHint().height()));
+    outer->addWidget(ratesRow);
 
     separatorLine = detailSeparator(root);
     outer->addSpacing(4);

@@ -286,6 +286,9 @@ TEST_F(DiskDetailsTest, RatesShowOnlyWhenPositive) {
     auto& root = *list.contents().front();
     Disk::Volume volume = root.volume;
     volume.rbytesps = 0;
+    volume.wbytesps = 0;
+    root.update(volume);
+    const int heightWithoutRates = root.view()->sizeHint().height();
     volume.wbytesps = 1;
     root.update(volume);
     EXPECT_TRUE(root.readIOView->isHidden());
@@ -297,6 +300,8 @@ TEST_F(DiskDetailsTest, RatesShowOnlyWhenPositive) {
     EXPECT_FALSE(root.readIOView->isHidden());
     EXPECT_EQ(root.readIO->text(), "120.6 KB/s");
     EXPECT_EQ(root.itemTotalRead->text(), "1.50 KB");
+    // The panel keeps its height as the disk starts and stops working.
+    EXPECT_EQ(root.view()->sizeHint().height(), heightWithoutRates);
     list.viewWillDisappear();
 }
 
