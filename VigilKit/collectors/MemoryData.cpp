@@ -88,14 +88,14 @@ int MemoryCollector::data(MEMData* data) {
 
 platform::Read<std::uint64_t> MemoryCollector::zramMemoryUsed() {
     const auto now = std::chrono::steady_clock::now();
-    if (!zramDevices_ || now - zramListed_ >= kZramListInterval) {
-        zramDevices_ = sysfs_.zramDevices();
+    if (!zramFiles_ || now - zramListed_ >= kZramListInterval) {
+        zramFiles_ = sysfs_.zramStatFiles(sysfs_.zramDevices());
         zramListed_ = now;
     }
     bool gone = false;
-    auto used = sysfs_.zramMemoryUsed(*zramDevices_, &gone);
+    auto used = sysfs_.zramMemoryUsed(*zramFiles_, &gone);
     if (gone)
-        zramDevices_.reset();
+        zramFiles_.reset();
     return used;
 }
 

@@ -76,7 +76,7 @@ class MemoryCollector {
     };
     std::mutex mutex_;
     std::optional<SampledSwap> sampledSwap_;
-    std::optional<std::vector<std::string>> zramDevices_;
+    std::optional<std::vector<platform::KeptFile>> zramFiles_;  // kept open between samples
     std::chrono::steady_clock::time_point zramListed_;
     platform::Procfs procfs_;
     platform::Sysfs sysfs_;

@@ -24,8 +24,8 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
-#include <thread>
 
+#include "platform/KeptFile.h"
 #include "platform/Read.h"
 #include "platform/RouteWatch.h"
 
@@ -62,22 +62,27 @@ void reportNetlinkError(int err) {
     std::fprintf(stderr, "Error: _getNetworkData -- %s\n", nl_geterror(err));
 }
 
-// The network namespace of the calling thread (its inode), 0 when it cannot be told.
-// The calling thread's network namespace, 0 when unknown. Each thread keeps its own namespace
-// folder open: looking up one name in it costs far less, every sample, than resolving
-// /proc/thread-self/ns/net from the root.
+// The calling thread's network namespace (its inode), 0 when unknown. A thread moves to another
+// namespace only by calling unshare or setns itself, and the widget's threads never do, so each
+// thread resolves /proc/thread-self/ns/net (a walk through /proc that would cost every network
+// sample) when it first asks, and again every half minute in case a host program moved it. A
+// forked child's thread has another kernel id and resolves its own.
 ino_t currentNetworkNamespace() {
-    struct NamespaceFolder {
-        int fd = ::open("/proc/thread-self/ns", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        ~NamespaceFolder() {
-            if (fd >= 0)
-                ::close(fd);
-        }
+    constexpr auto kRecheck = std::chrono::seconds(30);
+    struct Resolved {
+        pid_t thread = 0;
+        ino_t inode = 0;
+        std::chrono::steady_clock::time_point at;
     };
-    thread_local const NamespaceFolder folder;
+    thread_local Resolved resolved;
+    const pid_t caller = ::gettid();
+    const auto now = std::chrono::steady_clock::now();
+    if (resolved.thread == caller && resolved.inode != 0 && now - resolved.at < kRecheck)
+        return resolved.inode;
     struct stat info {};
-    if (folder.fd < 0 || ::fstatat(folder.fd, "net", &info, 0) != 0)
+    if (::stat("/proc/thread-self/ns/net", &info) != 0)
         return 0;
+    resolved = Resolved{caller, info.st_ino, now};
     return info.st_ino;
 }
 
@@ -119,32 +124,18 @@ struct NetworkLinks::Live {
     std::optional<std::optional<std::string>> defaultRoute;
     std::optional<std::vector<LinkRecord>> links;  // as last listed; counters are read anew
     std::map<std::string, std::optional<bool>> deviceBacked;
+    // Opened in the namespace above, and closed when the caller's namespace changes.
+    KeptFile counterFile{"/proc/thread-self/net/dev"};
     std::string counterText;  // reused for each read of the counters
-
-    std::thread::id checkedBy;
-    std::chrono::steady_clock::time_point checkedAt;
-
-    // The namespace of the calling thread, looked up once per sample: the questions one thread
-    // asks in a row (links, addresses, devices, route) share the lookup.
-    ino_t callersNamespace() {
-        constexpr auto kOneSample = std::chrono::milliseconds(50);
-        const auto now = std::chrono::steady_clock::now();
-        if (namespaceId != 0 && checkedBy == std::this_thread::get_id() &&
-            now - checkedAt < kOneSample) {
-            return namespaceId;
-        }
-        checkedBy = std::this_thread::get_id();
-        checkedAt = now;
-        return currentNetworkNamespace();
-    }
 
     // Starts again in another namespace, and forgets what changed since the last call.
     void sync() {
-        const ino_t current = callersNamespace();
+        const ino_t current = currentNetworkNamespace();
         if (current == 0 || current != namespaceId) {
             cache.reset();
             socket.reset();
             watch.reset();
+            counterFile.close();
             forgetListed();
             namespaceId = current;
             if (current != 0) {
@@ -204,8 +195,7 @@ struct NetworkLinks::Live {
     // The links listed before, with the counters read now from the calling thread's namespace;
     // false when a listed link has no well-formed line there (renamed or gone in between).
     bool readCounters(std::vector<LinkRecord>& records) {
-        if (readFileInto("/proc/thread-self/net/dev", counterText, nullptr, 1 << 20) !=
-            Outcome::value) {
+        if (counterFile.readInto(counterText, nullptr, 1 << 20) != Outcome::value) {
             return false;
         }
         return applyNetDevCounters(counterText, records);

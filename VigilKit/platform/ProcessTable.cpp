@@ -142,6 +142,7 @@ ProcessTable::ProcessTable(std::string root)
         root_ = "/";
     if (root_.back() != '/')
         root_ += '/';
+    procfs_ = platform::Procfs(root_);
     if (ticksPerSecond_ <= 0)
         ticksPerSecond_ = 100;
     if (pageSize_ <= 0)
@@ -157,8 +158,8 @@ std::string ProcessTable::procPath(pid_t pid, const char* file) const {
     return path;
 }
 
-std::optional<ProcessTable::TaskCounters> ProcessTable::taskCounters() const {
-    const auto load = platform::Procfs(root_).loadAverage();
+std::optional<ProcessTable::TaskCounters> ProcessTable::taskCounters() {
+    const auto load = procfs_.loadAverage();
     if (!load || load.value.lastPid == 0)
         return std::nullopt;
     return TaskCounters{load.value.total, load.value.lastPid};

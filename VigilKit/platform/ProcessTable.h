@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Procfs.h"
+
 namespace vigil {
 
 // Reads a kernel file of at most `limit` bytes whole. Empty when it cannot be opened or read; then
@@ -71,8 +73,9 @@ class ProcessTable {
         uint32_t lastPid = 0;
         bool operator==(const TaskCounters&) const = default;
     };
-    // nullopt when they cannot be read or the kernel does not give the last pid.
-    std::optional<TaskCounters> taskCounters() const;
+    // nullopt when they cannot be read or the kernel does not give the last pid. Keeps the file
+    // open between calls: one caller at a time.
+    std::optional<TaskCounters> taskCounters();
 
     std::vector<pid_t> pids() const;
     // The processes with their folders' inodes, by pid.
@@ -96,6 +99,7 @@ class ProcessTable {
     std::string procPath(pid_t pid, const char* file) const;
 
     std::string root_;
+    platform::Procfs procfs_;
     long ticksPerSecond_;
     long pageSize_;
 };

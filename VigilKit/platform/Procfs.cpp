@@ -213,7 +213,12 @@ VmStat parseVmStat(std::string_view text) {
     return stat;
 }
 
-Procfs::Procfs(std::string root) : root_(std::move(root)) {}
+Procfs::Procfs(std::string root)
+    : root_(std::move(root)),
+      stat_(path("/proc/stat")),
+      loadavg_(path("/proc/loadavg")),
+      meminfo_(path("/proc/meminfo")),
+      vmstat_(path("/proc/vmstat")) {}
 
 namespace {
 // A getdents64 record (see getdents(2)); the name follows the fixed part.
@@ -250,10 +255,9 @@ std::uint32_t countProcessEntries(const char* data, std::size_t size) {
 
 namespace {
 template <typename T, typename Parse>
-Read<T> readAndParse(const std::string& path, std::string& buffer, Parse&& parse,
-                     const char* what) {
+Read<T> readAndParse(KeptFile& file, std::string& buffer, Parse&& parse, const char* what) {
     std::string error;
-    switch (readFileInto(path, buffer, &error)) {
+    switch (file.readInto(buffer, &error)) {
         case Outcome::absent:
             return Read<T>::absent();
         case Outcome::failure:
@@ -263,23 +267,22 @@ Read<T> readAndParse(const std::string& path, std::string& buffer, Parse&& parse
     }
     std::optional<T> parsed = parse(std::string_view(buffer));
     if (!parsed)
-        return Read<T>::failure(path + ": " + what);
+        return Read<T>::failure(file.path() + ": " + what);
     return Read<T>::of(std::move(*parsed));
 }
 }  // namespace
 
 Read<CpuTicks> Procfs::cpuTicks() const {
-    return readAndParse<CpuTicks>(path("/proc/stat"), buffer_, parseCpuTicks,
+    return readAndParse<CpuTicks>(stat_, buffer_, parseCpuTicks,
                                   "no well-formed aggregate cpu line");
 }
 
 Read<std::int64_t> Procfs::bootTime() const {
-    return readAndParse<std::int64_t>(path("/proc/stat"), buffer_, parseBootTime,
-                                      "no well-formed btime line");
+    return readAndParse<std::int64_t>(stat_, buffer_, parseBootTime, "no well-formed btime line");
 }
 
 Read<LoadAverage> Procfs::loadAverage() const {
-    return readAndParse<LoadAverage>(path("/proc/loadavg"), buffer_, parseLoadAverage,
+    return readAndParse<LoadAverage>(loadavg_, buffer_, parseLoadAverage,
                                      "malformed load averages");
 }
 
@@ -303,7 +306,7 @@ Read<std::string> Procfs::cpuBrand() const {
 
 Read<MemInfo> Procfs::memInfo() const {
     return readAndParse<MemInfo>(
-        path("/proc/meminfo"), buffer_,
+        meminfo_, buffer_,
         [](std::string_view text) -> std::optional<MemInfo> {
             int malformed = 0;
             MemInfo info = parseMemInfo(text, &malformed);
@@ -316,7 +319,7 @@ Read<MemInfo> Procfs::memInfo() const {
 
 Read<VmStat> Procfs::vmStat() const {
     return readAndParse<VmStat>(
-        path("/proc/vmstat"), buffer_,
+        vmstat_, buffer_,
         [](std::string_view text) -> std::optional<VmStat> { return parseVmStat(text); },
         "malformed");
 }

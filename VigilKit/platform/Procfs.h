@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/KeptFile.h"
 #include "platform/Read.h"
 
 namespace vigil::platform {
@@ -71,7 +72,9 @@ class Procfs {
 
   private:
     std::string root_;
-    mutable std::string buffer_;  // reused between reads; a Procfs has one user at a time
+    // Reused between reads; a Procfs has one user at a time.
+    mutable std::string buffer_;
+    mutable KeptFile stat_, loadavg_, meminfo_, vmstat_;
 };
 
 }  // namespace vigil::platform

@@ -47,18 +47,26 @@ void resetReportedErrors() {
     reported().clear();
 }
 
-Outcome readFileInto(const std::string& path, std::string& out, std::string* error,
-                     std::size_t limit) {
-    out.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        int e = errno;
-        if (e == ENOENT || e == ENOTDIR)
-            return Outcome::absent;
-        if (error)
-            *error = path + ": " + std::strerror(e);
-        return Outcome::failure;
+int openForReading(const std::string& path, Outcome* outcome, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        *outcome = Outcome::value;
+        return fd;
     }
+    const int e = errno;
+    if (e == ENOENT || e == ENOTDIR) {
+        *outcome = Outcome::absent;
+        return -1;
+    }
+    *outcome = Outcome::failure;
+    if (error)
+        *error = path + ": " + std::strerror(e);
+    return -1;
+}
+
+Outcome readDescriptor(int fd, ReadFrom from, const std::string& path, std::string& out,
+                       std::string* error, std::size_t limit) {
+    out.clear();
     if (out.capacity() < 4096)
         out.reserve(4096);
     for (;;) {
@@ -66,14 +74,16 @@ Outcome readFileInto(const std::string& path, std::string& out, std::string* err
         if (out.capacity() - used < 1024)
             out.reserve(out.capacity() * 2);
         out.resize(out.capacity());
-        ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+        const ssize_t n =
+            from == ReadFrom::start
+                ? ::pread(fd, out.data() + used, out.size() - used, static_cast<off_t>(used))
+                : ::read(fd, out.data() + used, out.size() - used);
         if (n < 0) {
             if (errno == EINTR) {
                 out.resize(used);
                 continue;
             }
-            int e = errno;
-            ::close(fd);
+            const int e = errno;
             out.clear();
             if (error)
                 *error = path + ": " + std::strerror(e);
@@ -81,17 +91,26 @@ Outcome readFileInto(const std::string& path, std::string& out, std::string* err
         }
         out.resize(used + static_cast<std::size_t>(n));
         if (n == 0)
-            break;
+            return Outcome::value;
         if (out.size() > limit) {
-            ::close(fd);
             out.clear();
             if (error)
                 *error = path + ": file larger than expected";
             return Outcome::failure;
         }
     }
+}
+
+Outcome readFileInto(const std::string& path, std::string& out, std::string* error,
+                     std::size_t limit) {
+    out.clear();
+    Outcome opened;
+    const int fd = openForReading(path, &opened, error);
+    if (fd < 0)
+        return opened;
+    const Outcome outcome = readDescriptor(fd, ReadFrom::position, path, out, error, limit);
     ::close(fd);
-    return Outcome::value;
+    return outcome;
 }
 
 Read<std::string> readFile(const std::string& path, std::size_t limit) {

@@ -50,6 +50,13 @@ Read<std::string> readFile(const std::string& path, std::size_t limit = 4 << 20)
 // Reads into a caller's buffer to spare an allocation per sample.
 Outcome readFileInto(const std::string& path, std::string& out, std::string* error,
                      std::size_t limit = 4 << 20);
+// Opens a file for reading. On failure returns -1 and sets `outcome` as readFileInto would.
+int openForReading(const std::string& path, Outcome* outcome, std::string* error);
+// Reads an open file to its end into `out`, from the file's position or from its start; the
+// descriptor stays open. `path` names the file in the error text.
+enum class ReadFrom { position, start };
+Outcome readDescriptor(int fd, ReadFrom from, const std::string& path, std::string& out,
+                       std::string* error, std::size_t limit = 4 << 20);
 // The first line of a small attribute file, without its line break and surrounding blanks.
 Read<std::string> readAttribute(const std::string& path);
 

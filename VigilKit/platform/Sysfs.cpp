@@ -242,24 +242,32 @@ std::vector<std::string> Sysfs::zramDevices() const {
     return listDir(path("/sys/block/"), "zram", &err);
 }
 
-Read<std::uint64_t> Sysfs::zramMemoryUsed(const std::vector<std::string>& devices,
-                                          bool* gone) const {
-    if (devices.empty())
+std::vector<KeptFile> Sysfs::zramStatFiles(const std::vector<std::string>& devices) const {
+    std::vector<KeptFile> files;
+    for (const auto& name : devices)
+        files.emplace_back(path("/sys/block/" + name + "/mm_stat"));
+    return files;
+}
+
+Read<std::uint64_t> Sysfs::zramMemoryUsed(std::vector<KeptFile>& statFiles, bool* gone) const {
+    if (statFiles.empty())
         return Read<std::uint64_t>::absent();
-    const std::string base = path("/sys/block/");
     std::uint64_t total = 0;
-    for (const auto& name : devices) {
-        auto text = readAttribute(base + name + "/mm_stat");
-        if (text.outcome == Outcome::absent) {
-            if (gone)
-                *gone = true;
-            continue;
+    std::string text, error;
+    for (auto& file : statFiles) {
+        switch (file.readInto(text, &error, 64 << 10)) {
+            case Outcome::absent:
+                if (gone)
+                    *gone = true;
+                continue;
+            case Outcome::failure:
+                return Read<std::uint64_t>::failure(std::move(error));
+            case Outcome::value:
+                break;
         }
-        if (!text)
-            return Read<std::uint64_t>::from(text);
-        auto used = parseZramMemUsed(text.value);
+        auto used = parseZramMemUsed(text);
         if (!used)
-            return Read<std::uint64_t>::failure(base + name + "/mm_stat: malformed");
+            return Read<std::uint64_t>::failure(file.path() + ": malformed");
         total += *used;
     }
     return Read<std::uint64_t>::of(total);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/KeptFile.h"
 #include "platform/Read.h"
 
 namespace vigil::platform {
@@ -68,12 +69,17 @@ class Sysfs {
     bool refreshTemperatures(std::vector<ThermalZone>& zones) const;
     // The zram devices: their names under /sys/block.
     std::vector<std::string> zramDevices() const;
-    // Memory used by these zram devices (absent when there is none); `gone` is set when one of
-    // them is no longer there.
-    Read<std::uint64_t> zramMemoryUsed(const std::vector<std::string>& devices,
+    // The statistics files of these zram devices, kept open for zramMemoryUsed.
+    std::vector<KeptFile> zramStatFiles(const std::vector<std::string>& devices) const;
+    // Memory used by the zram devices of these files (absent when there is none); `gone` is set
+    // when one of them is no longer there.
+    Read<std::uint64_t> zramMemoryUsed(std::vector<KeptFile>& statFiles,
                                        bool* gone = nullptr) const;
     // Memory used by every zram device (absent when there is none).
-    Read<std::uint64_t> zramMemoryUsed() const { return zramMemoryUsed(zramDevices()); }
+    Read<std::uint64_t> zramMemoryUsed() const {
+        auto files = zramStatFiles(zramDevices());
+        return zramMemoryUsed(files);
+    }
 
   private:
     Read<std::vector<int>> cpuList(const char* name) const;

@@ -314,6 +314,33 @@ TEST(NetworkDataNamespace, KeptLinkListTakesFreshCountersAndFollowsRenames) {
     });
 }
 
+TEST(NetworkDataNamespace, CountersFollowTheCallerIntoAnotherNamespace) {
+    // The counters file is kept open between samples; it must be the asking namespace's.
+    const NetworkLinks links("/");
+    sendDatagrams("127.0.0.1", 40);
+    ASSERT_TRUE(links.links());
+    const auto host = links.links();  // counters from the kept file
+    ASSERT_TRUE(host);
+    const auto loopback = [](const std::vector<platform::LinkRecord>& records) {
+        for (const auto& record : records) {
+            if (record.name == "lo")
+                return std::optional<platform::LinkRecord>(record);
+        }
+        return std::optional<platform::LinkRecord>();
+    };
+    ASSERT_TRUE(loopback(*host));
+    ASSERT_GE(loopback(*host)->rxBytes, 40u * 1000);
+    VIGIL_IN_NETWORK_NAMESPACE([&] {
+        ASSERT_TRUE(links.links());
+        const auto kept = links.links();
+        const auto fresh = NetworkLinks("/").links();
+        ASSERT_TRUE(kept && fresh);
+        ASSERT_TRUE(loopback(*kept) && loopback(*fresh));
+        EXPECT_LT(loopback(*kept)->rxBytes, 40u * 1000);
+        EXPECT_EQ(loopback(*kept)->rxBytes, loopback(*fresh)->rxBytes);
+    });
+}
+
 TEST(NetworkDataFixture, ContainerHostListsOnlyDeviceBackedLinks) {
     const NetworkLinks links(test::fixturePath("container-host"));
     std::vector<std::string> backed;

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -151,6 +154,34 @@ TEST(ProcfsRead, LiveMachineAgreesWithItsFiles) {
     auto processes = procfs.processCount();
     ASSERT_TRUE(processes);
     EXPECT_GT(processes.value, 0u);
+}
+
+TEST(ProcfsRead, LiveFilesReadAgainThroughOneProcfsAreFresh) {
+    Procfs procfs;
+    const auto busyTicks = [](const CpuTicks& t) { return t.user + t.nice + t.system; };
+    const auto firstTicks = procfs.cpuTicks();
+    const auto firstVm = procfs.vmStat();
+    ASSERT_TRUE(firstTicks && firstVm && firstVm.value.pgfault);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    bool ticksMoved = false, faultsMoved = false;
+    while (!(ticksMoved && faultsMoved) && std::chrono::steady_clock::now() < deadline) {
+        // Fresh pages fault in, and the busy loop adds processor ticks.
+        void* pages =
+            ::mmap(nullptr, 1 << 20, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ASSERT_NE(pages, MAP_FAILED);
+        std::memset(pages, 1, 1 << 20);
+        ::munmap(pages, 1 << 20);
+        const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+        while (std::chrono::steady_clock::now() < spinUntil) {
+        }
+        const auto ticks = procfs.cpuTicks();
+        const auto vm = procfs.vmStat();
+        ASSERT_TRUE(ticks && vm && vm.value.pgfault);
+        ticksMoved = busyTicks(ticks.value) > busyTicks(firstTicks.value);
+        faultsMoved = *vm.value.pgfault > *firstVm.value.pgfault;
+    }
+    EXPECT_TRUE(ticksMoved);
+    EXPECT_TRUE(faultsMoved);
 }
 
 TEST(ReadHelpersTest, CleanUtf8ReplacesEverySequenceThatIsNotUtf8) {
