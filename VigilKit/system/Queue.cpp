@@ -33,27 +33,36 @@ class BackgroundQueue final : public Queue {
     static constexpr auto kWatchGrace = std::chrono::seconds(2);
 
     void async(Task task) override {
-        std::lock_guard lock(mutex_);
-        if (stopping_)
-            return;
-        startWorkers();
-        tasks_.push_back(std::move(task));
-        wakeOne();
+        Wake wake = Wake::none;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                return;
+            startWorkers();
+            tasks_.push_back(std::move(task));
+            wake = whomToWake();
+        }
+        notify(wake);
     }
 
     void asyncAt(Clock::time_point deadline, Task task) override {
-        std::lock_guard lock(mutex_);
-        if (stopping_)
-            return;
-        startWorkers();
-        const bool earliest = timers_.empty() || deadline < timers_.top().deadline;
-        timers_.push(TimedTask{deadline, nextSequence_++, std::move(task)});
-        if (keeping_ && earliest)
-            keeperWake_.notify_one();  // it sleeps until a later deadline
-        // Someone must keep the time, and another watch it. A worker asking (a tick scheduling
-        // its next one) keeps it itself once its task returns.
-        const bool needsKeeper = !keeping_ && !onWorker;
-        if ((needsKeeper || !watching_) && idle_ > 0)
+        bool wakeKeeper = false, wakeIdle = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                return;
+            startWorkers();
+            const bool earliest = timers_.empty() || deadline < timers_.top().deadline;
+            timers_.push(TimedTask{deadline, nextSequence_++, std::move(task)});
+            wakeKeeper = keeping_ && earliest;  // it sleeps until a later deadline
+            // Someone must keep the time, and another watch it. A worker asking (a tick
+            // scheduling its next one) keeps it itself once its task returns.
+            const bool needsKeeper = !keeping_ && !onWorker;
+            wakeIdle = (needsKeeper || !watching_) && idle_ > 0;
+        }
+        if (wakeKeeper)
+            keeperWake_.notify_one();
+        if (wakeIdle)
             wake_.notify_one();
     }
 
@@ -88,11 +97,18 @@ class BackgroundQueue final : public Queue {
             workers_.emplace_back([this] { work(); });
     }
 
-    // New work wakes an idle worker, or the keeper when no other is idle.
-    void wakeOne() {
+    // New work wakes an idle worker, or the keeper when no other is idle. The wake-up is sent
+    // once the lock is released, so the woken worker does not at once wait for the lock.
+    enum class Wake { none, idle, keeper };
+    Wake whomToWake() const {
         if (idle_ > 0)
+            return Wake::idle;
+        return keeping_ ? Wake::keeper : Wake::none;
+    }
+    void notify(Wake wake) {
+        if (wake == Wake::idle)
             wake_.notify_one();
-        else if (keeping_)
+        else if (wake == Wake::keeper)
             keeperWake_.notify_one();
     }
 
@@ -100,12 +116,14 @@ class BackgroundQueue final : public Queue {
         onWorker = true;
         std::unique_lock lock(mutex_);
         while (!stopping_) {
-            Task task = takeReady();
+            Wake wake = Wake::none;
+            Task task = takeReady(&wake);
             if (!task) {
                 waitForWork(lock);
                 continue;
             }
             lock.unlock();
+            notify(wake);
             task();
             task = nullptr;  // release captures outside the lock
             lock.lock();
@@ -113,7 +131,8 @@ class BackgroundQueue final : public Queue {
     }
 
     // A queued task, else the task of a deadline that has come; empty when there is neither.
-    Task takeReady() {
+    // `wake` says whom to wake for a further deadline that has come too.
+    Task takeReady(Wake* wake) {
         if (!tasks_.empty()) {
             Task task = std::move(tasks_.front());
             tasks_.pop_front();
@@ -126,7 +145,7 @@ class BackgroundQueue final : public Queue {
         timers_.pop();
         // Deadlines that come together run side by side, as they would from a queue.
         if (!timers_.empty() && timers_.top().deadline <= now)
-            wakeOne();
+            *wake = whomToWake();
         return task;
     }
 
