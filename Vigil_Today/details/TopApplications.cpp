@@ -20,7 +20,8 @@ namespace vigil {
 
 namespace {
 constexpr int kIdentifierRole = Qt::UserRole + 1;
-}
+constexpr int kIconNameRole = Qt::UserRole + 2;  // the icon name the cell's icon was made from
+}  // namespace
 
 Workspace& defaultWorkspace() {
     static DesktopWorkspace* workspace = new DesktopWorkspace();
@@ -76,24 +77,40 @@ void TopApplicationsTable::reload(int rows,
                                   const std::function<std::optional<TableCell>(int, int)>& cell) {
     ++reloads_;
     const QSignalBlocker quiet(this);
-    clearContents();
-    setRowCount(rows);
+    if (rowCount() != rows)
+        setRowCount(rows);
+    // Cells are changed in place, and only where they differ: the table repaints the cells that
+    // changed (usually one value) instead of every name, icon and value.
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < columnCount(); ++column) {
             auto content = cell(row, column);
-            if (!content)
+            if (!content) {
+                delete takeItem(row, column);
                 continue;
-            auto* item = new QTableWidgetItem(content->text);
-            item->setData(kIdentifierRole, content->identifier);
-            item->setForeground(content->textColor);
-            if (content->icon && !content->icon->isEmpty()) {
-                const QString& icon = *content->icon;
-                item->setIcon(workspace_.imageNamed(icon));
             }
-            if (column == 1)
-                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            setItem(row, column, item);
+            QTableWidgetItem* shown = item(row, column);
+            if (!shown) {
+                shown = new QTableWidgetItem;
+                if (column == 1)
+                    shown->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                setItem(row, column, shown);
+            }
+            showCell(*shown, *content);
         }
+    }
+}
+
+void TopApplicationsTable::showCell(QTableWidgetItem& item, const TableCell& content) {
+    if (item.text() != content.text)
+        item.setText(content.text);
+    if (item.data(kIdentifierRole).toString() != content.identifier)
+        item.setData(kIdentifierRole, content.identifier);
+    if (item.foreground().color() != content.textColor)
+        item.setForeground(content.textColor);
+    const QString icon = content.icon ? *content.icon : QString();
+    if (item.data(kIconNameRole).toString() != icon) {
+        item.setData(kIconNameRole, icon);
+        item.setIcon(icon.isEmpty() ? QIcon() : workspace_.imageNamed(icon));
     }
 }
 

@@ -69,6 +69,8 @@ class TopApplicationsTable : public QTableWidget {
     QString identifierAt(int row, int column) const;
 
   private:
+    void showCell(QTableWidgetItem& item, const TableCell& content);
+
     Workspace& workspace_;
     int reloads_ = 0;
 };

@@ -1,4 +1,8 @@
+#include <QApplication>
 #include <QLocale>
+#include <QPaintEvent>
+#include <QTableWidgetItem>
+#include <QWindow>
 
 #include "Vigil_Today/CPUMemoryTestSupport.h"
 #include "details/MemoryViewController.h"
@@ -172,6 +176,51 @@ TEST_F(MemoryViewTest, HeaviestApplicationsByMemory) {
     EXPECT_EQ(textColorOf(details->wired), Themes::dark().labelColor);
     EXPECT_EQ(details->tableView->item(0, 1)->foreground().color(), Themes::dark().labelColor);
     test::renderOnTheme(details->view(), Themes::dark(), "memory-details-dark");
+}
+
+// Records the area painted in a widget.
+class PaintedArea : public QObject {
+  public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+    QRegion painted;
+};
+
+TEST_F(MemoryViewTest, AChangedValueRepaintsItsCellAlone) {
+    writeMemory("2097152", "2097152");
+    const long page = ::sysconf(_SC_PAGESIZE);
+    machine.setProcField(1200, "statm", 2, std::to_string((100ll << 20) / page));
+    machine.setProcField(1300, "statm", 2, std::to_string((900ll << 20) / page));
+    machine.apps->update();
+    details->viewWillAppear();
+    details->view()->show();
+    ASSERT_TRUE(test::waitUntil([&] {
+        QApplication::processEvents();
+        return details->view()->windowHandle() && details->view()->windowHandle()->isExposed();
+    }));
+    QApplication::processEvents();
+    QTableWidgetItem* name = details->tableView->item(0, 0);
+    ASSERT_NE(name, nullptr);
+    ASSERT_EQ(details->tableView->item(0, 1)->text(), "900 MB");
+
+    PaintedArea area;
+    details->tableView->viewport()->installEventFilter(&area);
+    machine.setProcField(1300, "statm", 2, std::to_string((950ll << 20) / page));
+    machine.apps->update();
+    details->update();
+    QApplication::processEvents();
+    details->tableView->viewport()->removeEventFilter(&area);
+
+    QTableWidgetItem* value = details->tableView->item(0, 1);
+    EXPECT_EQ(value->text(), "950 MB");
+    EXPECT_EQ(details->tableView->item(0, 0), name);  // the name cell was kept, not made again
+    EXPECT_FALSE(area.painted.isEmpty());
+    EXPECT_EQ(area.painted - details->tableView->visualItemRect(value), QRegion())
+        << "painted beyond the changed cell";
+    details->view()->hide();
 }
 
 }  // namespace
