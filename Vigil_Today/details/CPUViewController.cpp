@@ -15,6 +15,7 @@
 #include "system/System.h"
 #include "themes/Theme.h"
 #include "ui/FUIFont.h"
+#include "ui/FigureText.h"
 #include "views/CallbackStackView.h"
 #include "views/MenuItemView.h"
 
@@ -220,19 +221,19 @@ void CPUViewController::update() {
     const auto sample = cpu.sample();
     const int64_t user = std::llround(sample->user);
     const int64_t sys = std::llround(sample->sys);
-    cpuUser->setText(percentText(user));
-    cpuSys->setText(percentText(sys));
-    cpuIdle->setText(percentText(100 - user - sys));
+    showFigure(*cpuUser, percentText(user));
+    showFigure(*cpuSys, percentText(sys));
+    showFigure(*cpuIdle, percentText(100 - user - sys));
 
     const auto [one, five, fifteen] = cpu.loadavg();
-    loadAvg1m->setText(QString::asprintf("%.2f", one));
-    loadAvg5m->setText(QString::asprintf("%.2f", five));
-    loadAvg15m->setText(QString::asprintf("%.2f", fifteen));
+    showFigure(*loadAvg1m, QString::asprintf("%.2f", one));
+    showFigure(*loadAvg5m, QString::asprintf("%.2f", five));
+    showFigure(*loadAvg15m, QString::asprintf("%.2f", fifteen));
 
-    processes->setText(QString::number(sample->processes));
-    threads->setText(QString::number(sample->threads));
+    showFigure(*processes, QString::number(sample->processes));
+    showFigure(*threads, QString::number(sample->threads));
     gpuBrand->setText(QString::fromStdString(system.gpu().name()));
-    uptime->setText(QString::fromStdString(TimeFormat::uptime(cpu.uptime())));
+    showFigure(*uptime, QString::fromStdString(TimeFormat::uptime(cpu.uptime())));
 
     const CPU::ThermalState state = cpu.thermalState();
     if (!prevThermalState || *prevThermalState != state) {

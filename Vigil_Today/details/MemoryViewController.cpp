@@ -12,6 +12,7 @@
 #include "themes/Theme.h"
 #include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
+#include "ui/FigureText.h"
 
 namespace vigil {
 
@@ -138,18 +139,18 @@ void MemoryViewController::showFigures(const Memory::Sample& sample) {
     pieChart->setDataPoints({static_cast<double>(sample.wired), static_cast<double>(sample.active),
                              static_cast<double>(sample.compressed),
                              static_cast<double>(sample.free)});
-    wired->setText(QString::fromStdString(byteStr(sample.wired)));
-    active->setText(QString::fromStdString(byteStr(sample.active)));
-    compressed->setText(QString::fromStdString(byteStr(sample.compressed, ByteNotation::MB)));
-    free->setText(QString::fromStdString(byteStr(sample.free)));
-    memoryUsed->setText(QString::fromStdString(byteStr(sample.used())));
-    cachedFiles->setText(QString::fromStdString(byteStr(sample.cachedFiles)));
+    showFigure(*wired, QString::fromStdString(byteStr(sample.wired)));
+    showFigure(*active, QString::fromStdString(byteStr(sample.active)));
+    showFigure(*compressed, QString::fromStdString(byteStr(sample.compressed, ByteNotation::MB)));
+    showFigure(*free, QString::fromStdString(byteStr(sample.free)));
+    showFigure(*memoryUsed, QString::fromStdString(byteStr(sample.used())));
+    showFigure(*cachedFiles, QString::fromStdString(byteStr(sample.cachedFiles)));
 
     const auto [total, used] = system.mem().swap();
-    swap->setText(swapText(total, used));
+    showFigure(*swap, swapText(total, used));
 
-    pageIns->setText(numberFormatter.toString(static_cast<qulonglong>(sample.pagesIn)));
-    pageOuts->setText(numberFormatter.toString(static_cast<qulonglong>(sample.pagesOut)));
+    showFigure(*pageIns, numberFormatter.toString(static_cast<qulonglong>(sample.pagesIn)));
+    showFigure(*pageOuts, numberFormatter.toString(static_cast<qulonglong>(sample.pagesOut)));
 }
 
 void MemoryViewController::maybeUpdateAppsTable() {

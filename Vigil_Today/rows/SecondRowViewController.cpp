@@ -10,6 +10,7 @@
 #include "system/System.h"
 #include "themes/Theme.h"
 #include "ui/FUIColor.h"
+#include "ui/FigureText.h"
 
 namespace vigil {
 
@@ -87,8 +88,8 @@ void SecondRowViewController::update() {
                                 ? FUIColor::brandWarning()
                                 : FUIColor::brandSuccess());
     const Network::Interface total = net.aggregated();
-    upload_->setText(kUpArrow + QString::fromStdString(bpsStr(total.obytesps)));
-    download_->setText(QString::fromStdString(bpsStr(total.ibytesps)) + kDownArrow);
+    showFigure(*upload_, kUpArrow + QString::fromStdString(bpsStr(total.obytesps)));
+    showFigure(*download_, QString::fromStdString(bpsStr(total.ibytesps)) + kDownArrow);
     if (listOpen)
         list.update();
 }
