@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -295,16 +296,78 @@ std::vector<int64_t> DesktopEntries::stamps() const {
 }
 
 bool DesktopEntries::refresh() {
-    auto now = stamps();
-    if (loaded_ && now == stamps_)
+    if (loaded_ && !changedSinceLoad())
         return false;
-    stamps_ = std::move(now);
     load();
     loaded_ = true;
     return true;
 }
 
+bool DesktopEntries::changedSinceLoad() {
+    if (!watching_)
+        return stamps() != stamps_;
+    bool changed = watch_.changed();
+    for (const auto& directory : missing_) {
+        if (::access(directory.c_str(), F_OK) == 0)
+            changed = true;
+    }
+    return changed;
+}
+
+bool DesktopEntries::watchFolders(std::set<std::string>& watched) {
+    missing_.clear();
+    if (!watch_.reset())
+        return false;
+    for (const auto& dir : directories_) {
+        const std::string folder = root_ + dir;
+        switch (watch_.add(folder)) {
+            case FolderWatch::Added::watched:
+                watched.insert(folder);
+                break;
+            case FolderWatch::Added::missing:
+                missing_.push_back(folder);
+                break;
+            case FolderWatch::Added::failed:
+                return false;
+        }
+    }
+    // Subfolders read last time; one gone since is seen missing by the reading that follows.
+    for (const auto& folder : folders_) {
+        switch (watch_.add(folder)) {
+            case FolderWatch::Added::watched:
+                watched.insert(folder);
+                break;
+            case FolderWatch::Added::missing:
+                break;
+            case FolderWatch::Added::failed:
+                return false;
+        }
+    }
+    return true;
+}
+
+void DesktopEntries::watchNewFolders(std::vector<std::string> folders,
+                                     const std::set<std::string>& watched) {
+    for (const auto& folder : folders) {
+        if (!watching_ || watched.contains(folder))
+            continue;
+        // A subfolder read for the first time, or a directory made since it was found missing.
+        if (watch_.add(folder) != FolderWatch::Added::watched) {
+            watching_ = false;
+            stamps_ = stamps();
+            break;
+        }
+        std::erase(missing_, folder);
+    }
+    folders_ = std::move(folders);
+}
+
 void DesktopEntries::load() {
+    // Watched before reading, so that a change made while reading is noticed.
+    std::set<std::string> watched;
+    watching_ = watchFolders(watched);
+    if (!watching_)
+        stamps_ = stamps();
     entries_.clear();
     byProgram_.clear();
     byWMClass_.clear();
@@ -314,10 +377,12 @@ void DesktopEntries::load() {
     struct Walker {
         DesktopEntries& self;
         std::set<std::string>& seen;
+        std::vector<std::string>& folders;
         void walk(const std::string& path, const std::string& prefix, int depth) {
             DIR* dir = ::opendir(path.c_str());
             if (!dir)
                 return;
+            folders.push_back(path);
             std::vector<std::pair<std::string, bool>> children;
             while (const dirent* item = ::readdir(dir)) {
                 const std::string name = item->d_name;
@@ -356,9 +421,12 @@ void DesktopEntries::load() {
                     self.entries_.push_back(std::move(*entry));
             }
         }
-    } walker{*this, seen};
+    };
+    std::vector<std::string> folders;
+    Walker walker{*this, seen, folders};
     for (const auto& dir : directories_)
         walker.walk(root_ + dir, "", 0);
+    watchNewFolders(std::move(folders), watched);
 
     for (size_t i = 0; i < entries_.size(); ++i) {
         const auto& entry = entries_[i];

@@ -4,9 +4,12 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/FolderWatch.h"
 
 namespace vigil {
 
@@ -60,6 +63,15 @@ class DesktopEntries {
 
   private:
     void load();
+    // Whether anything in the folders read changed since: from inotify's notices where it can
+    // watch them all, else from the directories' modification times.
+    bool changedSinceLoad();
+    // Watches the directories and the subfolders read last time, naming them in `watched`;
+    // false when inotify cannot.
+    bool watchFolders(std::set<std::string>& watched);
+    // Watches the folders read now that were not watched before, and keeps the list for the
+    // next load.
+    void watchNewFolders(std::vector<std::string> folders, const std::set<std::string>& watched);
     std::vector<int64_t> stamps() const;
 
     std::string root_;
@@ -70,6 +82,10 @@ class DesktopEntries {
     std::map<std::string, size_t, std::less<>> byWMClass_;  // lower case
     std::map<std::string, size_t, std::less<>> byId_;
     std::vector<int64_t> stamps_;
+    FolderWatch watch_;
+    bool watching_ = false;
+    std::vector<std::string> folders_;  // every folder the last load read
+    std::vector<std::string> missing_;  // directories that did not exist at the last load
     bool loaded_ = false;
 };
 

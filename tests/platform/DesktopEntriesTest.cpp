@@ -111,5 +111,40 @@ TEST(DesktopEntriesTest, DirectoriesInOrderHiddenDeletesAndRefresh) {
     ASSERT_NE(entries.match("newapp"), nullptr);
 }
 
+TEST(DesktopEntriesTest, RefreshSeesEditsInPlaceSubfoldersAndDirectoriesMadeLater) {
+    TempDir dir;
+    dir.write("share/apps/editor.desktop",
+              "[Desktop Entry]\nType=Application\nName=Editor\nExec=editor\n");
+    dir.write("share/apps/kde/konsole.desktop",
+              "[Desktop Entry]\nType=Application\nName=Konsole\nExec=konsole\n");
+    DesktopEntries entries(dir.path, {"/home/apps", "/share/apps"});
+    ASSERT_TRUE(entries.refresh());
+    EXPECT_FALSE(entries.refresh());
+
+    // Written in place: the directory's own time does not change.
+    dir.write("share/apps/editor.desktop",
+              "[Desktop Entry]\nType=Application\nName=Better Editor\nExec=editor\n");
+    EXPECT_TRUE(entries.refresh());
+    ASSERT_NE(entries.byId("editor"), nullptr);
+    EXPECT_EQ(entries.byId("editor")->name, "Better Editor");
+    EXPECT_FALSE(entries.refresh());
+
+    dir.write("share/apps/kde/dolphin.desktop",
+              "[Desktop Entry]\nType=Application\nName=Dolphin\nExec=dolphin\n");
+    EXPECT_TRUE(entries.refresh());
+    EXPECT_NE(entries.byId("kde-dolphin"), nullptr);
+
+    // The user's directory appears once something is installed there, and is then watched.
+    dir.write("home/apps/mine.desktop",
+              "[Desktop Entry]\nType=Application\nName=Mine\nExec=mine\n");
+    EXPECT_TRUE(entries.refresh());
+    EXPECT_NE(entries.byId("mine"), nullptr);
+    EXPECT_FALSE(entries.refresh());
+    fs::remove(dir.path + "/home/apps/mine.desktop");
+    EXPECT_TRUE(entries.refresh());
+    EXPECT_EQ(entries.byId("mine"), nullptr);
+    EXPECT_FALSE(entries.refresh());
+}
+
 }  // namespace
 }  // namespace vigil
