@@ -15,13 +15,22 @@ PieChart::PieChart(QWidget* parent) : QWidget(parent) {
 }
 
 void PieChart::setDataPoints(std::vector<double> points) {
-    bool same = points.size() == dataPoints_.size();
-    for (size_t i = 0; same && i < points.size(); ++i) {
-        same = points[i] == dataPoints_[i];  // false for NaN
-    }
     dataPoints_ = std::move(points);
-    if (!same)
+    if (!drawnAlike(toPercent()))
         update();
+}
+
+bool PieChart::drawnAlike(const std::optional<std::vector<double>>& shares) const {
+    if (!shares || !paintedShares_ || shares->size() != paintedShares_->size())
+        return false;
+    double boundary = 0, paintedBoundary = 0;
+    for (size_t i = 0; i < shares->size(); ++i) {
+        boundary += (*shares)[i];
+        paintedBoundary += (*paintedShares_)[i];
+        if (!(std::abs(boundary - paintedBoundary) * 360.0 < kRedrawDegrees))
+            return false;
+    }
+    return true;
 }
 
 std::optional<std::vector<double>> PieChart::toPercent() const {
@@ -56,6 +65,7 @@ std::vector<PieChart::Slice> PieChart::slices() const {
 
 void PieChart::paintEvent(QPaintEvent*) {
     const auto parts = slices();
+    paintedShares_ = parts.empty() ? std::nullopt : toPercent();
     if (parts.empty())
         return;
     QPainter painter(this);

@@ -16,8 +16,11 @@ class PieChart : public QWidget {
     explicit PieChart(QWidget* parent = nullptr);
 
     const std::vector<double>& dataPoints() const { return dataPoints_; }
-    // Redraws when the list differs (a NaN element always counts as different).
+    // Keeps the list, and redraws when the slices drawn last would move by a visible amount: a
+    // slice boundary by kRedrawDegrees or more, a slice count that changed, or nothing drawn yet.
     void setDataPoints(std::vector<double> points);
+    // A quarter of a degree moves a boundary by a sixth of a pixel at the rim of a 76 px pie.
+    static constexpr double kRedrawDegrees = 0.25;
     const std::optional<std::vector<QColor>>& colorPoints() const { return colorPoints_; }
     void setColorPoints(std::optional<std::vector<QColor>> colors) {
         colorPoints_ = std::move(colors);
@@ -39,8 +42,12 @@ class PieChart : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // Whether the slices of these shares would be drawn where the last painted ones were.
+    bool drawnAlike(const std::optional<std::vector<double>>& shares) const;
+
     std::vector<double> dataPoints_;
     std::optional<std::vector<QColor>> colorPoints_;
+    std::optional<std::vector<double>> paintedShares_;  // the shares the last paint drew
 };
 
 // A framed graph of integer samples: a rounded filled background, three dashed guide lines and a

@@ -217,6 +217,38 @@ TEST_F(ChartsTest, PieSlices) {
     EXPECT_DOUBLE_EQ((*shares)[3], 0.25);
 }
 
+TEST_F(ChartsTest, PieRepaintsOnlyForChangesThatShow) {
+    struct CountingPie : PieChart {
+        int paints = 0;
+        void paintEvent(QPaintEvent* event) override {
+            ++paints;
+            PieChart::paintEvent(event);
+        }
+    } pie;
+    pie.resize(76, 76);
+    pie.setColorPoints(std::vector<QColor>{FUIColor::alizarin(), FUIColor::emerald()});
+    pie.setDataPoints({1000, 3000});
+    pie.show();
+    ASSERT_TRUE(test::qtWaitUntil([&] { return pie.paints > 0; }));
+    const auto paintsAfter = [&](std::vector<double> points) {
+        const int before = pie.paints;
+        pie.setDataPoints(std::move(points));
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        return pie.paints - before;
+    };
+    // 0.1 degree, then 0.2 from where the pie was painted: nothing to see.
+    EXPECT_EQ(paintsAfter({1000 + 4000 * 0.1 / 360, 3000 - 4000 * 0.1 / 360}), 0);
+    EXPECT_EQ(paintsAfter({1000 + 4000 * 0.2 / 360, 3000 - 4000 * 0.2 / 360}), 0);
+    EXPECT_DOUBLE_EQ(pie.dataPoints()[0], 1000 + 4000 * 0.2 / 360);
+    // The small steps add up to a quarter of a degree.
+    EXPECT_EQ(paintsAfter({1000 + 4000 * 0.3 / 360, 3000 - 4000 * 0.3 / 360}), 1);
+    EXPECT_EQ(paintsAfter({2000, 2000}), 1);
+    EXPECT_EQ(paintsAfter({2000, 2000, 1}), 1);  // another slice
+    EXPECT_EQ(paintsAfter({0, 0, 0}), 1);        // nothing to draw
+    EXPECT_EQ(paintsAfter({std::nan(""), 1, 1}), 1);
+}
+
 TEST_F(ChartsTest, LineChartGeometry) {
     LineChart chart;
     const auto points = chart.graphPoints(300, 250);
