@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "ui/FUIColor.h"
-#include "ui/Shape.h"
 
 namespace vigil {
 
@@ -44,28 +43,34 @@ double CircleChart::arcSpanDegrees() const {
     return std::min(percent_, 100.0) / 100.0 * 360.0;
 }
 
-void CircleChart::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const double w = width();
-    const double h = height();
-    const double d = std::min(w, h) - 2 * lineWidth_;
-    if (d <= 0)
-        return;
-    const QRectF ring(w / 2 - d / 2, h / 2 - d / 2, d, d);
-
+std::optional<RingLook> CircleChart::look(double devicePixelRatio) const {
+    const double w = width() * devicePixelRatio;
+    const double h = height() * devicePixelRatio;
+    const double lineWidth = lineWidth_ * devicePixelRatio;
+    const double diameter = std::min(w, h) - 2 * lineWidth;
+    if (!std::isfinite(lineWidth) || lineWidth <= 0 || !(diameter > 0))
+        return std::nullopt;
     QColor faint = color_;
     faint.setAlphaF(0.2f);
-    painter.setPen(strokePen(faint, lineWidth_, Qt::FlatCap));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(ring);
+    return RingLook{QSize(static_cast<int>(std::ceil(w)), static_cast<int>(std::ceil(h))),
+                    diameter,
+                    lineWidth,
+                    faint,
+                    color_,
+                    arcSpanDegrees()};
+}
 
-    const double span = arcSpanDegrees();
-    if (span <= 0)
+void CircleChart::paintEvent(QPaintEvent*) {
+    const double ratio = devicePixelRatioF();
+    const std::optional<RingLook> wanted = look(ratio);
+    if (!wanted)
         return;
-    painter.setPen(strokePen(color_, lineWidth_, Qt::FlatCap));
-    // Qt counts angles counter-clockwise from three o'clock in sixteenths of a degree.
-    painter.drawArc(ring, 90 * 16, -static_cast<int>(std::lround(span * 16)));
+    if (!(drawnLook_ == *wanted) || picture_.devicePixelRatio() != ratio) {
+        drawRing(*wanted, picture_);
+        picture_.setDevicePixelRatio(ratio);
+        drawnLook_ = *wanted;
+    }
+    QPainter(this).drawImage(QPointF(0, 0), picture_);
 }
 
 GaugeCircleChart::GaugeCircleChart(QWidget* parent) : ThresholdColored(81.0, 91.0, parent) {}

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QLabel>
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 #include "ui/GaugeThresholds.h"
+#include "ui/RingImage.h"
 
 namespace vigil {
 
@@ -30,6 +34,9 @@ class CircleChart : public QWidget {
 
     // The arc's span in degrees, clockwise from the top: 0 below 0.5 %, 360 from 100 % up.
     double arcSpanDegrees() const;
+    // What the ring looks like at this pixel ratio; none while the widget is too small for it or
+    // the line width is not a positive number.
+    std::optional<RingLook> look(double devicePixelRatio) const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -38,6 +45,9 @@ class CircleChart : public QWidget {
     QColor color_;
     double lineWidth_ = 4.0;
     double percent_ = 0;
+    // The last ring drawn, kept until the look changes: a repaint for a neighbour is a copy.
+    RingLook drawnLook_;
+    QImage picture_;
 };
 
 // A ring gauge whose arc colour follows two thresholds: below `success` green, below `warning`

@@ -1,4 +1,5 @@
 #include <QLabel>
+#include <QPainter>
 
 #include <cmath>
 #include <limits>
@@ -8,6 +9,7 @@
 #include "ui/FUIColor.h"
 #include "ui/PieChart.h"
 #include "ui/QtTestApp.h"
+#include "ui/RingImage.h"
 #include "ui/Shape.h"
 
 namespace vigil {
@@ -130,6 +132,92 @@ TEST_F(ChartsTest, GaugeAtHalfPaintsTheRightHalfOfTheRing) {
     gauge.setPercent(0.4);
     const QImage empty = render(gauge);
     EXPECT_LT(empty.pixelColor(96, 50).alpha(), 90);
+}
+
+// The ring as the raster engine strokes it: the track as an ellipse, the arc with flat caps.
+QImage strokedRing(const RingLook& ring) {
+    QImage image(ring.size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF circle(ring.size.width() / 2.0 - ring.diameter / 2,
+                        ring.size.height() / 2.0 - ring.diameter / 2, ring.diameter, ring.diameter);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(strokePen(ring.track, ring.lineWidth, Qt::FlatCap));
+    painter.drawEllipse(circle);
+    if (ring.spanDegrees > 0) {
+        painter.setPen(strokePen(ring.arc, ring.lineWidth, Qt::FlatCap));
+        painter.drawArc(circle, 90 * 16, -static_cast<int>(std::lround(ring.spanDegrees * 16)));
+    }
+    return image;
+}
+
+struct PixelDifference {
+    int largest = 0;     // in any channel, 0 to 255
+    int beyondEdge = 0;  // pixels off by more than an antialiased edge pixel may be
+};
+
+PixelDifference compare(const QImage& a, const QImage& b) {
+    PixelDifference difference;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            const int worst =
+                std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                          std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
+            difference.largest = std::max(difference.largest, worst);
+            difference.beyondEdge += worst > 96;
+        }
+    return difference;
+}
+
+TEST_F(ChartsTest, RingPixelsMatchThePaintersStroke) {
+    const QColor green = colorRGBA(46, 204, 113);
+    QColor faint = green;
+    faint.setAlphaF(0.2f);
+    // Sizes and line widths of the panel's gauges at one and two device pixels per point, a wide
+    // widget, and spans from none through a sliver to the full turn.
+    const RingLook looks[] = {
+        {QSize(44, 44), 36, 4, faint, green, 0},
+        {QSize(44, 44), 36, 4, faint, green, 3.6},
+        {QSize(44, 44), 36, 4, faint, green, 90},
+        {QSize(44, 44), 36, 4, faint, green, 187.2},
+        {QSize(88, 88), 72, 8, faint, colorRGBA(231, 76, 60), 301},
+        {QSize(120, 60), 50, 5, faint, green, 359},
+        {QSize(60, 60), 52, 4, faint, green, 360},
+    };
+    for (const RingLook& look : looks) {
+        SCOPED_TRACE(testing::Message() << look.size.width() << "x" << look.size.height()
+                                        << " span " << look.spanDegrees);
+        const QImage drawn = drawRing(look);
+        ASSERT_EQ(drawn.size(), look.size);
+        const PixelDifference difference = compare(drawn, strokedRing(look));
+        // The two antialias edges a little differently (up to 81 of 255 here); a ring half a
+        // pixel too wide, or an arc turned the wrong way, differs by far more.
+        EXPECT_EQ(difference.beyondEdge, 0);
+        EXPECT_LE(difference.largest, 100);
+    }
+}
+
+TEST_F(ChartsTest, GaugeWidgetShowsItsRingAndRedrawsForANewLook) {
+    GaugeCircleChart gauge;
+    gauge.resize(44, 44);
+    gauge.setPercent(30);
+    const std::optional<RingLook> look = gauge.look(1.0);
+    ASSERT_TRUE(look);
+    EXPECT_EQ(
+        compare(render(gauge), drawRing(*look).convertToFormat(QImage::Format_ARGB32)).largest, 0);
+    gauge.setPercent(95);
+    const QImage red = render(gauge);
+    EXPECT_EQ(
+        compare(red, drawRing(*gauge.look(1.0)).convertToFormat(QImage::Format_ARGB32)).largest, 0);
+    EXPECT_GT(compare(red, drawRing(*look).convertToFormat(QImage::Format_ARGB32)).largest, 100);
+
+    gauge.setLineWidth(0);
+    EXPECT_FALSE(gauge.look(1.0));
+    gauge.setLineWidth(30);  // no room left for the circle
+    EXPECT_FALSE(gauge.look(1.0));
 }
 
 TEST_F(ChartsTest, BarFillsItsShare) {
