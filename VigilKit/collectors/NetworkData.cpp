@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <unordered_map>
 
@@ -26,12 +25,16 @@ int64_t monotonicMilliseconds() {
         .count();
 }
 
+// Lower-case hex pairs joined by colons, as the kernel writes a link's address.
 std::string macText(const vigil::platform::LinkRecord& link) {
     if (!link.hasMac)
         return {};
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", link.mac[0], link.mac[1],
-                  link.mac[2], link.mac[3], link.mac[4], link.mac[5]);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text(17, ':');
+    for (std::size_t i = 0; i < 6; ++i) {
+        text[3 * i] = kHex[link.mac[i] >> 4];
+        text[3 * i + 1] = kHex[link.mac[i] & 0xf];
+    }
     return text;
 }
 

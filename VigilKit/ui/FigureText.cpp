@@ -1,5 +1,6 @@
 #include "ui/FigureText.h"
 
+#include <QFont>
 #include <QFontMetrics>
 #include <QHash>
 #include <QLabel>
@@ -30,13 +31,14 @@ QSize figureSize(const QLabel& label, const QString& text) {
         QChar widest;
         QHash<QString, QSize> sizes;
     };
-    static QHash<QString, Font> fonts;  // views live on the main thread only
-    const QString fontKey = label.font().key();
-    auto font = fonts.find(fontKey);
+    // Keyed by the font itself: hashing its request is far cheaper than building QFont::key().
+    static QHash<QFont, Font> fonts;  // views live on the main thread only
+    const QFont& labelFont = label.font();
+    auto font = fonts.find(labelFont);
     if (font == fonts.end()) {
         if (fonts.size() > 32)
             fonts.clear();
-        font = fonts.insert(fontKey, Font{widestDigit(label.fontMetrics()), {}});
+        font = fonts.insert(labelFont, Font{widestDigit(label.fontMetrics()), {}});
     }
     QString shape = text;
     for (QChar& c : shape) {
