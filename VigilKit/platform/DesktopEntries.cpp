@@ -318,30 +318,29 @@ bool DesktopEntries::watchFolders(std::set<std::string>& watched) {
     missing_.clear();
     if (!watch_.reset())
         return false;
+    // Subfolders read last time are watched too; one gone since is seen missing by the reading
+    // that follows, while a missing directory is looked for again at each refresh.
+    auto watch = [&](const std::string& folder, bool lookAgainIfMissing) {
+        switch (watch_.add(folder)) {
+            case FolderWatch::Added::watched:
+                watched.insert(folder);
+                return true;
+            case FolderWatch::Added::missing:
+                if (lookAgainIfMissing)
+                    missing_.push_back(folder);
+                return true;
+            case FolderWatch::Added::failed:
+                break;
+        }
+        return false;
+    };
     for (const auto& dir : directories_) {
-        const std::string folder = root_ + dir;
-        switch (watch_.add(folder)) {
-            case FolderWatch::Added::watched:
-                watched.insert(folder);
-                break;
-            case FolderWatch::Added::missing:
-                missing_.push_back(folder);
-                break;
-            case FolderWatch::Added::failed:
-                return false;
-        }
+        if (!watch(root_ + dir, true))
+            return false;
     }
-    // Subfolders read last time; one gone since is seen missing by the reading that follows.
     for (const auto& folder : folders_) {
-        switch (watch_.add(folder)) {
-            case FolderWatch::Added::watched:
-                watched.insert(folder);
-                break;
-            case FolderWatch::Added::missing:
-                break;
-            case FolderWatch::Added::failed:
-                return false;
-        }
+        if (!watch(folder, false))
+            return false;
     }
     return true;
 }

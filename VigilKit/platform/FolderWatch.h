@@ -1,7 +1,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
+
+#include "platform/OwnedFd.h"
 
 namespace vigil {
 
@@ -11,26 +12,17 @@ namespace vigil {
 // watched. Subfolders are not watched unless they are listed too.
 class FolderWatch {
   public:
-    FolderWatch();
-    ~FolderWatch();
-    FolderWatch(const FolderWatch&) = delete;
-    FolderWatch& operator=(const FolderWatch&) = delete;
-    FolderWatch(FolderWatch&& other) noexcept;
-    FolderWatch& operator=(FolderWatch&& other) noexcept;
-
     // Drops every watch and any notice still pending; false when inotify cannot be had.
     bool reset();
     // Watches one more folder. `missing` when there is no such folder; `failed` when notices
     // cannot be had for it (no inotify, the watch limit reached, no permission).
     enum class Added { watched, missing, failed };
     Added add(const std::string& folder);
-    // Whether a notice came since the last call (or since watch()); reads every pending notice.
+    // Whether a notice came since the last call (or since reset()); reads every pending notice.
     bool changed();
 
   private:
-    void close();
-
-    int fd_ = -1;
+    platform::OwnedFd fd_;
 };
 
 }  // namespace vigil

@@ -2,7 +2,6 @@
 
 #include <linux/magic.h>
 #include <sys/vfs.h>
-#include <unistd.h>
 
 #include <utility>
 
@@ -20,12 +19,6 @@ bool isKernelMade(int fd) {
 
 KeptFile::KeptFile(std::string path) : path_(std::move(path)) {}
 
-KeptFile::~KeptFile() {
-    close();
-}
-
-KeptFile::KeptFile(const KeptFile& other) : path_(other.path_) {}
-
 KeptFile& KeptFile::operator=(const KeptFile& other) {
     if (this != &other) {
         close();
@@ -34,27 +27,10 @@ KeptFile& KeptFile::operator=(const KeptFile& other) {
     return *this;
 }
 
-KeptFile::KeptFile(KeptFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)) {}
-
-KeptFile& KeptFile::operator=(KeptFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        path_ = std::move(other.path_);
-        fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-}
-
-void KeptFile::close() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
 Outcome KeptFile::readInto(std::string& out, std::string* error, std::size_t limit) {
-    if (fd_ >= 0) {
-        if (readDescriptor(fd_, ReadFrom::start, path_, out, nullptr, limit) == Outcome::value)
+    if (fd_.valid()) {
+        if (readDescriptor(fd_.get(), ReadFrom::start, path_, out, nullptr, limit) ==
+            Outcome::value)
             return Outcome::value;
         // The file stopped answering (its process or device is gone, or it grew past the
         // limit): what a fresh open finds is the answer.
@@ -66,14 +42,12 @@ Outcome KeptFile::readInto(std::string& out, std::string* error, std::size_t lim
 Outcome KeptFile::readFresh(std::string& out, std::string* error, std::size_t limit) {
     out.clear();
     Outcome opened;
-    const int fd = openForReading(path_, &opened, error);
-    if (fd < 0)
+    OwnedFd fd(openForReading(path_, &opened, error));
+    if (!fd.valid())
         return opened;
-    const Outcome outcome = readDescriptor(fd, ReadFrom::start, path_, out, error, limit);
-    if (outcome == Outcome::value && isKernelMade(fd))
-        fd_ = fd;
-    else
-        ::close(fd);
+    const Outcome outcome = readDescriptor(fd.get(), ReadFrom::start, path_, out, error, limit);
+    if (outcome == Outcome::value && isKernelMade(fd.get()))
+        fd_ = std::move(fd);
     return outcome;
 }
 

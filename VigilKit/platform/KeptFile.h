@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/OwnedFd.h"
 #include "platform/Read.h"
 
 namespace vigil::platform {
@@ -16,24 +17,24 @@ namespace vigil::platform {
 class KeptFile {
   public:
     explicit KeptFile(std::string path = {});
-    ~KeptFile();
-    KeptFile(const KeptFile& other);  // the copy opens its own descriptor when first read
+    // A copy opens its own descriptor when first read.
+    KeptFile(const KeptFile& other) : path_(other.path_) {}
     KeptFile& operator=(const KeptFile& other);
-    KeptFile(KeptFile&& other) noexcept;
-    KeptFile& operator=(KeptFile&& other) noexcept;
+    KeptFile(KeptFile&&) noexcept = default;
+    KeptFile& operator=(KeptFile&&) noexcept = default;
 
     const std::string& path() const { return path_; }
     // The whole file, with the outcomes of readFileInto.
     Outcome readInto(std::string& out, std::string* error, std::size_t limit = 4 << 20);
     // Closes the descriptor; the next read opens the file again.
-    void close();
-    bool isOpen() const { return fd_ >= 0; }
+    void close() { fd_.reset(); }
+    bool isOpen() const { return fd_.valid(); }
 
   private:
     Outcome readFresh(std::string& out, std::string* error, std::size_t limit);
 
     std::string path_;
-    int fd_ = -1;
+    OwnedFd fd_;
 };
 
 }  // namespace vigil::platform

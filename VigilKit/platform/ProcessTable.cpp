@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "platform/Procfs.h"
+#include "platform/Read.h"
 
 namespace vigil {
 
@@ -135,14 +136,10 @@ std::optional<std::string> parseUnifiedCgroup(std::string_view text) {
 }
 
 ProcessTable::ProcessTable(std::string root)
-    : root_(std::move(root)),
+    : root_(platform::joinRoot(root, "/")),
+      procfs_(root_),
       ticksPerSecond_(sysconf(_SC_CLK_TCK)),
       pageSize_(sysconf(_SC_PAGESIZE)) {
-    if (root_.empty())
-        root_ = "/";
-    if (root_.back() != '/')
-        root_ += '/';
-    procfs_ = platform::Procfs(root_);
     if (ticksPerSecond_ <= 0)
         ticksPerSecond_ = 100;
     if (pageSize_ <= 0)
