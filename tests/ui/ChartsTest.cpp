@@ -20,6 +20,16 @@ using test::render;
 
 class ChartsTest : public test::QtTest {};
 
+// A chart that counts its paints.
+template <typename Chart>
+struct PaintCounting : Chart {
+    int paints = 0;
+    void paintEvent(QPaintEvent* event) override {
+        ++paints;
+        Chart::paintEvent(event);
+    }
+};
+
 // Is this pixel close to `color` drawn opaque (alpha ignored below 0.5 of `minAlpha`)?
 bool near(QColor pixel, QColor color, int tolerance = 40) {
     return std::abs(pixel.red() - color.red()) + std::abs(pixel.green() - color.green()) +
@@ -240,13 +250,7 @@ TEST_F(ChartsTest, BarFillsItsShare) {
 }
 
 TEST_F(ChartsTest, BarRepaintsOnlyForChangesThatShow) {
-    struct CountingBar : Bar {
-        int paints = 0;
-        void paintEvent(QPaintEvent* event) override {
-            ++paints;
-            Bar::paintEvent(event);
-        }
-    } bar;
+    PaintCounting<Bar> bar;
     bar.resize(100, 10);
     bar.setPercent(50);
     bar.show();
@@ -306,13 +310,7 @@ TEST_F(ChartsTest, PieSlices) {
 }
 
 TEST_F(ChartsTest, PieRepaintsOnlyForChangesThatShow) {
-    struct CountingPie : PieChart {
-        int paints = 0;
-        void paintEvent(QPaintEvent* event) override {
-            ++paints;
-            PieChart::paintEvent(event);
-        }
-    } pie;
+    PaintCounting<PieChart> pie;
     pie.resize(76, 76);
     pie.setColorPoints(std::vector<QColor>{FUIColor::alizarin(), FUIColor::emerald()});
     pie.setDataPoints({1000, 3000});
