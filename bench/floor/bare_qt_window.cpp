@@ -3,11 +3,11 @@
 // under the widget's figures.
 
 #include <QApplication>
-#include <QDateTime>
 #include <QLabel>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
+
+#include "TickingText.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -16,19 +16,7 @@ int main(int argc, char** argv) {
     auto* label = new QLabel(&window);
     auto* layout = new QVBoxLayout(&window);
     layout->addWidget(label);
-
-    int ticks = 0;
-    const auto refresh = [&] {
-        label->setText(
-            QStringLiteral("tick %1 at %2")
-                .arg(++ticks)
-                .arg(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz"))));
-    };
-    refresh();
-    QTimer timer;
-    timer.setInterval(1100);
-    QObject::connect(&timer, &QTimer::timeout, &window, refresh);
-    timer.start();
+    showTickingText(&window, [label](const QString& text) { label->setText(text); });
 
     window.resize(320, 80);
     window.show();

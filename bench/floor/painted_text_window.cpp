@@ -5,10 +5,10 @@
 // the label's layout.
 
 #include <QApplication>
-#include <QDateTime>
 #include <QPainter>
-#include <QTimer>
 #include <QWidget>
+
+#include "TickingText.h"
 
 namespace {
 
@@ -35,19 +35,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     PaintedText window;
     window.setWindowTitle(QStringLiteral("painted text window"));
-
-    int ticks = 0;
-    const auto refresh = [&] {
-        window.setText(
-            QStringLiteral("tick %1 at %2")
-                .arg(++ticks)
-                .arg(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz"))));
-    };
-    refresh();
-    QTimer timer;
-    timer.setInterval(1100);
-    QObject::connect(&timer, &QTimer::timeout, &window, refresh);
-    timer.start();
+    showTickingText(&window, [&window](const QString& text) { window.setText(text); });
 
     window.resize(320, 80);
     window.show();
