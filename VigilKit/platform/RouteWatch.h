@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,9 +28,16 @@ std::vector<Route> parseRouteMessages(const void* data, std::size_t length, bool
 
 struct DefaultRoute {
     std::string gateway;    // empty for a default route without a gateway (point-to-point)
-    std::string interface;  // the interface's name
+    std::string interface;  // the interface's name (of the caller's network namespace)
+    int family = 0;         // AF_INET or AF_INET6
+    std::uint32_t metric = 0;
 };
-// The IPv4 default route of the main table with the lowest metric.
+// The unicast default routes of the main table, IPv4 and IPv6, in the order given.
+std::vector<DefaultRoute> defaultRoutesOf(const std::vector<Route>& routes);
+// The route that carries the machine's traffic: the IPv4 default route with the lowest metric, or
+// the IPv6 one where there is no IPv4 default route. The first listed wins a tie, as in the kernel.
+std::optional<DefaultRoute> primaryDefaultRoute(const std::vector<DefaultRoute>& routes);
+// primaryDefaultRoute of a dump's routes.
 std::optional<DefaultRoute> pickDefaultRoute(const std::vector<Route>& routes);
 
 // The route and address watch over an rtnetlink socket, and one-shot queries of the default route.
@@ -49,18 +57,25 @@ class RouteWatch {
     // links.
     bool drain();
 
-    // The default route, asked on a socket opened by open() (so in the network namespace the watch
-    // was opened in). Safe to call from any thread.
-    std::optional<DefaultRoute> defaultRoute();
+    // Every default route (defaultRoutesOf), asked on a socket of the watch's own, opened in the
+    // network namespace of the thread that first asks; nullopt when netlink could not be asked.
+    // Safe to call from any thread.
+    std::optional<std::vector<DefaultRoute>> defaultRoutes();
 
-    // Dumps the IPv4 routes of the caller's network namespace; nullopt (with an error line) when
-    // netlink cannot be asked. `fd` -1 opens a socket for the one query.
+    // What defaultRoutes() asks instead of the kernel; an empty function asks the kernel again.
+    // Tests make the question fail with it.
+    using Query = std::function<std::optional<std::vector<Route>>()>;
+    void setQuery(Query query);
+
+    // Dumps the IPv4 and IPv6 routes of the caller's network namespace; nullopt (with an error
+    // line) when netlink cannot be asked. `fd` -1 opens a socket for the one query.
     static std::optional<std::vector<Route>> queryRoutes(int fd = -1);
 
   private:
     int fd_ = -1;
     int queryFd_ = -1;
     std::mutex queryMutex_;
+    Query query_;
 };
 
 }  // namespace vigil::platform
