@@ -447,15 +447,21 @@ std::vector<DefaultRoute> parseDefaultRoutes(const std::string& text) {
         const auto flags = parseHex(flagsText);
         const auto metric = parseU64(metricText);
         const auto gatewayBits = parseHex(gateway);
+        // 0.0.0.0/0, or one of its halves 0.0.0.0/1 and 128.0.0.0/1 (the mask's bits are
+        // written as the address's are).
+        const bool whole = destination == "00000000" && mask == "00000000";
+        const bool half =
+            (destination == "00000000" || destination == "00000080") && mask == "00000080";
         if (!flags || !metric || !gatewayBits || *metric > UINT32_MAX ||
-            *gatewayBits > UINT32_MAX || destination != "00000000" || mask != "00000000" ||
-            !(*flags & kUp) || !isPlainLinkName(iface)) {
+            *gatewayBits > UINT32_MAX || !(whole || half) || !(*flags & kUp) ||
+            !isPlainLinkName(iface)) {
             continue;
         }
         DefaultRoute route;
         route.interface = iface;
         route.family = AF_INET;
         route.metric = static_cast<uint32_t>(*metric);
+        route.prefixLength = half ? 1 : 0;
         if (*flags & kGateway) {
             // The kernel prints the address's 32 bits as a host-order number.
             in_addr address{};

@@ -64,8 +64,9 @@ class NetworkLinks {
     std::optional<int64_t> linkSpeed(const std::string& name) const;
     // The `product` of the nearest USB device above the link's device.
     std::optional<std::string> usbProductName(const std::string& name) const;
-    // Every default route of the main table, IPv4 and IPv6: from netlink on the live system (a
-    // failed question gives the last answer), from /proc/net/route in a fixture tree.
+    // The routes that carry the Internet's traffic (defaultRoutesOf), IPv4 and IPv6: from netlink
+    // on the live system (a failed question gives the last answer), from /proc/net/route (the
+    // main table, IPv4) in a fixture tree.
     std::vector<DefaultRoute> defaultRoutes() const;
     // The interface of the primary default route (primaryDefaultRoute), if there is one.
     std::optional<std::string> defaultRouteInterface() const;
@@ -97,7 +98,8 @@ class NetworkLinks {
 // well-formed line there.
 bool applyNetDevCounters(std::string_view text, std::vector<LinkRecord>& records);
 
-// Parses /proc/net/route: its up default routes (IPv4), with their gateways and metrics.
+// Parses /proc/net/route (the main table): its up default routes and halves of them (IPv4), as
+// defaultRoutesOf lists them.
 std::vector<DefaultRoute> parseDefaultRoutes(const std::string& text);
 // The interface of the primary default route of /proc/net/route's text.
 std::optional<std::string> parseDefaultRouteInterface(const std::string& text);

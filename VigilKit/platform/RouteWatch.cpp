@@ -95,14 +95,16 @@ std::vector<Route> parseRouteMessages(const void* data, std::size_t length, bool
 std::vector<DefaultRoute> defaultRoutesOf(const std::vector<Route>& routes) {
     std::vector<DefaultRoute> result;
     for (const auto& route : routes) {
-        if ((route.family != AF_INET && route.family != AF_INET6) || route.dstLength != 0 ||
-            route.table != RT_TABLE_MAIN || route.type != RTN_UNICAST) {
+        if ((route.family != AF_INET && route.family != AF_INET6) || route.dstLength > 1 ||
+            route.table == RT_TABLE_LOCAL || route.type != RTN_UNICAST) {
             continue;
         }
         DefaultRoute entry;
         entry.gateway = route.gateway;
         entry.family = route.family;
         entry.metric = route.priority;
+        entry.table = route.table;
+        entry.prefixLength = route.dstLength;
         char name[IF_NAMESIZE] = {};
         if (route.outputInterface > 0 &&
             ::if_indextoname(static_cast<unsigned>(route.outputInterface), name)) {
@@ -117,7 +119,9 @@ std::optional<DefaultRoute> primaryDefaultRoute(const std::vector<DefaultRoute>&
     for (const int family : {AF_INET, AF_INET6}) {
         const DefaultRoute* best = nullptr;
         for (const auto& route : routes) {
-            if (route.family == family && (!best || route.metric < best->metric))
+            if (route.family != family || route.table != RT_TABLE_MAIN || route.prefixLength != 0)
+                continue;
+            if (!best || route.metric < best->metric)
                 best = &route;
         }
         if (best)

@@ -26,16 +26,23 @@ struct Route {
 // holds the end of a dump (NLMSG_DONE or an error).
 std::vector<Route> parseRouteMessages(const void* data, std::size_t length, bool* done = nullptr);
 
+// A route that carries traffic to the whole Internet: a default route, or one half of it.
 struct DefaultRoute {
-    std::string gateway;    // empty for a default route without a gateway (point-to-point)
+    std::string gateway;    // empty for a route without a gateway (point-to-point)
     std::string interface;  // the interface's name (of the caller's network namespace)
     int family = 0;         // AF_INET or AF_INET6
     std::uint32_t metric = 0;
+    int table = 254;       // RT_TABLE_MAIN
+    int prefixLength = 0;  // 0, or 1 for a half
 };
-// The unicast default routes of the main table, IPv4 and IPv6, in the order given.
+// The unicast routes that carry the Internet's traffic, IPv4 and IPv6, in the order given: the
+// default routes of every table but the local one (a WireGuard tunnel set up by wg-quick has its
+// own table, chosen by a policy rule) and the halves ::/1, 0.0.0.0/1 and 128.0.0.0/1 (with which
+// OpenVPN overrides the default route without replacing it).
 std::vector<DefaultRoute> defaultRoutesOf(const std::vector<Route>& routes);
-// The route that carries the machine's traffic: the IPv4 default route with the lowest metric, or
-// the IPv6 one where there is no IPv4 default route. The first listed wins a tie, as in the kernel.
+// The route that carries the machine's traffic: of the main table's default routes, the IPv4 one
+// with the lowest metric, or the IPv6 one where there is no IPv4 one. The first listed wins a tie,
+// as in the kernel.
 std::optional<DefaultRoute> primaryDefaultRoute(const std::vector<DefaultRoute>& routes);
 // primaryDefaultRoute of a dump's routes.
 std::optional<DefaultRoute> pickDefaultRoute(const std::vector<Route>& routes);

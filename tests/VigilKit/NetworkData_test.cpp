@@ -392,20 +392,27 @@ TEST(NetworkDataNamespace, BridgeAndTunnelUplinksAreListedOnceAndTheLowestMetric
         const int64_t bridgeSent = interfaces["br0"].obytes;
         NetworkLinks::setListVirtualLinks(false);
 
+        // A VPN with a lower metric takes over; a WireGuard tunnel as wg-quick sets it up (a tun
+        // link stands for it) carries a default route of a table of its own, chosen by a policy
+        // rule: it is listed, and leaves the primary link to the main table.
         TunLink tun("tun0");
-        ASSERT_TRUE(tun.ok());
+        TunLink wireguard("wg0");
+        ASSERT_TRUE(tun.ok() && wireguard.ok());
         ASSERT_EQ(shell("ip addr add 10.204.0.2 peer 10.204.0.1/32 dev tun0 && "
                         "ip link set tun0 up && "
-                        "ip route add default via 10.204.0.1 dev tun0 metric 50"),
+                        "ip route add default via 10.204.0.1 dev tun0 metric 50 && "
+                        "ip addr add 10.206.0.2/32 dev wg0 && ip link set wg0 up && "
+                        "ip route add default dev wg0 table 51820"),
                   0);
         interfaces = uplink.sample([&] {
             sendDatagrams("198.51.100.7", 30);
             EXPECT_EQ(tun.drain(), 30);
         });
-        ASSERT_EQ(namesOf(interfaces), (std::vector<std::string>{"br0", "tun0"}))
+        ASSERT_EQ(namesOf(interfaces), (std::vector<std::string>{"br0", "tun0", "wg0"}))
             << "the bridge still carries a default route of its own";
         EXPECT_TRUE(interfaces["tun0"].isPrimary);
         EXPECT_FALSE(interfaces["br0"].isPrimary);
+        EXPECT_FALSE(interfaces["wg0"].isPrimary);
         EXPECT_EQ(interfaces["tun0"].name, "VPN");
         EXPECT_EQ(interfaces["tun0"].ipaddr, "10.204.0.2");
         EXPECT_GT(interfaces["tun0"].obytesps, 0);
@@ -414,7 +421,9 @@ TEST(NetworkDataNamespace, BridgeAndTunnelUplinksAreListedOnceAndTheLowestMetric
         EXPECT_EQ(uplink.network.router(), "10.204.0.1");
 
         // A route question that fails keeps the router; the answer after it has the change.
-        ASSERT_EQ(shell("ip route del default via 10.204.0.1 dev tun0"), 0);
+        ASSERT_EQ(shell("ip route del default via 10.204.0.1 dev tun0 && "
+                        "ip route del default table 51820"),
+                  0);
         uplink.failing = true;
         uplink.manager.scNotification();
         EXPECT_EQ(uplink.network.router(), "10.204.0.1");
@@ -592,8 +601,11 @@ TEST(NetworkDataParsing, DefaultRoutesFromProcNetRoute) {
     const auto routes =
         platform::parseDefaultRoutes(header +
                                      "br0\t00000000\t0100000A\t0003\t0\t0\t100\t00000000\n"
-                                     "tun0\t00000000\t00000000\t0001\t0\t0\t50\t00000000\n");
-    ASSERT_EQ(routes.size(), 2u);
+                                     "tun0\t00000000\t00000000\t0001\t0\t0\t50\t00000000\n"
+                                     "tun1\t00000080\t00000000\t0001\t0\t0\t0\t00000080\n"
+                                     "tun1\t00000000\t00000000\t0001\t0\t0\t0\t000000C0\n");
+    ASSERT_EQ(routes.size(), 3u) << "128.0.0.0/1 carries traffic, 0.0.0.0/2 does not";
+    EXPECT_EQ(routes[2].interface, "tun1");
     EXPECT_EQ(routes[0].gateway, "10.0.0.1");
     EXPECT_EQ(routes[0].metric, 100u);
     EXPECT_EQ(routes[1].gateway, "");
