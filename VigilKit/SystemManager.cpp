@@ -45,7 +45,9 @@ struct SystemManager::Core {
     int wakeFd = -1;
     std::atomic<bool> watching{false};
 
-    explicit Core(Options o) : options(std::move(o)), hostConfig(options.root) {}
+    explicit Core(Options o) : options(std::move(o)), hostConfig(options.root) {
+        routes.setQuery(options.routeQuery);
+    }
 
     NetworkConfiguration read() {
         NetworkConfiguration next;
@@ -57,14 +59,16 @@ struct SystemManager::Core {
         platform::reportIfFailed(name, "gethostname");
         if (name)
             next.localhostName = name.value;
-        if (auto route = routes.defaultRoute()) {
-            if (route->gateway.empty()) {
-                next.routerAddr.reset();
+        // The router is the gateway of the primary default route, by the same rule that picks
+        // the primary link. A question that fails keeps the last router; only a route that is
+        // gone (or has no gateway) clears it.
+        if (const auto defaults = routes.defaultRoutes()) {
+            const auto primary = platform::primaryDefaultRoute(*defaults);
+            if (primary && !primary->gateway.empty()) {
+                next.routerAddr = primary->gateway;
             } else {
-                next.routerAddr = route->gateway;
+                next.routerAddr.reset();
             }
-        } else {
-            next.routerAddr.reset();
         }
         auto servers = hostConfig.nameServers();
         platform::reportIfFailed(servers, "resolv.conf");

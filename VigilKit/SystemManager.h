@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/RouteWatch.h"
+
 namespace vigil {
 
 class MountWatch;
 
-// The host name, IPv4 router and name servers, as the network resource receives them. A value the
+// The host name, router and name servers, as the network resource receives them. A value the
 // system has never reported is nullopt.
 struct NetworkConfiguration {
     std::optional<std::string> localhostName;
@@ -39,6 +41,8 @@ class SystemManager {
         std::string root = "/";
         std::chrono::milliseconds coalesce{150};
         bool watch = true;  // false: no watch thread (values read only on registration)
+        // Asked for the routes instead of the kernel when set (tests make it fail).
+        platform::RouteWatch::Query routeQuery{};
     };
 
     static SystemManager& shared();

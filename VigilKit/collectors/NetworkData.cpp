@@ -5,9 +5,11 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/NetworkLinks.h"
 #include "platform/Wireless.h"
@@ -38,9 +40,23 @@ std::string macText(const vigil::platform::LinkRecord& link) {
     return text;
 }
 
-bool isListed(const vigil::platform::NetworkLinks& links, const vigil::platform::LinkRecord& link) {
+bool carriesDefaultRoute(const std::vector<vigil::platform::DefaultRoute>& routes,
+                         const std::string& name) {
+    return std::any_of(routes.begin(), routes.end(),
+                       [&](const auto& route) { return route.interface == name; });
+}
+
+// An uplink (a link that carries a default route: a bridge, a bond, a VPN tunnel) is listed
+// whatever its kind; other links only when they are Ethernet-type and, unless virtual links are
+// listed, have a device behind them.
+bool isListed(const vigil::platform::NetworkLinks& links, const vigil::platform::LinkRecord& link,
+              bool uplink) {
     const bool upAndRunning = (link.flags & IFF_UP) && (link.flags & IFF_RUNNING);
-    if (!upAndRunning || (link.flags & IFF_LOOPBACK) || link.arpType != ARPHRD_ETHER)
+    if (!upAndRunning || (link.flags & IFF_LOOPBACK))
+        return false;
+    if (uplink)
+        return true;
+    if (link.arpType != ARPHRD_ETHER)
         return false;
     return vigil::platform::NetworkLinks::listVirtualLinks() || links.isDeviceBacked(link.name);
 }
@@ -69,16 +85,31 @@ void getNetworkData(const vigil::platform::NetworkLinks& links,
             firstAddress.try_emplace(address.interface, address.address);
     }
 
+    // Which links are listed: uplinks, and the other links that have an address. A port of a
+    // listed bridge or bond is not: its bytes are the bridge's, and would be counted twice.
+    const auto uplinks = links.defaultRoutes();
+    std::vector<const vigil::platform::LinkRecord*> listed;
+    std::unordered_set<int> listedIndexes;
     for (const auto& link : *records) {
-        if (!isListed(links, link))
+        const bool uplink = carriesDefaultRoute(uplinks, link.name);
+        if (!isListed(links, link, uplink))
             continue;
-        const auto address = firstAddress.find(link.name);
-        if (address == firstAddress.end())
+        if (!uplink && !firstAddress.count(link.name))
             continue;
-        const std::string mac = macText(link);
-        const NetworkData data{asSigned(link.rxBytes), asSigned(link.txBytes),
-                               address->second.c_str(), mac.c_str(), link.index};
-        callback(timestamp, link.name.c_str(), &data);
+        listed.push_back(&link);
+        listedIndexes.insert(link.index);
+    }
+
+    static const std::string kNoAddress;
+    for (const auto* link : listed) {
+        if (link->master != 0 && listedIndexes.count(link->master))
+            continue;
+        const auto address = firstAddress.find(link->name);
+        const std::string& ipaddr = address == firstAddress.end() ? kNoAddress : address->second;
+        const std::string mac = macText(*link);
+        const NetworkData data{asSigned(link->rxBytes), asSigned(link->txBytes), ipaddr.c_str(),
+                               mac.c_str(), link->index};
+        callback(timestamp, link->name.c_str(), &data);
     }
 }
 
@@ -107,6 +138,9 @@ void getNetworkExtra(const vigil::platform::NetworkLinks& links, const char* bsd
         display = vigil::platform::wirelessNetworkName(name).value_or("");
         if (display.empty())
             display = "Wifi";
+    } else if (const auto type = links.linkType(name); type && *type != ARPHRD_ETHER) {
+        // A tunnel (tun, WireGuard: no link-layer type) or a dial-up link.
+        display = *type == ARPHRD_NONE ? "VPN" : name;
     } else {
         display = links.usbProductName(name).value_or("");
         if (display.empty())

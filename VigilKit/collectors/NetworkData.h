@@ -30,15 +30,18 @@ using NetworkDataCallback =
     std::function<void(int64_t timestamp, const char* name, const NetworkData* data)>;
 using NetworkExtraCallback = std::function<void(const NetworkExtra* extra)>;
 
-// Reports every listed interface: up and running, Ethernet-type, not loopback, with a device behind
-// it (unless virtual links are turned on), with a usable address. The timestamp is in milliseconds
-// on the monotonic clock, taken once per call.
+// Reports every listed interface: up and running, not loopback, and either carrying a default route
+// (whatever its kind, with or without an address: a bridge, a bond, a VPN tunnel) or Ethernet-type
+// with a device behind it (unless virtual links are turned on) and a usable address. A port of a
+// listed bridge or bond is left out, so that its bytes are counted once. The timestamp is in
+// milliseconds on the monotonic clock, taken once per call.
 void getNetworkData(const NetworkDataCallback& callback);
 void getNetworkData(const vigil::platform::NetworkLinks& links,
                     const NetworkDataCallback& callback);
 
 void getNetworkExtra(const char* bsdName, const NetworkExtraCallback& callback);
-// The interface of the IPv4 default route, through the links getNetworkData keeps.
+// The interface of the primary default route (the IPv4 one with the lowest metric, else IPv6),
+// through the links getNetworkData keeps.
 std::optional<std::string> getPrimaryNetworkInterface();
 void getNetworkExtra(const vigil::platform::NetworkLinks& links, const char* bsdName,
                      const NetworkExtraCallback& callback);

@@ -57,8 +57,8 @@ class DeviceRegistry {
     // firmware's boot display device. nullopt when neither is known.
     std::optional<RegistryEntry> mainDisplay() const;
 
-    // Where "IOPrimaryInterface" learns the default-route interface (by default the IPv4 default
-    // route of /proc/net/route under the root; tests replace it).
+    // Where "IOPrimaryInterface" learns the default-route interface (by default the primary default
+    // route, as NetworkLinks of the root picks it; tests replace it).
     void setPrimaryInterfaceSource(std::function<std::optional<std::string>()> source) {
         primaryInterface_ = std::move(source);
     }

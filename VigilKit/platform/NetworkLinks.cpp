@@ -55,6 +55,7 @@ LinkRecord toRecord(rtnl_link* link) {
     }
     record.rxBytes = rtnl_link_get_stat(link, RTNL_LINK_RX_BYTES);
     record.txBytes = rtnl_link_get_stat(link, RTNL_LINK_TX_BYTES);
+    record.master = rtnl_link_get_master(link);
     return record;
 }
 
@@ -121,7 +122,8 @@ struct NetworkLinks::Live {
     std::unique_ptr<nl_cache, CacheDeleter> cache;
     std::unique_ptr<RouteWatch> watch;  // null: no change notices, nothing is kept
     std::optional<std::vector<AddressRecord>> addresses;
-    std::optional<std::optional<std::string>> defaultRoute;
+    std::optional<std::vector<DefaultRoute>> defaultRoutes;
+    std::vector<DefaultRoute> lastDefaultRoutes;   // kept through a failed question
     std::optional<std::vector<LinkRecord>> links;  // as last listed; counters are read anew
     std::map<std::string, std::optional<bool>> deviceBacked;
     // Opened in the namespace above, and closed when the caller's namespace changes.
@@ -137,6 +139,7 @@ struct NetworkLinks::Live {
             watch.reset();
             counterFile.close();
             forgetListed();
+            lastDefaultRoutes.clear();
             namespaceId = current;
             if (current != 0) {
                 auto opened = std::make_unique<RouteWatch>();
@@ -150,7 +153,7 @@ struct NetworkLinks::Live {
     }
     void forgetListed() {
         addresses.reset();
-        defaultRoute.reset();
+        defaultRoutes.reset();
         links.reset();
         deviceBacked.clear();
     }
@@ -190,6 +193,25 @@ struct NetworkLinks::Live {
         std::sort(records.begin(), records.end(),
                   [](const LinkRecord& a, const LinkRecord& b) { return a.index < b.index; });
         return records;
+    }
+
+    // The default routes as last asked, or asked now. A question that fails answers what was
+    // known before and is asked again next time: only a notice that a route went away clears it.
+    std::vector<DefaultRoute> currentDefaultRoutes() {
+        if (defaultRoutes)
+            return *defaultRoutes;
+        std::optional<std::vector<DefaultRoute>> asked;
+        if (watch) {
+            asked = watch->defaultRoutes();
+        } else if (auto routes = RouteWatch::queryRoutes()) {
+            asked = defaultRoutesOf(*routes);
+        }
+        if (!asked)
+            return lastDefaultRoutes;
+        lastDefaultRoutes = *asked;
+        if (keeps())
+            defaultRoutes = std::move(asked);
+        return lastDefaultRoutes;
     }
 
     // The links listed before, with the counters read now from the calling thread's namespace;
@@ -290,6 +312,16 @@ bool NetworkLinks::isWireless(const std::string& name) const {
            std::filesystem::exists(classNet(name) + "/phy80211", error);
 }
 
+std::optional<unsigned> NetworkLinks::linkType(const std::string& name) const {
+    if (!isPlainLinkName(name))
+        return std::nullopt;
+    const auto text = readAttribute(classNet(name) + "/type");
+    const auto type = text ? parseU64(text.value) : std::nullopt;
+    if (!type || *type > 0xffff)
+        return std::nullopt;
+    return static_cast<unsigned>(*type);
+}
+
 std::optional<int64_t> NetworkLinks::linkSpeed(const std::string& name) const {
     if (!isPlainLinkName(name))
         return std::nullopt;
@@ -327,19 +359,22 @@ std::optional<std::string> NetworkLinks::usbProductName(const std::string& name)
     return std::nullopt;
 }
 
-std::optional<std::string> NetworkLinks::defaultRouteInterface() const {
-    if (!isLive())
-        return readDefaultRouteInterface();  // a fixture's route file changes without notice
-    return kept(
-        [](Live & live) -> auto& { return live.defaultRoute; },
-        [this] { return readDefaultRouteInterface(); });
+std::vector<DefaultRoute> NetworkLinks::defaultRoutes() const {
+    if (!isLive()) {
+        // A fixture's route file changes without notice.
+        const Read<std::string> text = readFile(joinRoot(root_, "/proc/net/route"));
+        return text ? parseDefaultRoutes(text.value) : std::vector<DefaultRoute>{};
+    }
+    std::lock_guard lock(live_->mutex);
+    live_->sync();
+    return live_->currentDefaultRoutes();
 }
 
-std::optional<std::string> NetworkLinks::readDefaultRouteInterface() const {
-    const Read<std::string> text = readFile(joinRoot(root_, "/proc/net/route"));
-    if (!text)
+std::optional<std::string> NetworkLinks::defaultRouteInterface() const {
+    const auto primary = primaryDefaultRoute(defaultRoutes());
+    if (!primary || primary->interface.empty())
         return std::nullopt;
-    return parseDefaultRouteInterface(text.value);
+    return primary->interface;
 }
 
 std::vector<std::string> NetworkLinks::sysfsLinkNames() const {
@@ -396,28 +431,55 @@ bool applyNetDevCounters(std::string_view text, std::vector<LinkRecord>& records
     return matched == records.size();
 }
 
-std::optional<std::string> parseDefaultRouteInterface(const std::string& text) {
+std::vector<DefaultRoute> parseDefaultRoutes(const std::string& text) {
     constexpr unsigned long kUp = 0x1, kGateway = 0x2;
+    std::vector<DefaultRoute> routes;
     std::istringstream lines(text);
     std::string line;
     std::getline(lines, line);  // header
     while (std::getline(lines, line)) {
         std::istringstream fields(line);
-        std::string iface, destination, gateway, flagsText, refCnt, use, metric, mask;
-        if (!(fields >> iface >> destination >> gateway >> flagsText >> refCnt >> use >> metric >>
-              mask)) {
+        std::string iface, destination, gateway, flagsText, refCnt, use, metricText, mask;
+        if (!(fields >> iface >> destination >> gateway >> flagsText >> refCnt >> use >>
+              metricText >> mask)) {
             continue;
         }
-        char* end = nullptr;
-        const unsigned long flags = std::strtoul(flagsText.c_str(), &end, 16);
-        if (end == flagsText.c_str())
+        const auto flags = parseHex(flagsText);
+        const auto metric = parseU64(metricText);
+        const auto gatewayBits = parseHex(gateway);
+        // 0.0.0.0/0, or one of its halves 0.0.0.0/1 and 128.0.0.0/1 (the mask's bits are
+        // written as the address's are).
+        const bool whole = destination == "00000000" && mask == "00000000";
+        const bool half =
+            (destination == "00000000" || destination == "00000080") && mask == "00000080";
+        if (!flags || !metric || !gatewayBits || *metric > UINT32_MAX ||
+            *gatewayBits > UINT32_MAX || !(whole || half) || !(*flags & kUp) ||
+            !isPlainLinkName(iface)) {
             continue;
-        if (destination == "00000000" && mask == "00000000" && (flags & kUp) &&
-            (flags & kGateway)) {
-            return iface;
         }
+        DefaultRoute route;
+        route.interface = iface;
+        route.family = AF_INET;
+        route.metric = static_cast<uint32_t>(*metric);
+        route.prefixLength = half ? 1 : 0;
+        if (*flags & kGateway) {
+            // The kernel prints the address's 32 bits as a host-order number.
+            in_addr address{};
+            address.s_addr = static_cast<in_addr_t>(*gatewayBits);
+            char dotted[INET_ADDRSTRLEN] = {};
+            if (::inet_ntop(AF_INET, &address, dotted, sizeof dotted))
+                route.gateway = dotted;
+        }
+        routes.push_back(std::move(route));
     }
-    return std::nullopt;
+    return routes;
+}
+
+std::optional<std::string> parseDefaultRouteInterface(const std::string& text) {
+    const auto primary = primaryDefaultRoute(parseDefaultRoutes(text));
+    if (!primary)
+        return std::nullopt;
+    return primary->interface;
 }
 
 }  // namespace vigil::platform

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/RouteWatch.h"
+
 namespace vigil::platform {
 
 // One network link as the kernel reports it (rtnetlink), with 64-bit byte counters.
@@ -20,6 +22,7 @@ struct LinkRecord {
     bool hasMac = false;
     uint64_t rxBytes = 0;
     uint64_t txBytes = 0;
+    int master = 0;  // the index of the bridge or bond this link is a port of; 0 when none
 };
 
 // One interface address (IPv4 or IPv6) in numeric form.
@@ -35,7 +38,7 @@ struct AddressRecord {
 //
 // The links are sampled every second: the netlink socket is kept, per network namespace of the
 // calling thread, and so are the link list, the addresses and (on the live system) the default
-// route and which links have a device; they are asked again only after the kernel has announced a
+// routes and which links have a device; they are asked again only after the kernel has announced a
 // change of routes, addresses or links. Between notices a sample reads only the byte counters.
 // Safe to use from several threads.
 class NetworkLinks {
@@ -54,11 +57,18 @@ class NetworkLinks {
     // Whether the link exists: asked from the kernel on the live system, from sysfs in a fixture.
     bool exists(const std::string& name) const;
     bool isWireless(const std::string& name) const;
+    // The link's ARPHRD_* type from sysfs (1 = Ethernet, 65534 = none, as tun and WireGuard
+    // links report); nullopt when it cannot be read.
+    std::optional<unsigned> linkType(const std::string& name) const;
     // Link speed in bits per second; nullopt when the driver does not know it.
     std::optional<int64_t> linkSpeed(const std::string& name) const;
     // The `product` of the nearest USB device above the link's device.
     std::optional<std::string> usbProductName(const std::string& name) const;
-    // The interface of the IPv4 default route (/proc/net/route), if there is one.
+    // The routes that carry the Internet's traffic (defaultRoutesOf), IPv4 and IPv6: from netlink
+    // on the live system (a failed question gives the last answer), from /proc/net/route (the
+    // main table, IPv4) in a fixture tree.
+    std::vector<DefaultRoute> defaultRoutes() const;
+    // The interface of the primary default route (primaryDefaultRoute), if there is one.
     std::optional<std::string> defaultRouteInterface() const;
 
     // Names of the links sysfs lists, sorted (for fixture trees).
@@ -80,7 +90,6 @@ class NetworkLinks {
     template <typename Slot, typename Read>
     auto kept(Slot slot, Read read) const;
     std::string classNet(const std::string& name) const;
-    std::optional<std::string> readDefaultRouteInterface() const;
     std::string root_;
     std::shared_ptr<Live> live_;
 };
@@ -89,7 +98,10 @@ class NetworkLinks {
 // well-formed line there.
 bool applyNetDevCounters(std::string_view text, std::vector<LinkRecord>& records);
 
-// Parses /proc/net/route: the interface of the first up default route with a gateway.
+// Parses /proc/net/route (the main table): its up default routes and halves of them (IPv4), as
+// defaultRoutesOf lists them.
+std::vector<DefaultRoute> parseDefaultRoutes(const std::string& text);
+// The interface of the primary default route of /proc/net/route's text.
 std::optional<std::string> parseDefaultRouteInterface(const std::string& text);
 
 // A link name that is safe to put into a sysfs path.

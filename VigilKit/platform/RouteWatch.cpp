@@ -92,26 +92,46 @@ std::vector<Route> parseRouteMessages(const void* data, std::size_t length, bool
     return routes;
 }
 
-std::optional<DefaultRoute> pickDefaultRoute(const std::vector<Route>& routes) {
-    const Route* best = nullptr;
+std::vector<DefaultRoute> defaultRoutesOf(const std::vector<Route>& routes) {
+    std::vector<DefaultRoute> result;
     for (const auto& route : routes) {
-        if (route.family != AF_INET || route.dstLength != 0 || route.table != RT_TABLE_MAIN ||
-            route.type != RTN_UNICAST) {
+        if ((route.family != AF_INET && route.family != AF_INET6) || route.dstLength > 1 ||
+            route.table == RT_TABLE_LOCAL || route.type != RTN_UNICAST) {
             continue;
         }
-        if (!best || route.priority < best->priority)
-            best = &route;
-    }
-    if (!best)
-        return std::nullopt;
-    DefaultRoute result;
-    result.gateway = best->gateway;
-    char name[IF_NAMESIZE] = {};
-    if (best->outputInterface > 0 &&
-        ::if_indextoname(static_cast<unsigned>(best->outputInterface), name)) {
-        result.interface = name;
+        DefaultRoute entry;
+        entry.gateway = route.gateway;
+        entry.family = route.family;
+        entry.metric = route.priority;
+        entry.table = route.table;
+        entry.prefixLength = route.dstLength;
+        char name[IF_NAMESIZE] = {};
+        if (route.outputInterface > 0 &&
+            ::if_indextoname(static_cast<unsigned>(route.outputInterface), name)) {
+            entry.interface = name;
+        }
+        result.push_back(std::move(entry));
     }
     return result;
+}
+
+std::optional<DefaultRoute> primaryDefaultRoute(const std::vector<DefaultRoute>& routes) {
+    for (const int family : {AF_INET, AF_INET6}) {
+        const DefaultRoute* best = nullptr;
+        for (const auto& route : routes) {
+            if (route.family != family || route.table != RT_TABLE_MAIN || route.prefixLength != 0)
+                continue;
+            if (!best || route.metric < best->metric)
+                best = &route;
+        }
+        if (best)
+            return *best;
+    }
+    return std::nullopt;
+}
+
+std::optional<DefaultRoute> pickDefaultRoute(const std::vector<Route>& routes) {
+    return primaryDefaultRoute(defaultRoutesOf(routes));
 }
 
 RouteWatch::RouteWatch() = default;
@@ -123,21 +143,31 @@ RouteWatch::~RouteWatch() {
         ::close(queryFd_);
 }
 
-std::optional<DefaultRoute> RouteWatch::defaultRoute() {
+void RouteWatch::setQuery(Query query) {
     std::lock_guard<std::mutex> lock(queryMutex_);
-    if (queryFd_ < 0) {
-        queryFd_ = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    query_ = std::move(query);
+}
+
+std::optional<std::vector<DefaultRoute>> RouteWatch::defaultRoutes() {
+    std::lock_guard<std::mutex> lock(queryMutex_);
+    std::optional<std::vector<Route>> routes;
+    if (query_) {
+        routes = query_();
+    } else {
         if (queryFd_ < 0) {
-            reportError("socket(NETLINK_ROUTE)", std::strerror(errno));
-            return std::nullopt;
+            queryFd_ = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+            if (queryFd_ < 0) {
+                reportError("socket(NETLINK_ROUTE)", std::strerror(errno));
+                return std::nullopt;
+            }
+            timeval timeout{2, 0};
+            ::setsockopt(queryFd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         }
-        timeval timeout{2, 0};
-        ::setsockopt(queryFd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        routes = queryRoutes(queryFd_);
     }
-    auto routes = queryRoutes(queryFd_);
     if (!routes)
         return std::nullopt;
-    return pickDefaultRoute(*routes);
+    return defaultRoutesOf(*routes);
 }
 
 bool RouteWatch::open() {
@@ -227,7 +257,7 @@ std::optional<std::vector<Route>> RouteWatch::queryRoutes(int sharedFd) {
     request.header.nlmsg_type = RTM_GETROUTE;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     request.header.nlmsg_seq = seq;
-    request.body.rtm_family = AF_INET;
+    request.body.rtm_family = AF_UNSPEC;  // IPv4 and IPv6
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     if (::sendto(fd, &request, request.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,11 +26,25 @@ struct Route {
 // holds the end of a dump (NLMSG_DONE or an error).
 std::vector<Route> parseRouteMessages(const void* data, std::size_t length, bool* done = nullptr);
 
+// A route that carries traffic to the whole Internet: a default route, or one half of it.
 struct DefaultRoute {
-    std::string gateway;    // empty for a default route without a gateway (point-to-point)
-    std::string interface;  // the interface's name
+    std::string gateway;    // empty for a route without a gateway (point-to-point)
+    std::string interface;  // the interface's name (of the caller's network namespace)
+    int family = 0;         // AF_INET or AF_INET6
+    std::uint32_t metric = 0;
+    int table = 254;       // RT_TABLE_MAIN
+    int prefixLength = 0;  // 0, or 1 for a half
 };
-// The IPv4 default route of the main table with the lowest metric.
+// The unicast routes that carry the Internet's traffic, IPv4 and IPv6, in the order given: the
+// default routes of every table but the local one (a WireGuard tunnel set up by wg-quick has its
+// own table, chosen by a policy rule) and the halves ::/1, 0.0.0.0/1 and 128.0.0.0/1 (with which
+// OpenVPN overrides the default route without replacing it).
+std::vector<DefaultRoute> defaultRoutesOf(const std::vector<Route>& routes);
+// The route that carries the machine's traffic: of the main table's default routes, the IPv4 one
+// with the lowest metric, or the IPv6 one where there is no IPv4 one. The first listed wins a tie,
+// as in the kernel.
+std::optional<DefaultRoute> primaryDefaultRoute(const std::vector<DefaultRoute>& routes);
+// primaryDefaultRoute of a dump's routes.
 std::optional<DefaultRoute> pickDefaultRoute(const std::vector<Route>& routes);
 
 // The route and address watch over an rtnetlink socket, and one-shot queries of the default route.
@@ -49,18 +64,25 @@ class RouteWatch {
     // links.
     bool drain();
 
-    // The default route, asked on a socket opened by open() (so in the network namespace the watch
-    // was opened in). Safe to call from any thread.
-    std::optional<DefaultRoute> defaultRoute();
+    // Every default route (defaultRoutesOf), asked on a socket of the watch's own, opened in the
+    // network namespace of the thread that first asks; nullopt when netlink could not be asked.
+    // Safe to call from any thread.
+    std::optional<std::vector<DefaultRoute>> defaultRoutes();
 
-    // Dumps the IPv4 routes of the caller's network namespace; nullopt (with an error line) when
-    // netlink cannot be asked. `fd` -1 opens a socket for the one query.
+    // What defaultRoutes() asks instead of the kernel; an empty function asks the kernel again.
+    // Tests make the question fail with it.
+    using Query = std::function<std::optional<std::vector<Route>>()>;
+    void setQuery(Query query);
+
+    // Dumps the IPv4 and IPv6 routes of the caller's network namespace; nullopt (with an error
+    // line) when netlink cannot be asked. `fd` -1 opens a socket for the one query.
     static std::optional<std::vector<Route>> queryRoutes(int fd = -1);
 
   private:
     int fd_ = -1;
     int queryFd_ = -1;
     std::mutex queryMutex_;
+    Query query_;
 };
 
 }  // namespace vigil::platform

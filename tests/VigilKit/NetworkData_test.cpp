@@ -1,10 +1,18 @@
 #include "collectors/NetworkData.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/if_tun.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
 
 #include <chrono>
 #include <fstream>
@@ -13,7 +21,9 @@
 #include <string>
 #include <thread>
 
+#include "SystemManager.h"
 #include "platform/NetworkLinks.h"
+#include "platform/RouteWatch.h"
 #include "support/Namespaces.h"
 #include "support/TestSupport.h"
 #include "system/Network.h"
@@ -72,19 +82,21 @@ void letTimePass(std::chrono::milliseconds amount) {
 }
 
 // A veth pair whose far end lives in a namespace of its own, so traffic really crosses the link.
+// The near end has no address when `nearAddress` is empty.
 class VethPair {
   public:
     VethPair(const std::string& near, const std::string& far, const std::string& nearAddress,
              const std::string& farAddress)
         : far_(far), netns_("vigil-test-" + std::to_string(getpid()) + "-" + near) {
-        ok_ = shell("ip netns add " + netns_) == 0 &&
-              shell("ip link add " + near + " type veth peer name " + far) == 0 &&
-              shell("ip link set " + far + " netns " + netns_) == 0 &&
-              shell("ip addr add " + nearAddress + "/24 dev " + near) == 0 &&
-              shell("ip link set " + near + " up") == 0 &&
-              shell("ip -n " + netns_ + " addr add " + farAddress + "/24 dev " + far) == 0 &&
-              shell("ip -n " + netns_ + " link set " + far + " up") == 0 &&
-              shell("ip -n " + netns_ + " link set lo up") == 0;
+        ok_ =
+            shell("ip netns add " + netns_) == 0 &&
+            shell("ip link add " + near + " type veth peer name " + far) == 0 &&
+            shell("ip link set " + far + " netns " + netns_) == 0 &&
+            (nearAddress.empty() || shell("ip addr add " + nearAddress + "/24 dev " + near) == 0) &&
+            shell("ip link set " + near + " up") == 0 &&
+            shell("ip -n " + netns_ + " addr add " + farAddress + "/24 dev " + far) == 0 &&
+            shell("ip -n " + netns_ + " link set " + far + " up") == 0 &&
+            shell("ip -n " + netns_ + " link set lo up") == 0;
     }
     ~VethPair() { shell("ip netns del " + netns_); }
     bool ok() const { return ok_; }
@@ -267,6 +279,197 @@ TEST(NetworkDataNamespace, KeptLinksSeeAddressAndRouteChangesAtTheNextQuestion) 
     });
 }
 
+// A tun link held open by this process, as a VPN client holds its tunnel: it has a carrier while
+// the descriptor is open, and what is sent through it counts once the client has read it.
+class TunLink {
+  public:
+    explicit TunLink(const char* name)
+        : fd_(open("/dev/net/tun", O_RDWR | O_CLOEXEC | O_NONBLOCK)) {
+        ifreq request{};
+        request.ifr_flags = IFF_TUN | IFF_NO_PI;
+        std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+        if (fd_ >= 0 && ioctl(fd_, TUNSETIFF, &request) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~TunLink() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    // Reads every packet waiting in the tunnel; returns how many there were.
+    int drain() {
+        char packet[2048];
+        int count = 0;
+        while (read(fd_, packet, sizeof packet) > 0)
+            ++count;
+        return count;
+    }
+
+  private:
+    int fd_;
+};
+
+// The network resource of this namespace, with the router from a configuration manager whose
+// route question can be made to fail.
+struct Uplink {
+    std::atomic<bool> failing{false};
+    SystemManager manager{
+        SystemManager::Options{"/", std::chrono::milliseconds(50), false,
+                               [this]() -> std::optional<std::vector<platform::Route>> {
+                                   if (failing)
+                                       return std::nullopt;
+                                   return platform::RouteWatch::queryRoutes();
+                               }}};
+    Network network{environment()};
+
+    Network::Environment environment() {
+        auto environment = Network::systemEnvironment();
+        environment.isConnectedToInternet = [] { return false; };
+        environment.runInBackground = [](std::function<void()> work) { work(); };
+        environment.notify = nullptr;
+        environment.watchConfiguration = [this](auto deliver) {
+            manager.networkConfigureNotification([deliver](const NetworkConfiguration& c) {
+                deliver(c.localhostName, c.routerAddr, c.dnsAddrs);
+            });
+        };
+        return environment;
+    }
+    // Two updates around `traffic`, so the rates are of it.
+    std::map<std::string, Network::Interface> sample(const std::function<void()>& traffic) {
+        manager.scNotification();
+        network.update();
+        letTimePass(std::chrono::milliseconds(100));
+        traffic();
+        network.update();
+        return network.interfaces();
+    }
+};
+
+std::vector<std::string> namesOf(const std::map<std::string, Network::Interface>& interfaces) {
+    std::vector<std::string> names;
+    for (const auto& [name, interface] : interfaces)
+        names.push_back(name);
+    return names;
+}
+
+// The address and the default route are on a bridge; its port (standing for eth0, with the
+// gateway at the far end of the veth) has none. Then a VPN tunnel with a lower metric takes over.
+TEST(NetworkDataNamespace, BridgeAndTunnelUplinksAreListedOnceAndTheLowestMetricIsPrimary) {
+    if (access("/dev/net/tun", R_OK | W_OK) != 0)
+        GTEST_SKIP() << "needs /dev/net/tun for the tunnel";
+    VIGIL_IN_NETWORK_NAMESPACE([] {
+        quietIpv6();
+        NetworkLinks::setListVirtualLinks(false);
+        VethPair port("veth0", "veth0p", "", "10.203.0.1");
+        ASSERT_TRUE(port.ok());
+        ASSERT_EQ(shell("ip link add br0 type bridge && ip link set veth0 master br0 && "
+                        "ip addr add 10.203.0.2/24 dev br0 && ip link set br0 up && "
+                        "ip route add default via 10.203.0.1 dev br0 metric 100"),
+                  0);
+        ASSERT_TRUE(waitForListed("br0")) << "a virtual link carrying the default route";
+        sendDatagrams("10.203.0.1", 1);  // resolve the gateway before measuring
+
+        Uplink uplink;
+        auto interfaces = uplink.sample([] { sendDatagrams("198.51.100.7", 40); });
+        ASSERT_EQ(namesOf(interfaces), std::vector<std::string>{"br0"});
+        const auto& br0 = interfaces.at("br0");
+        EXPECT_TRUE(br0.isPrimary);
+        EXPECT_EQ(br0.ipaddr, "10.203.0.2");
+        EXPECT_GE(br0.obytes, 40 * 1000);
+        EXPECT_GT(br0.obytesps, 0);
+        EXPECT_EQ(uplink.network.router(), "10.203.0.1");
+        EXPECT_EQ(uplink.network.connection(), Network::ConnectionType::local);
+
+        // Even with virtual links listed and an address on the port (as a bridge port's IPv6
+        // link-local one), the port's bytes are the bridge's and are not counted again.
+        NetworkLinks::setListVirtualLinks(true);
+        ASSERT_EQ(shell("ip addr add 10.203.9.2/24 dev veth0"), 0);
+        interfaces = uplink.sample([] { sendDatagrams("198.51.100.7", 20); });
+        EXPECT_EQ(namesOf(interfaces), std::vector<std::string>{"br0"});
+        EXPECT_EQ(uplink.network.aggregated().obytes, interfaces["br0"].obytes);
+        const int64_t bridgeSent = interfaces["br0"].obytes;
+        NetworkLinks::setListVirtualLinks(false);
+
+        // A VPN with a lower metric takes over; a WireGuard tunnel as wg-quick sets it up (a tun
+        // link stands for it) carries a default route of a table of its own, chosen by a policy
+        // rule: it is listed, and leaves the primary link to the main table.
+        TunLink tun("tun0");
+        TunLink wireguard("wg0");
+        ASSERT_TRUE(tun.ok() && wireguard.ok());
+        ASSERT_EQ(shell("ip addr add 10.204.0.2 peer 10.204.0.1/32 dev tun0 && "
+                        "ip link set tun0 up && "
+                        "ip route add default via 10.204.0.1 dev tun0 metric 50 && "
+                        "ip addr add 10.206.0.2/32 dev wg0 && ip link set wg0 up && "
+                        "ip route add default dev wg0 table 51820"),
+                  0);
+        interfaces = uplink.sample([&] {
+            sendDatagrams("198.51.100.7", 30);
+            EXPECT_EQ(tun.drain(), 30);
+        });
+        ASSERT_EQ(namesOf(interfaces), (std::vector<std::string>{"br0", "tun0", "wg0"}))
+            << "the bridge still carries a default route of its own";
+        EXPECT_TRUE(interfaces["tun0"].isPrimary);
+        EXPECT_FALSE(interfaces["br0"].isPrimary);
+        EXPECT_FALSE(interfaces["wg0"].isPrimary);
+        EXPECT_EQ(interfaces["tun0"].name, "VPN");
+        EXPECT_EQ(interfaces["tun0"].ipaddr, "10.204.0.2");
+        EXPECT_GT(interfaces["tun0"].obytesps, 0);
+        EXPECT_LT(interfaces["br0"].obytes - bridgeSent, 1000)
+            << "the traffic went through the tunnel";
+        EXPECT_EQ(uplink.network.router(), "10.204.0.1");
+
+        // A route question that fails keeps the router; the answer after it has the change.
+        ASSERT_EQ(shell("ip route del default via 10.204.0.1 dev tun0 && "
+                        "ip route del default table 51820"),
+                  0);
+        uplink.failing = true;
+        uplink.manager.scNotification();
+        EXPECT_EQ(uplink.network.router(), "10.204.0.1");
+        uplink.failing = false;
+        uplink.manager.scNotification();
+        EXPECT_EQ(uplink.network.router(), "10.203.0.1");
+        uplink.network.update();
+        EXPECT_EQ(namesOf(uplink.network.interfaces()), std::vector<std::string>{"br0"});
+        EXPECT_TRUE(uplink.network.interfaces().at("br0").isPrimary);
+
+        // Without a default route the virtual links are hidden again, and the router is gone.
+        ASSERT_EQ(shell("ip route del default"), 0);
+        uplink.manager.scNotification();
+        EXPECT_EQ(uplink.network.router(), std::nullopt);
+        uplink.network.update();
+        EXPECT_TRUE(uplink.network.interfaces().empty());
+        EXPECT_EQ(uplink.network.connection(), Network::ConnectionType::none);
+    });
+}
+
+TEST(NetworkDataNamespace, BondedUplinkIsListedWithoutItsPort) {
+    // Loading the driver would add a bond0 to the machine's own namespace: only a loaded one is
+    // used.
+    if (!std::filesystem::exists("/sys/module/bonding"))
+        GTEST_SKIP() << "the bonding driver is not loaded (modprobe bonding)";
+    VIGIL_IN_NETWORK_NAMESPACE([] {
+        quietIpv6();
+        NetworkLinks::setListVirtualLinks(false);
+        VethPair port("veth0", "veth0p", "", "10.205.0.1");
+        ASSERT_TRUE(port.ok());
+        ASSERT_EQ(shell("ip link add bond0 type bond && ip link set veth0 down && "
+                        "ip link set veth0 master bond0 && ip addr add 10.205.0.2/24 dev bond0 && "
+                        "ip link set bond0 up && ip route add default via 10.205.0.1 dev bond0"),
+                  0);
+        ASSERT_TRUE(waitForListed("bond0"));
+        NetworkLinks::setListVirtualLinks(true);
+        ASSERT_EQ(shell("ip addr add 10.205.9.2/24 dev veth0"), 0);
+        Uplink uplink;
+        const auto interfaces = uplink.sample([] { sendDatagrams("198.51.100.7", 20); });
+        ASSERT_EQ(namesOf(interfaces), std::vector<std::string>{"bond0"});
+        EXPECT_TRUE(interfaces.at("bond0").isPrimary);
+        EXPECT_GT(interfaces.at("bond0").obytesps, 0);
+        EXPECT_EQ(uplink.network.router(), "10.205.0.1");
+    });
+}
+
 TEST(NetworkDataNamespace, KeptLinkListTakesFreshCountersAndFollowsRenames) {
     VIGIL_IN_NETWORK_NAMESPACE([] {
         quietIpv6();
@@ -386,12 +589,27 @@ TEST(NetworkDataFixture, ExtraNamesWiredAndWirelessLinks) {
     EXPECT_EQ(error, "Error: _getNetworkExtra for 'nosuch0' -- no such interface\n");
 }
 
-TEST(NetworkDataParsing, DefaultRouteFromProcNetRoute) {
+TEST(NetworkDataParsing, DefaultRoutesFromProcNetRoute) {
     const std::string header = "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\n";
     EXPECT_EQ(platform::parseDefaultRouteInterface(
                   header + "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\n"
-                           "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\n"),
-              "wlan0");
+                           "wlan0\t00000000\t0101A8C0\t0003\t0\t0\t600\t00000000\n"
+                           "br0\t00000000\t0100000A\t0003\t0\t0\t100\t00000000\n"),
+              "br0")
+        << "the lowest metric, not the first line";
+    // A tunnel's default route has no gateway; it wins by its metric.
+    const auto routes =
+        platform::parseDefaultRoutes(header +
+                                     "br0\t00000000\t0100000A\t0003\t0\t0\t100\t00000000\n"
+                                     "tun0\t00000000\t00000000\t0001\t0\t0\t50\t00000000\n"
+                                     "tun1\t00000080\t00000000\t0001\t0\t0\t0\t00000080\n"
+                                     "tun1\t00000000\t00000000\t0001\t0\t0\t0\t000000C0\n");
+    ASSERT_EQ(routes.size(), 3u) << "128.0.0.0/1 carries traffic, 0.0.0.0/2 does not";
+    EXPECT_EQ(routes[2].interface, "tun1");
+    EXPECT_EQ(routes[0].gateway, "10.0.0.1");
+    EXPECT_EQ(routes[0].metric, 100u);
+    EXPECT_EQ(routes[1].gateway, "");
+    EXPECT_EQ(platform::primaryDefaultRoute(routes)->interface, "tun0");
     EXPECT_EQ(platform::parseDefaultRouteInterface(
                   header + "eth0\t00000000\t0101A8C0\t0002\t0\t0\t0\t00000000\n"),
               std::nullopt)

@@ -15,10 +15,10 @@ using namespace vigil::platform;
 namespace {
 // Builds one RTM_NEWROUTE message as the kernel sends it.
 void appendRoute(std::vector<std::uint8_t>& out, int dstLength, const char* gateway,
-                 std::uint32_t metric, int table = RT_TABLE_MAIN) {
+                 std::uint32_t metric, int table = RT_TABLE_MAIN, int family = AF_INET) {
     std::vector<std::uint8_t> msg(NLMSG_LENGTH(sizeof(rtmsg)));
     rtmsg rt{};
-    rt.rtm_family = AF_INET;
+    rt.rtm_family = static_cast<unsigned char>(family);
     rt.rtm_dst_len = static_cast<unsigned char>(dstLength);
     rt.rtm_table = static_cast<unsigned char>(table);
     rt.rtm_type = RTN_UNICAST;
@@ -31,9 +31,9 @@ void appendRoute(std::vector<std::uint8_t>& out, int dstLength, const char* gate
         std::memcpy(msg.data() + at + RTA_LENGTH(0), data, len);
     };
     if (gateway) {
-        in_addr address{};
-        ::inet_pton(AF_INET, gateway, &address);
-        attr(RTA_GATEWAY, &address, 4);
+        in6_addr address{};
+        ::inet_pton(family, gateway, &address);
+        attr(RTA_GATEWAY, &address, family == AF_INET ? 4 : 16);
     }
     attr(RTA_PRIORITY, &metric, 4);
     nlmsghdr header{};
@@ -65,6 +65,30 @@ TEST(RouteParse, DefaultRouteWithTheLowestMetricWins) {
     ASSERT_TRUE(best);
     EXPECT_EQ(best->gateway, "10.0.0.1");
     EXPECT_FALSE(pickDefaultRoute({routes[0]}));
+
+    // An IPv6 default route, even of a lower metric, counts only where there is no IPv4 one.
+    std::vector<std::uint8_t> v6;
+    appendRoute(v6, 0, "fe80::1", 1024, RT_TABLE_MAIN, AF_INET6);
+    appendRoute(v6, 0, "fe80::2", 100, RT_TABLE_MAIN, AF_INET6);
+    auto both = parseRouteMessages(v6.data(), v6.size());
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(pickDefaultRoute(both)->gateway, "fe80::2");
+    both.insert(both.end(), routes.begin(), routes.end());
+    EXPECT_EQ(pickDefaultRoute(both)->gateway, "10.0.0.1");
+
+    // A tunnel's half of the address space (OpenVPN) and a default route of another table
+    // (wg-quick) carry traffic too, but the primary route is the main table's default.
+    std::vector<std::uint8_t> halves;
+    appendRoute(halves, 1, "10.8.0.1", 0);
+    auto carrying = parseRouteMessages(halves.data(), halves.size());
+    carrying.insert(carrying.end(), both.begin(), both.end());
+    std::vector<std::string> gateways;
+    for (const auto& route : defaultRoutesOf(carrying))
+        gateways.push_back(route.gateway);
+    EXPECT_EQ(gateways, (std::vector<std::string>{"10.8.0.1", "fe80::1", "fe80::2", "192.168.1.1",
+                                                  "10.0.0.1", "172.16.0.1"}))
+        << "not the /24 subnet";
+    EXPECT_EQ(pickDefaultRoute(carrying)->gateway, "10.0.0.1");
 }
 
 TEST(RouteParse, TruncatedMessagesAreDroppedNotOverread) {
