@@ -60,6 +60,16 @@ std::string hex4(unsigned v) {
     return buffer;
 }
 
+// "0000:05:00.0": a PCI device address (domain, bus, device and function).
+bool isPciAddress(std::string_view name) {
+    return name.size() == 12 && name[4] == ':' && name[7] == ':' && name[10] == '.';
+}
+
+// "pci0000:00": the folder of a PCI host bridge, whose children are on its root bus.
+bool isPciHostBridge(std::string_view name) {
+    return name.size() == 10 && name.substr(0, 3) == "pci" && name[7] == ':';
+}
+
 const char* const kSubsystemDirs[][2] = {
     {"pci", "/sys/bus/pci/devices/"},
     {"net", "/sys/class/net/"},
@@ -198,6 +208,53 @@ std::optional<RegistryEntry> DeviceRegistry::parent(const RegistryEntry& entry) 
         if (exists(path + "/uevent"))
             return entryAt(path);
     }
+}
+
+bool DeviceRegistry::onRootBus(const RegistryEntry& entry) const {
+    std::string real = resolved(entry.path);
+    auto slash = real.rfind('/');
+    std::string above =
+        slash == std::string::npos ? std::string() : baseName(real.substr(0, slash));
+    if (isPciHostBridge(above))
+        return true;
+    if (isPciAddress(above))
+        return false;  // a bridge
+    return isPciAddress(entry.name) && entry.name.substr(5, 2) == "00";
+}
+
+std::optional<GraphicsKind> DeviceRegistry::kindFromDriver(const RegistryEntry& entry) const {
+    auto uevent = readFile(entry.path + "/uevent", 64 << 10);
+    if (!uevent)
+        return std::nullopt;
+    std::string_view text = uevent.value;
+    auto at = text.find("DRIVER=");
+    if (at == std::string_view::npos || (at > 0 && text[at - 1] != '\n'))
+        return std::nullopt;
+    std::string_view driver = text.substr(at + 7);
+    driver = trim(driver.substr(0, driver.find('\n')));
+    if (driver == "nvidia" || driver == "nouveau")
+        return GraphicsKind::discrete;
+    if (driver != "amdgpu")
+        return std::nullopt;
+    if (exists(entry.path + "/mem_info_vram_vendor"))
+        return GraphicsKind::discrete;
+    // Reading the metrics wakes a sleeping card: leave one that sleeps to its position.
+    auto runtime = readAttribute(entry.path + "/power/runtime_status");
+    if (runtime && runtime.value == "suspended")
+        return std::nullopt;
+    // The table starts with its size (two bytes), format and content revisions.
+    if (auto metrics = readFile(entry.path + "/gpu_metrics", 64 << 10);
+        metrics && metrics.value.size() >= 4) {
+        return static_cast<unsigned char>(metrics.value[2]) >= 2 ? GraphicsKind::integrated
+                                                                 : GraphicsKind::discrete;
+    }
+    return std::nullopt;
+}
+
+GraphicsKind DeviceRegistry::graphicsKind(const RegistryEntry& entry) const {
+    if (auto kind = kindFromDriver(entry))
+        return *kind;
+    return onRootBus(entry) ? GraphicsKind::integrated : GraphicsKind::discrete;
 }
 
 std::optional<std::string> DeviceRegistry::pciName(std::uint16_t vendor,
