@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -60,14 +61,34 @@ std::string hex4(unsigned v) {
     return buffer;
 }
 
-// "0000:05:00.0": a PCI device address (domain, bus, device and function).
-bool isPciAddress(std::string_view name) {
-    return name.size() == 12 && name[4] == ':' && name[7] == ':' && name[10] == '.';
+bool isHexText(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
+// The bus of a PCI device address, "0000:05:00.0" (domain, bus, device.function; a volume
+// management domain has five digits); nullopt for another name.
+std::optional<std::string_view> pciBusOf(std::string_view name) {
+    auto first = name.find(':');
+    auto second = name.find(':', first == name.npos ? name.npos : first + 1);
+    auto dot = name.rfind('.');
+    if (second == name.npos || dot == name.npos || dot < second ||
+        !isHexText(name.substr(0, first)) ||
+        !isHexText(name.substr(second + 1, dot - second - 1)) || !isHexText(name.substr(dot + 1)))
+        return std::nullopt;
+    std::string_view bus = name.substr(first + 1, second - first - 1);
+    return bus.size() == 2 && isHexText(bus) ? std::optional(bus) : std::nullopt;
 }
 
 // "pci0000:00": the folder of a PCI host bridge, whose children are on its root bus.
 bool isPciHostBridge(std::string_view name) {
-    return name.size() == 10 && name.substr(0, 3) == "pci" && name[7] == ':';
+    if (name.substr(0, 3) != "pci")
+        return false;
+    name.remove_prefix(3);
+    auto colon = name.find(':');
+    return colon != name.npos && isHexText(name.substr(0, colon)) &&
+           isHexText(name.substr(colon + 1));
 }
 
 const char* const kSubsystemDirs[][2] = {
@@ -217,9 +238,9 @@ bool DeviceRegistry::onRootBus(const RegistryEntry& entry) const {
         slash == std::string::npos ? std::string() : baseName(real.substr(0, slash));
     if (isPciHostBridge(above))
         return true;
-    if (isPciAddress(above))
+    if (pciBusOf(above))
         return false;  // a bridge
-    return isPciAddress(entry.name) && entry.name.substr(5, 2) == "00";
+    return pciBusOf(entry.name) == std::optional<std::string_view>("00");
 }
 
 std::optional<GraphicsKind> DeviceRegistry::kindFromDriver(const RegistryEntry& entry) const {
