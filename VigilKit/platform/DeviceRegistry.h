@@ -61,10 +61,11 @@ class DeviceRegistry {
     std::optional<RegistryEntry> mainDisplay() const;
 
     // Whether a PCI display device is integrated or discrete. What its driver says about the
-    // device's memory decides first: NVIDIA's drivers only drive cards; amdgpu's metrics table
-    // carries processor-core figures (format 2 and later) only on an APU, and it names a memory
-    // vendor only for memory chips of the card's own. Otherwise a device on a root bus, with no
-    // bridge above it, is part of the processor or chipset; one behind a bridge is a card.
+    // device decides first: NVIDIA's drivers only drive cards; amdgpu names a memory vendor only
+    // for memory chips of the card's own, and its metrics table carries processor-core figures
+    // (format 2 and later) only on an APU (a runtime-suspended card is not woken to read it).
+    // Otherwise a device on a root bus, with no bridge above it, is part of the processor or
+    // chipset; one behind a bridge is a card.
     GraphicsKind graphicsKind(const RegistryEntry& entry) const;
     // Whether a PCI device sits directly on a root bus. Where the tree has no links to show the
     // topology (fixture trees of plain folders), bus 00 is taken for the root bus.
