@@ -10,7 +10,9 @@ using vigil::platform::Outcome;
 namespace vigil {
 
 CPUTicks toCPUTicks(const platform::CpuTicks& t) {
-    return CPUTicks{t.user, t.system + t.irq + t.softirq, t.idle + t.iowait, t.nice};
+    // Time the hypervisor gave to other guests is time this machine wanted to run and could not:
+    // busy, as top counts it.
+    return CPUTicks{t.user, t.system + t.irq + t.softirq + t.steal, t.idle + t.iowait, t.nice};
 }
 
 namespace {

@@ -53,7 +53,7 @@ namespace vigil {
 struct CPUTicks {
     std::uint64_t user = 0, system = 0, idle = 0, nice = 0;
 };
-// user (guest included), nice, system + irq + softirq, idle + iowait.
+// user (guest included), nice, system + irq + softirq + steal, idle + iowait.
 CPUTicks toCPUTicks(const platform::CpuTicks& ticks);
 
 // The percentages between two counter sets. A counter that went down is a 32-bit wrap when both

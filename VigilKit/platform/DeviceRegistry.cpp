@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -58,6 +59,36 @@ std::string hex4(unsigned v) {
     char buffer[8];
     std::snprintf(buffer, sizeof buffer, "%04x", v & 0xFFFFu);
     return buffer;
+}
+
+bool isHexText(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    });
+}
+
+// The bus of a PCI device address, "0000:05:00.0" (domain, bus, device.function; a volume
+// management domain has five digits); nullopt for another name.
+std::optional<std::string_view> pciBusOf(std::string_view name) {
+    auto first = name.find(':');
+    auto second = name.find(':', first == name.npos ? name.npos : first + 1);
+    auto dot = name.rfind('.');
+    if (second == name.npos || dot == name.npos || dot < second ||
+        !isHexText(name.substr(0, first)) ||
+        !isHexText(name.substr(second + 1, dot - second - 1)) || !isHexText(name.substr(dot + 1)))
+        return std::nullopt;
+    std::string_view bus = name.substr(first + 1, second - first - 1);
+    return bus.size() == 2 && isHexText(bus) ? std::optional(bus) : std::nullopt;
+}
+
+// "pci0000:00": the folder of a PCI host bridge, whose children are on its root bus.
+bool isPciHostBridge(std::string_view name) {
+    if (name.substr(0, 3) != "pci")
+        return false;
+    name.remove_prefix(3);
+    auto colon = name.find(':');
+    return colon != name.npos && isHexText(name.substr(0, colon)) &&
+           isHexText(name.substr(colon + 1));
 }
 
 const char* const kSubsystemDirs[][2] = {
@@ -198,6 +229,53 @@ std::optional<RegistryEntry> DeviceRegistry::parent(const RegistryEntry& entry) 
         if (exists(path + "/uevent"))
             return entryAt(path);
     }
+}
+
+bool DeviceRegistry::onRootBus(const RegistryEntry& entry) const {
+    std::string real = resolved(entry.path);
+    auto slash = real.rfind('/');
+    std::string above =
+        slash == std::string::npos ? std::string() : baseName(real.substr(0, slash));
+    if (isPciHostBridge(above))
+        return true;
+    if (pciBusOf(above))
+        return false;  // a bridge
+    return pciBusOf(entry.name) == std::optional<std::string_view>("00");
+}
+
+std::optional<GraphicsKind> DeviceRegistry::kindFromDriver(const RegistryEntry& entry) const {
+    auto uevent = readFile(entry.path + "/uevent", 64 << 10);
+    if (!uevent)
+        return std::nullopt;
+    std::string_view text = uevent.value;
+    auto at = text.find("DRIVER=");
+    if (at == std::string_view::npos || (at > 0 && text[at - 1] != '\n'))
+        return std::nullopt;
+    std::string_view driver = text.substr(at + 7);
+    driver = trim(driver.substr(0, driver.find('\n')));
+    if (driver == "nvidia" || driver == "nouveau")
+        return GraphicsKind::discrete;
+    if (driver != "amdgpu")
+        return std::nullopt;
+    if (exists(entry.path + "/mem_info_vram_vendor"))
+        return GraphicsKind::discrete;
+    // Reading the metrics wakes a sleeping card: leave one that sleeps to its position.
+    auto runtime = readAttribute(entry.path + "/power/runtime_status");
+    if (runtime && runtime.value == "suspended")
+        return std::nullopt;
+    // The table starts with its size (two bytes), format and content revisions.
+    if (auto metrics = readFile(entry.path + "/gpu_metrics", 64 << 10);
+        metrics && metrics.value.size() >= 4) {
+        return static_cast<unsigned char>(metrics.value[2]) >= 2 ? GraphicsKind::integrated
+                                                                 : GraphicsKind::discrete;
+    }
+    return std::nullopt;
+}
+
+GraphicsKind DeviceRegistry::graphicsKind(const RegistryEntry& entry) const {
+    if (auto kind = kindFromDriver(entry))
+        return *kind;
+    return onRootBus(entry) ? GraphicsKind::integrated : GraphicsKind::discrete;
 }
 
 std::optional<std::string> DeviceRegistry::pciName(std::uint16_t vendor,

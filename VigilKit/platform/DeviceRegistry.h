@@ -23,6 +23,9 @@ struct RegistryEntry {
     bool operator==(const RegistryEntry& other) const { return path == other.path; }
 };
 
+// Whether a display device is built into the processor or chipset, or a card (or chip) of its own.
+enum class GraphicsKind { integrated, discrete };
+
 // Looks up a device name in the text of a pci.ids database: "Vendor Device", or "Vendor device
 // 0x1234" for a device the database does not list; nullopt for an unknown vendor.
 std::optional<std::string> lookupPciName(std::string_view idsText, std::uint16_t vendor,
@@ -57,6 +60,17 @@ class DeviceRegistry {
     // firmware's boot display device. nullopt when neither is known.
     std::optional<RegistryEntry> mainDisplay() const;
 
+    // Whether a PCI display device is integrated or discrete. What its driver says about the
+    // device decides first: NVIDIA's drivers only drive cards; amdgpu names a memory vendor only
+    // for memory chips of the card's own, and its metrics table carries processor-core figures
+    // (format 2 and later) only on an APU (a runtime-suspended card is not woken to read it).
+    // Otherwise a device on a root bus, with no bridge above it, is part of the processor or
+    // chipset; one behind a bridge is a card.
+    GraphicsKind graphicsKind(const RegistryEntry& entry) const;
+    // Whether a PCI device sits directly on a root bus. Where the tree has no links to show the
+    // topology (fixture trees of plain folders), bus 00 is taken for the root bus.
+    bool onRootBus(const RegistryEntry& entry) const;
+
     // Where "IOPrimaryInterface" learns the default-route interface (by default the primary default
     // route, as NetworkLinks of the root picks it; tests replace it).
     void setPrimaryInterfaceSource(std::function<std::optional<std::string>()> source) {
@@ -67,6 +81,7 @@ class DeviceRegistry {
     std::optional<RegistryEntry> entryAt(const std::string& path,
                                          const char* subsystem = nullptr) const;
     std::string subsystemOf(const std::string& path) const;
+    std::optional<GraphicsKind> kindFromDriver(const RegistryEntry& entry) const;
     std::optional<std::string> pciName(std::uint16_t vendor, std::uint16_t device) const;
 
     std::string root_;

@@ -36,11 +36,11 @@ GPU::GPU(std::string root, ActiveDeviceID activeDeviceID)
         pair.name = model ? platform::cleanUtf8(std::string_view(
                                 reinterpret_cast<const char*>(model->data()), model->size()))
                           : "Unknown";
-        if (containsIgnoringCase(pair.name, "Intel")) {
-            integrated_ = pair;
-        } else {
-            discrete_ = pair;
-        }
+        auto& slot = registry_.graphicsKind(entry) == platform::GraphicsKind::integrated
+                         ? integrated_
+                         : discrete_;
+        if (!slot)
+            slot = std::move(pair);
     }
     chooseCurrent();
 }

@@ -37,6 +37,26 @@ QLabel* centredTitle(const QString& text, QWidget* parent) {
     return label;
 }
 
+// The graphics line: both processors with their kind and the one in use, else the one known;
+// empty when none is known.
+QString graphicsText(const GPU& gpu) {
+    if (gpu.hasBoth()) {
+        const bool integratedInUse = gpu.isUsingIntegratedGPU();
+        // The kind and use wrap as one word (no-break spaces), never "in" and "use" apart.
+        auto line = [](const std::string& name, const char* kind, bool inUse) {
+            return QStringLiteral("%1 ·\u00a0%2%3")
+                .arg(QString::fromStdString(name), QLatin1String(kind),
+                     inUse ? QStringLiteral(",\u00a0in\u00a0use") : QString());
+        };
+        return line(gpu.integrated()->name, "integrated", integratedInUse) + QLatin1Char('\n') +
+               line(gpu.discrete()->name, "discrete", !integratedInUse);
+    }
+    if (std::string name = gpu.name(); !name.empty())
+        return QString::fromStdString(name);
+    const auto& only = gpu.integrated() ? gpu.integrated() : gpu.discrete();
+    return only ? QString::fromStdString(only->name) : QString();
+}
+
 QString percentText(int64_t value) {
     return QString::number(value) + QLatin1Char('%');
 }
@@ -139,6 +159,9 @@ QWidget* CPUViewController::loadView() {
         brand->setWordWrap(true);
         brands->addWidget(brand);
     }
+    // Two graphics names wrap to several lines: the label takes the width it is given, not the
+    // eighty characters a wrapping label asks for, so that its height follows that width.
+    gpuBrand->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     hardware->addLayout(brands, 1);
     layout->addLayout(hardware);
 
@@ -232,7 +255,9 @@ void CPUViewController::update() {
 
     showFigure(*processes, QString::number(sample->processes));
     showFigure(*threads, QString::number(sample->threads));
-    gpuBrand->setText(QString::fromStdString(system.gpu().name()));
+    const QString graphics = graphicsText(system.gpu());
+    gpuBrand->setText(graphics);
+    gpuBrand->setVisible(!graphics.isEmpty());
     showFigure(*uptime, QString::fromStdString(TimeFormat::uptime(cpu.uptime())));
 
     const CPU::ThermalState state = cpu.thermalState();

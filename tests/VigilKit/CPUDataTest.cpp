@@ -118,6 +118,21 @@ TEST(CPUCollector, CoreGoingOfflineBetweenSamples) {
     EXPECT_NEAR(data.idle, 100.0 * 160 / 280, 1e-9);
 }
 
+TEST(CPUCollector, StolenTicksCountAsBusy) {
+    // Between the samples: user 300, nice 0, system 100, idle 300, iowait 0, irq 20, softirq 30,
+    // steal 250 of 1000 ticks. User 30 %, system (100 + 20 + 30 + 250) = 40 %, idle 30 %.
+    TempTree tree;
+    tree.write("proc/stat", "cpu  1000 0 500 8000 100 0 0 200 0 0\n");
+    CPUCollector collector(tree.root);
+    CPUData data{};
+    collector.data(&data);
+    tree.write("proc/stat", "cpu  1300 0 600 8300 100 20 30 450 0 0\n");
+    collector.data(&data);
+    EXPECT_DOUBLE_EQ(data.user, 30.0);
+    EXPECT_DOUBLE_EQ(data.system, 40.0);
+    EXPECT_DOUBLE_EQ(data.idle, 30.0);
+}
+
 TEST(CPUCollector, BrokenFilesGiveZerosAndOneErrorLine) {
     TempTree tree("multi-socket");
     CPUCollector collector(tree.root);

@@ -51,7 +51,10 @@ TEST_F(CPUViewTest, FiguresOfTheFixtureMachine) {
     EXPECT_EQ(details.threads->text(), QString::number(machine.cpu->threads()));
     EXPECT_EQ(details.processes->text(), QString::number(machine.cpu->processes()));
     EXPECT_GT(machine.cpu->processes(), 0u);
-    EXPECT_EQ(details.gpuBrand->text(), "Intel Corporation CometLake-H GT2 [UHD Graphics]");
+    EXPECT_EQ(
+        details.gpuBrand->text(),
+        "Intel Corporation CometLake-H GT2 [UHD Graphics] ·\u00a0integrated,\u00a0in\u00a0use\n"
+        "NVIDIA Corporation TU117M [GeForce GTX 1650 Mobile / Max-Q] ·\u00a0discrete");
     EXPECT_EQ(details.uptime->text().toStdString(), TimeFormat::uptime(machine.cpu->uptime()));
     EXPECT_TRUE(details.uptime->text().endsWith("minutes") ||
                 details.uptime->text().endsWith("minute"));
@@ -98,6 +101,21 @@ TEST_F(CPUViewTest, ThermometerIsSetOnlyWhenTheStateChanges) {
     EXPECT_EQ(details.temp->rotationCount(), swings + 1);
     EXPECT_EQ(thermometerState(CPU::ThermalState::critical), ThermalState::critical);
     EXPECT_EQ(thermometerState(CPU::ThermalState::fair), ThermalState::fair);
+}
+
+TEST_F(CPUViewTest, StolenTicksAreBusy) {
+    // A virtual machine's two samples. Between them: user 300, system 100, irq 20, softirq 30,
+    // steal 250, idle 300 of 1000 ticks: user 30 %, system (100 + 20 + 30 + 250) = 40 %, idle
+    // 30 %. Leaving steal out would read 300/750 = 40 % user and 150/750 = 20 % system.
+    details.view();
+    machine.tree.write("proc/stat", "cpu  1000 0 500 8000 100 0 0 200 0 0\nbtime 1700000000\n");
+    machine.cpu->update();
+    machine.tree.write("proc/stat", "cpu  1300 0 600 8300 100 20 30 450 0 0\nbtime 1700000000\n");
+    machine.cpu->update();
+    details.update();
+    EXPECT_EQ(details.cpuUser->text(), "30%");
+    EXPECT_EQ(details.cpuSys->text(), "40%");
+    EXPECT_EQ(details.cpuIdle->text(), "30%");
 }
 
 TEST_F(CPUViewTest, AppearingStartsApplicationsAndGraphicsAndLeavingStopsGraphicsOnly) {
@@ -181,6 +199,54 @@ TEST_F(CPUViewTest, HeaviestApplicationsInOrderReloadedOnlyWhenTheShownFigureCha
 
 namespace vigil {
 namespace {
+
+// The graphics line on a machine with no graphics device, one, and two of other makers.
+TEST(CPUViewGraphicsTest, NamesWhatIsKnownAndIsLeftOutWithoutIt) {
+    test::qtApp();
+    struct Case {
+        const char* fixture;
+        const char* text;
+        const char* gallery;
+    };
+    const Case cases[] = {
+        {"no-gpu", "", "cpu-details-no-gpu"},
+        {"multi-socket", "ASPEED Technology, Inc. ASPEED Graphics Family", "cpu-details-one-gpu"},
+        {"hybrid-amd-nvidia",
+         "Advanced Micro Devices, Inc. [AMD/ATI] Cezanne [Radeon Vega Series / Radeon Vega Mobile "
+         "Series] ·\u00a0integrated,\u00a0in\u00a0use\n"
+         "NVIDIA Corporation GA106M [GeForce RTX 3060 Mobile / Max-Q] ·\u00a0discrete",
+         "cpu-details-two-gpus"},
+        {"intel-arc",
+         "Intel Corporation Alder Lake-S GT1 [UHD Graphics 770] ·\u00a0integrated\n"
+         "Intel Corporation DG2 [Arc A770] ·\u00a0discrete,\u00a0in\u00a0use",
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        System::Resources resources;
+        resources.cpu = std::make_shared<CPU>(test::fixturePath("no-gpu"));
+        resources.gpu = std::make_shared<GPU>(test::fixturePath(c.fixture));
+        resources.mem = std::make_shared<Memory>(test::fixturePath("no-gpu"));
+        Applications::Options options;
+        options.interval = 0;
+        resources.apps = std::make_shared<Applications>(options);
+        System system(resources, {});
+        resources.cpu->update();
+        test::TempDefaults store;
+        test::RecordingWorkspace workspace;
+        ThemeManager themes(store.defaults);
+        CPUViewController details(system, workspace, themes, store.defaults);
+        details.viewWillAppear();
+        EXPECT_EQ(details.gpuBrand->text().toStdString(), c.text) << c.fixture;
+        EXPECT_EQ(details.gpuBrand->isHidden(), *c.text == '\0') << c.fixture;
+        if (c.gallery) {
+            test::renderOnTheme(details.view(), Themes::light(),
+                                (std::string(c.gallery) + "-light").c_str());
+            themes.setActiveTheme(Themes::dark());
+            test::renderOnTheme(details.view(), Themes::dark(),
+                                (std::string(c.gallery) + "-dark").c_str());
+        }
+    }
+}
 
 // This machine's figures, icons and applications, through the desktop's workspace.
 TEST(CPUMemoryLiveTest, ThisMachineRendered) {

@@ -113,3 +113,54 @@ TEST(DeviceRegistry, LiveSysfsParentsEndAtTheTop) {
     EXPECT_LT(depth, 100);
     EXPECT_TRUE(registry.property(devices.front(), "IOName"));
 }
+
+TEST(DeviceRegistry, GraphicsKindComesFromTheDeviceNotItsName) {
+    struct Case {
+        const char* fixture;
+        const char* device;
+        bool rootBus;
+        GraphicsKind kind;
+    };
+    const Case cases[] = {
+        // An APU's graphics sit behind the processor's internal bridge; amdgpu's metrics table
+        // says APU. The GeForce behind a root port is a card.
+        {"hybrid-amd-nvidia", "0000:05:00.0", false, GraphicsKind::integrated},
+        {"hybrid-amd-nvidia", "0000:01:00.0", false, GraphicsKind::discrete},
+        // Intel's own card, behind its switch, is discrete; the processor's graphics on the root
+        // bus integrated.
+        {"intel-arc", "0000:03:00.0", false, GraphicsKind::discrete},
+        {"intel-arc", "0000:00:02.0", true, GraphicsKind::integrated},
+        // A tree of plain folders: bus 00 is the root bus.
+        {"two-gpu", "0000:00:02.0", true, GraphicsKind::integrated},
+        {"two-gpu", "0000:01:00.0", false, GraphicsKind::discrete},
+    };
+    for (const Case& c : cases) {
+        DeviceRegistry registry(fixturePath(c.fixture));
+        auto entry = registry.matchingName(c.device);
+        ASSERT_TRUE(entry) << c.fixture << " " << c.device;
+        EXPECT_EQ(registry.onRootBus(*entry), c.rootBus) << c.fixture << " " << c.device;
+        EXPECT_EQ(registry.graphicsKind(*entry), c.kind) << c.fixture << " " << c.device;
+    }
+
+    // What amdgpu tells about the memory overrides the position.
+    TempTree tree("hybrid-amd-nvidia");
+    DeviceRegistry registry(tree.root);
+    const std::string apu = "sys/devices/pci0000:00/0000:00:08.1/0000:05:00.0/";
+    auto radeon = registry.matchingName("0000:05:00.0");
+    ASSERT_TRUE(radeon);
+    // A card's metrics table (format 1).
+    tree.write(apu + "gpu_metrics", std::string("\x60\x00\x01\x03", 4) + std::string(92, '\0'));
+    EXPECT_EQ(registry.graphicsKind(*radeon), GraphicsKind::discrete);
+    // No table (an older kernel): the position decides, behind a bridge.
+    tree.remove(apu + "gpu_metrics");
+    EXPECT_EQ(registry.graphicsKind(*radeon), GraphicsKind::discrete);
+    // The APU's table again, but memory chips of its own named by their maker: a card.
+    tree.write(apu + "gpu_metrics", std::string("\x78\x00\x02\x00", 4) + std::string(116, '\0'));
+    EXPECT_EQ(registry.graphicsKind(*radeon), GraphicsKind::integrated);
+    tree.write(apu + "mem_info_vram_vendor", "samsung\n");
+    EXPECT_EQ(registry.graphicsKind(*radeon), GraphicsKind::discrete);
+    // A sleeping card is not woken to read its table.
+    tree.remove(apu + "mem_info_vram_vendor");
+    tree.write(apu + "power/runtime_status", "suspended\n");
+    EXPECT_EQ(registry.graphicsKind(*radeon), GraphicsKind::discrete);
+}

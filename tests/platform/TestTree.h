@@ -27,8 +27,10 @@ class TempTree {
         char pattern[] = "/tmp/vigil-tree-XXXXXX";
         root = ::mkdtemp(pattern);
         if (!fixture.empty()) {
+            // Links are copied as links: sysfs trees hold cycles (a card's "device" link).
             std::filesystem::copy(fixturePath(fixture), root,
-                                  std::filesystem::copy_options::recursive);
+                                  std::filesystem::copy_options::recursive |
+                                      std::filesystem::copy_options::copy_symlinks);
         }
     }
     ~TempTree() {

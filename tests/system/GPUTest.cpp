@@ -35,6 +35,36 @@ TEST(GPUResource, TwoGraphicsProcessorsFollowTheConnectedOutput) {
     EXPECT_TRUE(gpu.isUsingIntegratedGPU());
 }
 
+TEST(GPUResource, HybridMachinesOfOtherMakers) {
+    {
+        // A Ryzen laptop: the APU drives the panel, the GeForce wakes for an external screen.
+        TempTree tree("hybrid-amd-nvidia");
+        GPU gpu(tree.root);
+        ASSERT_TRUE(gpu.hasBoth());
+        EXPECT_EQ(
+            gpu.integrated()->name,
+            "Advanced Micro Devices, Inc. [AMD/ATI] Cezanne [Radeon Vega Series / Radeon Vega "
+            "Mobile Series]");
+        EXPECT_EQ(gpu.discrete()->name,
+                  "NVIDIA Corporation GA106M [GeForce RTX 3060 Mobile / Max-Q]");
+        EXPECT_TRUE(gpu.isUsingIntegratedGPU());
+        tree.write("sys/class/drm/card1-eDP-1/status", "disconnected\n");
+        tree.write("sys/class/drm/card0-HDMI-A-1/status", "connected\n");
+        gpu.update();
+        EXPECT_TRUE(gpu.isUsingDiscreteGPU());
+        EXPECT_EQ(gpu.name(), gpu.discrete()->name);
+    }
+    {
+        // A desktop with an Arc card beside the processor's graphics, the monitor on the card.
+        GPU gpu(fixturePath("intel-arc"));
+        ASSERT_TRUE(gpu.hasBoth());
+        EXPECT_EQ(gpu.integrated()->name, "Intel Corporation Alder Lake-S GT1 [UHD Graphics 770]");
+        EXPECT_EQ(gpu.discrete()->name, "Intel Corporation DG2 [Arc A770]");
+        EXPECT_TRUE(gpu.isUsingDiscreteGPU());
+        EXPECT_EQ(gpu.name(), "Intel Corporation DG2 [Arc A770]");
+    }
+}
+
 TEST(GPUResource, OnlyOneKindOrNone) {
     {
         // A lone discrete device: current only when it drives the display.
