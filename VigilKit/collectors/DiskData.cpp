@@ -14,6 +14,8 @@
 #include <cstring>
 
 #include "platform/Bus.h"
+#include "platform/Read.h"
+#include "platform/UDisksSmart.h"
 #include "system/Queue.h"
 
 namespace vigil {
@@ -245,20 +247,39 @@ void DiskCollector::getDiskData(const DiskDataCallback& callback) {
 bool DiskCollector::getSMARTData(const char* bsdName, SMARTData* record) {
     if (!record)
         return false;
-    *record = SMARTData{0, 1, 0};
+    *record = SMARTData{0, 1, 0, SmartAvailability::notSupported};
     if (!bsdName)
         return false;
     auto disk = blockDevices_.wholeDisk(bsdName);
     if (!disk)
-        return false;
-    auto transport = options_.smartTransport ? options_.smartTransport(*disk)
-                                             : openSmartTransport(options_.root, *disk);
-    if (!transport)
-        return false;
-    SmartReading reading = readSmart(*transport);
-    record->isSmart = reading.capable ? 1 : 0;
-    record->isSmartPassed = reading.passed ? 1 : 0;
-    record->temperature = reading.temperature;
+        return false;  // no local drive (a network share, say)
+    // The system bus's UDisks2 describes this machine's drives, not those of another root.
+    const bool askUDisks =
+        options_.useUDisks && (!options_.busAddress.empty() || options_.root == "/");
+    std::string why = "UDisks2 is not asked";
+    std::optional<SmartReading> reading;
+    if (askUDisks)
+        reading = UDisksSmart(options_.busAddress, busTimeout).read(*disk, &why);
+    if (!reading) {
+        int openError = 0;
+        auto transport = options_.smartTransport
+                             ? options_.smartTransport(*disk)
+                             : openSmartTransport(options_.root, *disk, &openError);
+        if (transport) {
+            reading = readSmart(*transport);
+        } else {
+            reading = SmartReading{};
+            reading->availability = openError == EACCES || openError == EPERM
+                                        ? SmartAvailability::notPermitted
+                                        : SmartAvailability::unreadable;
+        }
+        if (reading->availability == SmartAvailability::notPermitted)
+            platform::reportError("SMART of " + *disk, "needs UDisks2 or root (" + why + ")");
+    }
+    record->isSmart = reading->capable ? 1 : 0;
+    record->isSmartPassed = reading->passed ? 1 : 0;
+    record->temperature = reading->temperature;
+    record->availability = reading->availability;
     return record->isSmart != 0;
 }
 

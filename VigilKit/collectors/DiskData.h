@@ -33,9 +33,11 @@ struct DiskData {
 
 // SMART status of a whole disk.
 struct SMARTData {
-    uint8_t isSmart;        // the drive speaks SMART
+    uint8_t isSmart;        // the drive speaks SMART and answered
     uint8_t isSmartPassed;  // no threshold exceeded
     double temperature;     // degrees Celsius; 0 when not read
+    // Why isSmart is 0: the drive has no SMART, or it could not be read here.
+    vigil::SmartAvailability availability = vigil::SmartAvailability::notSupported;
 };
 
 using DiskDataCallback = std::function<void(int64_t timestamp, DiskData* record)>;
@@ -50,7 +52,8 @@ bool getDiskActivity(const char* bsdName, const char* path, DiskData* record);
 // Starts unmounting every file system of the whole disk that holds `bsdName`, then ejecting or
 // powering it off. True when the request was issued; the outcome is written to stderr.
 bool ejectDisk(const char* bsdName);
-// Asks the whole disk that holds `bsdName` for its SMART status. Returns record->isSmart.
+// Asks the whole disk that holds `bsdName` for its SMART status: UDisks2 first (no privileges
+// needed), the drive itself where UDisks2 has no answer. Returns record->isSmart.
 bool getSMARTData(const char* bsdName, SMARTData* record);
 
 namespace vigil {
@@ -63,7 +66,8 @@ class DiskCollector {
         std::chrono::milliseconds networkTimeout = std::chrono::seconds(2);
         // Opens the SMART transport of a whole disk; openSmartTransport when empty.
         std::function<std::unique_ptr<SmartTransport>(const std::string& disk)> smartTransport;
-        // Try UDisks2 on the system bus (or on `busAddress`) before umount2.
+        // Try UDisks2 on the system bus (or on `busAddress`) before umount2, and for SMART before
+        // asking the drive itself (the system bus only where the root is "/").
         bool useUDisks = true;
         std::string busAddress;
         StatfsRunner::StatFunction statFunction;

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/BlockDevices.h"
@@ -92,6 +93,7 @@ std::optional<AtaRegisters> parseAtaSense(const uint8_t* sense, size_t length) {
 SmartReading parseNvmeHealth(const SmartBlock& log) {
     SmartReading reading;
     reading.capable = true;
+    reading.availability = SmartAvailability::read;
     reading.passed = log[0] == 0;
     unsigned kelvin = log[1] | (log[2] << 8);
     reading.temperature = kelvin > 273 ? static_cast<double>(kelvin) - 273 : 0;
@@ -104,9 +106,13 @@ SmartReading readSmart(SmartTransport& transport) {
         case SmartTransport::Kind::none:
             return reading;
         case SmartTransport::Kind::nvme: {
+            // Every NVMe controller keeps the health log: no answer means it could not be asked.
             SmartBlock log{};
-            if (!transport.nvmeGetLogPage(0x02, &log))
+            if (!transport.nvmeGetLogPage(0x02, &log)) {
+                reading.availability = transport.refused() ? SmartAvailability::notPermitted
+                                                           : SmartAvailability::unreadable;
                 return reading;
+            }
             return parseNvmeHealth(log);
         }
         case SmartTransport::Kind::ata:
@@ -116,9 +122,16 @@ SmartReading readSmart(SmartTransport& transport) {
     identify.command = ata::identifyDevice;
     identify.count = 1;
     SmartBlock block{};
-    if (!transport.ataReadBlock(identify, &block) || !ataSmartSupported(block))
+    if (!transport.ataReadBlock(identify, &block)) {
+        // A drive that is no ATA drive (SCSI, a USB bridge without pass-through) rejects IDENTIFY.
+        if (transport.refused())
+            reading.availability = SmartAvailability::notPermitted;
+        return reading;
+    }
+    if (!ataSmartSupported(block))
         return reading;
     reading.capable = true;
+    reading.availability = SmartAvailability::read;
 
     AtaRegisters status;
     status.command = ata::smart;
@@ -159,6 +172,7 @@ class DeviceSmartTransport : public SmartTransport {
     ~DeviceSmartTransport() override { ::close(fd_); }
 
     Kind kind() const override { return kind_; }
+    bool refused() const override { return refused_; }
 
     bool ataNonData(const AtaRegisters& in, AtaRegisters* out) override {
         // Non-data protocol, CK_COND set so the drive's registers come back in the sense data.
@@ -189,7 +203,7 @@ class DeviceSmartTransport : public SmartTransport {
         uint32_t dwords = static_cast<uint32_t>(data->size() / 4) - 1;
         cmd.cdw10 = logId | ((dwords & 0xFFFF) << 16);
         cmd.timeout_ms = 10000;
-        return ::ioctl(fd_, NVME_IOCTL_ADMIN_CMD, &cmd) == 0;
+        return succeeded(::ioctl(fd_, NVME_IOCTL_ADMIN_CMD, &cmd));
     }
 
   private:
@@ -217,9 +231,15 @@ class DeviceSmartTransport : public SmartTransport {
         io.mx_sb_len = sizeof sense;
         io.sbp = sense;
         io.timeout = 10000;
-        if (::ioctl(fd_, SG_IO, &io) != 0 || io.host_status != 0)
+        if (!succeeded(::ioctl(fd_, SG_IO, &io)) || io.host_status != 0)
             return std::nullopt;
         return Answer{io.status, parseAtaSense(sense, io.sb_len_wr), io.resid == 0};
+    }
+
+    // Remembers whether a failed ioctl was refused for lack of privileges.
+    bool succeeded(int ioctlResult) {
+        refused_ = ioctlResult != 0 && (errno == EPERM || errno == EACCES);
+        return ioctlResult == 0;
     }
 
     static void fillCdb(uint8_t (&cdb)[16], const AtaRegisters& in, int protocol, uint8_t flags) {
@@ -238,21 +258,28 @@ class DeviceSmartTransport : public SmartTransport {
 
     int fd_;
     Kind kind_;
+    bool refused_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<SmartTransport> openSmartTransport(const std::string& root,
-                                                   const std::string& disk) {
-    if (disk.empty() || disk.find('/') != std::string::npos || disk == "." || disk == "..")
+std::unique_ptr<SmartTransport> openSmartTransport(const std::string& root, const std::string& disk,
+                                                   int* openError) {
+    if (disk.empty() || disk.find('/') != std::string::npos || disk == "." || disk == "..") {
+        if (openError)
+            *openError = EINVAL;
         return nullptr;
+    }
     if (BlockDevices::isVirtualDevice(disk))
         return std::make_unique<NoSmartTransport>();
     auto kind = disk.rfind("nvme", 0) == 0 ? SmartTransport::Kind::nvme : SmartTransport::Kind::ata;
     std::string node = rootedPath(root, "/dev/" + disk);
     int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (openError)
+            *openError = errno;
         return nullptr;
+    }
     return std::make_unique<DeviceSmartTransport>(fd, kind);
 }
 

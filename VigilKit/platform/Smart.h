@@ -36,6 +36,18 @@ class SmartTransport {
     virtual bool ataReadBlock(const AtaRegisters& in, SmartBlock* data) = 0;
     // NVMe admin Get Log Page for all namespaces, 512 bytes.
     virtual bool nvmeGetLogPage(uint8_t logId, SmartBlock* data) = 0;
+    // The last command failed because this process may not send it (pass-through commands need
+    // CAP_SYS_RAWIO), not because the drive refused it.
+    virtual bool refused() const { return false; }
+};
+
+// Whether a drive's SMART could be read and, when not, why.
+enum class SmartAvailability : uint8_t {
+    read,          // the drive answered
+    notSupported,  // the drive has no SMART (or none that reaches us: USB bridges, virtual disks)
+    switchedOff,   // the drive has SMART, switched off
+    notPermitted,  // this user may not ask the drive, and no UDisks2 asked for us
+    unreadable,    // asked, and no answer came
 };
 
 // What a drive reports about its health.
@@ -43,6 +55,7 @@ struct SmartReading {
     bool capable = false;    // the drive speaks SMART (ATA feature set present, NVMe health log)
     bool passed = true;      // no threshold exceeded / no critical warning
     double temperature = 0;  // degrees Celsius, 0 when not read
+    SmartAvailability availability = SmartAvailability::notSupported;
 };
 
 // ATA command codes and register values of the SMART feature set.
@@ -78,8 +91,9 @@ SmartReading parseNvmeHealth(const SmartBlock& log);
 SmartReading readSmart(SmartTransport& transport);
 
 // The transport for the whole disk <root>/dev/<disk>: NVMe for nvme*, none for loop, virtio,
-// device-mapper and the like, ATA pass-through otherwise. nullptr when the node cannot be opened.
-std::unique_ptr<SmartTransport> openSmartTransport(const std::string& root,
-                                                   const std::string& disk);
+// device-mapper and the like, ATA pass-through otherwise. nullptr when the node cannot be opened;
+// `openError` then gets the errno (EINVAL for a name that is no device name).
+std::unique_ptr<SmartTransport> openSmartTransport(const std::string& root, const std::string& disk,
+                                                   int* openError = nullptr);
 
 }  // namespace vigil

@@ -1,5 +1,7 @@
 #include "details/DiskViewController.h"
 
+#include <QActionEvent>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -26,6 +28,21 @@ namespace {
 constexpr int kIconSize = 32;
 
 std::atomic<int> queriesInFlight{0};
+
+QString smartUnavailableText(SmartAvailability availability) {
+    switch (availability) {
+        case SmartAvailability::switchedOff:
+            return QStringLiteral("Switched off on this drive");
+        case SmartAvailability::notPermitted:
+            return QStringLiteral("Unavailable: needs UDisks2 or root");
+        case SmartAvailability::unreadable:
+            return QStringLiteral("No answer from the drive");
+        case SmartAvailability::read:
+        case SmartAvailability::notSupported:
+            break;
+    }
+    return QStringLiteral("Not supported by this drive");
+}
 
 }  // namespace
 
@@ -169,7 +186,7 @@ void DiskViewController::viewDidLoad() {
     itemFstype->setText(qs(volume.fstype));
     // Never offered for the root volume, nor for another volume on the disk that holds it.
     itemEject->setVisible(volume.canEject());
-    temperatureFrame->setVisible(volume.smart.has_value());
+    temperatureFrame->setVisible(false);  // until the drive answers with a temperature
     contextMenu->setFont(detailMenuFont());
     diskRowCallback->onclick = [this] { popUpMenu(); };
     apply(themes_.activeTheme());
@@ -186,11 +203,8 @@ void DiskViewController::viewWillAppear() {
     view();
     smartLed->setColor(FUIColor::concrete());
     itemSmartLed->setColor(FUIColor::concrete());
-    itemSmartStatus->setText(QStringLiteral("Not Supported"));
-    if (volume.smart) {
-        itemSmartStatus->setText(QStringLiteral("Unknown"));
-        startSmartCheck();
-    }
+    setSmartText(QStringLiteral("Checking\u2026"));
+    startSmartCheck();
     diskName->setText(qs(volume.name) + QStringLiteral(" \u203A"));
     itemEject->setText(QStringLiteral("\u23CF Eject ") + qs(volume.name));
     itemMountPoint->setText(qs(volume.path));
@@ -201,19 +215,19 @@ void DiskViewController::startSmartCheck() {
     ++*smartChecks_;
     std::weak_ptr<void> alive = lifetimeToken();
     std::weak_ptr<int> checks = smartChecks_;
-    Disk::Volume subject = volume;
+    DiskCollector& source = volume.collector ? *volume.collector : DiskCollector::shared();
+    const std::string device = volume.device;
     ++queriesInFlight;
-    Timer::onBackground([this, alive, checks, subject] {
-        auto status = subject.smartStatus();
+    Timer::onBackground([this, alive, checks, &source, device] {
+        SMARTData record{};
+        source.getSMARTData(device.c_str(), &record);
         --queriesInFlight;
-        Timer::onMain([this, alive, checks, status] {
+        Timer::onMain([this, alive, checks, record] {
             if (alive.expired())
                 return;
             if (auto count = checks.lock())
                 --*count;
-            // Nothing read: the lights stay grey and the status "Unknown".
-            if (status)
-                showSmartStatus(status->status, status->temp);
+            showSmartStatus(record);
         });
     });
 }
@@ -222,13 +236,31 @@ int DiskViewController::smartQueriesInFlight() {
     return queriesInFlight.load();
 }
 
-void DiskViewController::showSmartStatus(bool passed, double temperatureCelsius) {
+void DiskViewController::showSmartStatus(const SMARTData& record) {
+    if (!record.isSmart) {
+        // The lights stay grey; the text tells a drive without SMART from one not readable here.
+        setSmartText(smartUnavailableText(record.availability));
+        temperatureFrame->setVisible(false);
+        return;
+    }
+    const bool passed = record.isSmartPassed != 0;
     const QColor color = passed ? FUIColor::brandSuccess() : FUIColor::brandDanger();
     smartLed->setColor(color);
     itemSmartLed->setColor(color);
-    itemSmartStatus->setText(passed ? QStringLiteral("Verified") : QStringLiteral("Failing"));
-    temperatureFrame->setVisible(temperatureCelsius > 0);
-    temperature->setText(qs(degrees(temperatureCelsius, defaults_)));
+    setSmartText(passed ? QStringLiteral("Verified") : QStringLiteral("Failing"));
+    temperatureFrame->setVisible(record.temperature > 0);
+    temperature->setText(qs(degrees(record.temperature, defaults_)));
+}
+
+void DiskViewController::setSmartText(const QString& text) {
+    itemSmartStatus->setText(text);
+    // The menu keeps its items' sizes until one of its actions changes: a longer text would be
+    // clipped at the next pop-up. Tell it the row changed.
+    auto* row = static_cast<MenuItemView*>(rowSmart.data());
+    if (contextMenu && row && row->menuItem) {
+        QActionEvent changed(QEvent::ActionChanged, row->menuItem);
+        QCoreApplication::sendEvent(contextMenu, &changed);
+    }
 }
 
 void DiskViewController::update() {

@@ -94,7 +94,8 @@ class DiskViewController : public ViewController, public Updatable {
 
   private:
     void startSmartCheck();
-    void showSmartStatus(bool passed, double temperatureCelsius);
+    void showSmartStatus(const SMARTData& record);
+    void setSmartText(const QString& text);
 
     System& system_;
     Workspace& workspace_;

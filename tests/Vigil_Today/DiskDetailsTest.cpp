@@ -62,6 +62,7 @@ class RecordingWorkspace : public Workspace {
 // What the NVMe drive of the fixture answers to its health query.
 struct SmartScript {
     std::atomic<bool> answers{true};
+    std::atomic<bool> refuses{false};  // as SG_IO does for a user without CAP_SYS_RAWIO
     std::atomic<uint8_t> criticalWarning{0};
     std::atomic<uint16_t> kelvin{314};  // 41 °C
 };
@@ -72,8 +73,9 @@ class ScriptedSmart : public SmartTransport {
     Kind kind() const override { return script_ ? Kind::nvme : Kind::none; }
     bool ataNonData(const AtaRegisters&, AtaRegisters*) override { return false; }
     bool ataReadBlock(const AtaRegisters&, SmartBlock*) override { return false; }
+    bool refused() const override { return script_ && script_->refuses; }
     bool nvmeGetLogPage(uint8_t, SmartBlock* log) override {
-        if (!script_ || !script_->answers)
+        if (!script_ || !script_->answers || script_->refuses)
             return false;
         log->fill(0);
         (*log)[0] = script_->criticalWarning;
@@ -212,7 +214,9 @@ TEST_F(DiskDetailsTest, OneViewPerVolumeRootFirstWithUsageTexts) {
     EXPECT_EQ(root.itemFstype->text(), "ext4");
     EXPECT_EQ(root.itemModel->text(), "Samsung SSD 860");
     // No SMART on this drive: grey lights, no temperature.
-    EXPECT_EQ(root.itemSmartStatus->text(), "Not Supported");
+    EXPECT_TRUE(test::waitUntil([&] { return !root.isCheckingSmart(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(root.itemSmartStatus->text(), "Not supported by this drive");
     EXPECT_EQ(root.smartLed->color(), FUIColor::concrete());
     EXPECT_TRUE(root.temperatureFrame->isHidden());
     // No rates on the first sample: both rate lines hidden.
@@ -400,7 +404,7 @@ TEST_F(DiskDetailsTest, SmartLightsAndTemperature) {
     auto appear = [&]() -> DiskViewController& {
         list.viewWillAppear();
         auto& nvme = find();
-        EXPECT_EQ(nvme.itemSmartStatus->text(), "Unknown");
+        EXPECT_EQ(nvme.itemSmartStatus->text(), "Checking\u2026");
         EXPECT_EQ(nvme.smartLed->color(), FUIColor::concrete());
         EXPECT_TRUE(test::waitUntil([&] { return !nvme.isCheckingSmart(); }));
         QCoreApplication::processEvents();
@@ -432,16 +436,25 @@ TEST_F(DiskDetailsTest, SmartLightsAndTemperature) {
     EXPECT_EQ(warm.temperature->text(), "122°");
     list.viewWillDisappear();
 
-    // No answer: "Unknown" and grey lights stay.
+    // No answer, and no permission to ask: grey lights, and the text says which.
     machine.smart.answers = false;
     auto& silent = appear();
-    EXPECT_EQ(silent.itemSmartStatus->text(), "Unknown");
+    EXPECT_EQ(silent.itemSmartStatus->text(), "No answer from the drive");
     EXPECT_EQ(silent.smartLed->color(), FUIColor::concrete());
     list.viewWillDisappear();
+    machine.smart.refuses = true;
+    auto& refused = appear();
+    EXPECT_EQ(refused.itemSmartStatus->text(), "Unavailable: needs UDisks2 or root");
+    EXPECT_EQ(refused.itemSmartLed->color(), FUIColor::concrete());
+    EXPECT_TRUE(refused.temperatureFrame->isHidden());
 
     // Volumes without SMART say so and have no temperature frame.
-    EXPECT_EQ(list.contents().front()->itemSmartStatus->text(), "Not Supported");
-    EXPECT_TRUE(list.contents().front()->temperatureFrame->isHidden());
+    auto& plain = *list.contents().front();
+    EXPECT_TRUE(test::waitUntil([&] { return !plain.isCheckingSmart(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(plain.itemSmartStatus->text(), "Not supported by this drive");
+    EXPECT_TRUE(plain.temperatureFrame->isHidden());
+    list.viewWillDisappear();
 }
 
 TEST_F(DiskDetailsTest, RefusedEjectChangesNothing) {
@@ -502,6 +515,10 @@ TEST_F(DiskDetailsTest, Gallery) {
     DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
     list.view();
     list.viewWillAppear();
+    EXPECT_TRUE(test::waitUntil([&] {
+        return std::none_of(list.contents().begin(), list.contents().end(),
+                            [](const auto& volume) { return volume->isCheckingSmart(); });
+    }));
     // Some traffic on the root volume, and a SMART answer on it.
     Disk::Volume root = list.contents().front()->volume;
     root.rbytesps = 1'843'200;
@@ -513,6 +530,54 @@ TEST_F(DiskDetailsTest, Gallery) {
     }
     themes->setActiveTheme(themes->themes[0]);
     list.viewWillDisappear();
+}
+
+// The volume menu with each SMART state, in both themes.
+TEST_F(DiskDetailsTest, GalleryOfSmartStates) {
+    DiskMachine machine;
+    machine.start();
+    DiskListViewController list(machine.system.get(), &workspace, defaults.get(), themes.get());
+    list.view();
+    struct State {
+        const char* name;
+        bool answers, refuses;
+        uint8_t warning;
+        size_t volume;  // 0: the root volume, whose drive has no SMART; else the NVMe one
+    };
+    for (const State& state :
+         {State{"verified", true, false, 0, 1}, State{"failing", true, false, 4, 1},
+          State{"no-answer", false, false, 0, 1}, State{"needs-root", true, true, 0, 1},
+          State{"not-supported", true, false, 0, 0}}) {
+        machine.smart.answers = state.answers;
+        machine.smart.refuses = state.refuses;
+        machine.smart.criticalWarning = state.warning;
+        list.viewWillAppear();
+        DiskViewController* shown = list.contents().front().get();
+        for (const auto& controller : list.contents()) {
+            if (state.volume == 1 && controller->volume.device == "nvme0n1p2")
+                shown = controller.get();
+        }
+        ASSERT_TRUE(test::waitUntil([&] { return !shown->isCheckingSmart(); }));
+        for (int index : {0, 1}) {
+            themes->setActiveTheme(themes->themes[static_cast<size_t>(index)]);
+            QCoreApplication::processEvents();  // the rows' new sizes, as the event loop would
+            shown->contextMenu->popup(QPoint(0, 0));
+            ASSERT_TRUE(test::qtWaitUntil([&] { return shown->contextMenu->isVisible(); }));
+            // The menu grew with the text: nothing clipped.
+            EXPECT_GE(shown->itemSmartStatus->width(), shown->itemSmartStatus->sizeHint().width())
+                << state.name;
+            const QImage image = test::render(*shown->contextMenu);
+            const QString path = test::galleryDir("Vigil_Today") +
+                                 QStringLiteral("/disk-smart-%1-%2.png")
+                                     .arg(QString::fromUtf8(state.name),
+                                          themes->activeTheme().isDark ? "dark" : "light");
+            EXPECT_TRUE(image.save(path)) << path.toStdString();
+            std::printf("gallery: %s\n", qPrintable(path));
+            shown->contextMenu->close();
+        }
+        themes->setActiveTheme(themes->themes[0]);
+        list.viewWillDisappear();
+    }
 }
 
 // This machine's own volumes, with the desktop's icons.
