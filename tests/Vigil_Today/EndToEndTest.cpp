@@ -178,6 +178,11 @@ class XvfbServer {
     pid_t pid_ = -1;
 };
 
+// A sanitizer build lists the leak suppressions it used at exit; the checks of what the program
+// says want its own words only.
+const std::pair<const std::string, std::string> kQuietLeakCheck{"LSAN_OPTIONS",
+                                                                "print_suppressions=0"};
+
 std::string programPath() {
     // VIGIL_TOOLS_DIR is <build>/tools.
     return std::string(VIGIL_TOOLS_DIR) + "/../Vigil_Today/Vigil_Today";
@@ -200,11 +205,6 @@ int visiblePanels(const std::string& display, const QString& scratch) {
         shellOutput("xdotool search --onlyvisible --name '^Vigil$'", display, scratch);
     return int(std::count(found.begin(), found.end(), '\n'));
 }
-
-// A sanitizer build lists the leak suppressions it used at exit; the checks of what the program
-// says want its own words only.
-const std::pair<const std::string, std::string> kQuietLeakCheck{"LSAN_OPTIONS",
-                                                                "print_suppressions=0"};
 
 struct Finished {
     int status = -1;
@@ -289,15 +289,16 @@ TEST_F(EndToEndTest, WithoutADisplayTheProgramRendersThePanel) {
     const Env headless{{"DISPLAY", ""},
                        {"WAYLAND_DISPLAY", ""},
                        {"QT_QPA_PLATFORM", ""},
-                       {"XDG_CONFIG_HOME", config()}};
+                       {"XDG_CONFIG_HOME", config()},
+                       {"XDG_RUNTIME_DIR", runtimeFolder(dir, QStringLiteral("run"))},
+                       kQuietLeakCheck};
     const pid_t program = spawn({programPath()}, headless, log(), dir.path().toStdString());
     ASSERT_GT(program, 0);
     EXPECT_EQ(waitFor(program, std::chrono::seconds(60)), 0);
     const QString picture = dir.filePath(QStringLiteral("vigil-panel.png"));
-    EXPECT_NE(readFile(QString::fromStdString(log()))
-                  .find("the panel is rendered in " + picture.toStdString()),
-              std::string::npos)
-        << readFile(QString::fromStdString(log()));
+    // That line and nothing else (no complaint from Qt about raising a window no one sees).
+    EXPECT_EQ(readFile(QString::fromStdString(log())),
+              "Vigil: no display; the panel is rendered in " + picture.toStdString() + "\n");
     const QImage image(picture);
     EXPECT_EQ(image.width(), PanelWindow::kWidth);
     EXPECT_GE(image.height(),
