@@ -487,7 +487,8 @@ class WestonServer {
             return;
         }
         // XWayland puts its socket there; an X server made the folder before us, or we do.
-        mkdir("/tmp/.X11-unix", 01777);
+        if (mkdir("/tmp/.X11-unix", 01777) == 0)
+            chmod("/tmp/.X11-unix", 01777);  // past the umask, as every X server leaves it
         std::vector<std::string> argv{weston, "--backend=headless-backend.so",
                                       "--socket=" + socket(), "--idle-time=0", "--no-config"};
         if (xwayland)
