@@ -47,8 +47,6 @@ class SingleInstance : public QObject {
 
     // Heard for every request that reaches this panel.
     std::function<void(Request)> onRequest;
-    // True when the panel owns its name on the session bus.
-    bool ownsBusName() const { return bus_ != nullptr; }
 
   private:
     SingleInstance(platform::OwnedFd lock, platform::OwnedFd socket);
