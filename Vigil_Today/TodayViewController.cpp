@@ -154,6 +154,15 @@ void TodayViewController::suspend() {
 void TodayViewController::setupTheme() {
     settings_->mainWidgetView = list_.view();
     context_.themes.activeTheme().updateBackgroundColor(list_.view());
+    context_.themes.onThemeChange.listen(*this, [this](const Theme&) {
+        if (onPanelColorsChanged)
+            onPanelColorsChanged();
+    });
+}
+
+PanelColors TodayViewController::widgetPanelColors() const {
+    const Theme& theme = context_.themes.activeTheme();
+    return PanelColors{theme.backgroundColor.value_or(PanelColors{}.background), theme.labelColor};
 }
 
 bool TodayViewController::eventFilter(QObject* watched, QEvent* event) {

@@ -37,6 +37,9 @@ class TodayViewController : public ViewController, public WidgetProviding {
     bool widgetAllowsEditing() const override { return widgetAllowsEditing_; }
     void widgetDidBeginEditing() override;
     void widgetDidEndEditing() override;
+    // The active theme's background (the panel's light one where the theme has none) and label
+    // colour.
+    PanelColors widgetPanelColors() const override;
 
     // Element `row` of the list as a view controller (nothing outside the list).
     ViewController* widgetListViewControllerForRow(int row) const;

@@ -6,12 +6,19 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "SystemManager.h"
 #include "TodayViewController.h"
+#include "host/CommandLine.h"
+#include "host/DisplayPlatform.h"
 #include "host/MainEventLoop.h"
 #include "host/PanelTray.h"
 #include "host/PanelWindow.h"
+#include "host/SingleInstance.h"
 #include "host/WidgetListViewController.h"
 #include "host/Workspace.h"
 #include "platform/NetworkLinks.h"
@@ -26,19 +33,119 @@ namespace {
 // Two refresh ticks (1.1 s each) and a little more, so the rows show measured rates.
 constexpr int kHeadlessRenderMs = 2400;
 
-bool hasDisplay() {
-    return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr ||
-           std::getenv("QT_QPA_PLATFORM") != nullptr;
+using vigil::CommandLine;
+using vigil::SingleInstance;
+
+// Where the command line asks for something other than a panel of this process: the exit
+// status; nothing when this process is to run the panel.
+std::optional<int> answerWithoutAPanel(const CommandLine& command, const std::string& program) {
+    switch (command.action) {
+        case CommandLine::Action::help:
+            std::fputs(CommandLine::usage(program).c_str(), stdout);
+            return 0;
+        case CommandLine::Action::version:
+            std::printf("Vigil %s\n", VIGIL_VERSION);
+            return 0;
+        case CommandLine::Action::invalid:
+            std::fprintf(stderr, "%s: %s (see %s --help)\n", program.c_str(), command.error.c_str(),
+                         program.c_str());
+            return 2;
+        case CommandLine::Action::quit: {
+            std::string error;
+            if (SingleInstance::deliver(SingleInstance::Request::quit, &error))
+                return 0;
+            std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+            return 1;
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+// Makes this process the session's one panel. Where another runs, hands it the request and gives
+// the exit status; where the check itself fails, says so and runs anyway.
+std::optional<int> claimTheSession(const CommandLine& command, const std::string& program,
+                                   std::unique_ptr<SingleInstance>& instance) {
+    SingleInstance::Claim claim = SingleInstance::claim();
+    if (claim.instance) {
+        instance = std::move(claim.instance);
+        return std::nullopt;
+    }
+    if (!claim.anotherRuns) {
+        std::fprintf(stderr, "Vigil: %s; a second start may open a second panel\n",
+                     claim.error.c_str());
+        return std::nullopt;
+    }
+    const auto request = command.action == CommandLine::Action::toggle
+                             ? SingleInstance::Request::toggle
+                             : SingleInstance::Request::show;
+    std::string error;
+    if (SingleInstance::deliver(request, &error))
+        return 0;
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+    return 1;
+}
+
+void renderAndQuitLater(vigil::PanelWindow& panel) {
+    // Nothing can show the panel: after two refresh ticks, render it into a picture and stop
+    // (with status 1 when the picture cannot be written).
+    QTimer::singleShot(kHeadlessRenderMs, &panel, [&panel] {
+        const QString path = QDir::current().filePath(QStringLiteral("vigil-panel.png"));
+        if (panel.grab().save(path)) {
+            std::printf("Vigil: no display; the panel is rendered in %s\n", qPrintable(path));
+            std::fflush(stdout);
+            QApplication::exit(0);
+        } else {
+            std::fprintf(stderr, "Error: save %s -- could not write the picture\n",
+                         qPrintable(path));
+            QApplication::exit(1);
+        }
+    });
+}
+
+void answerRequests(SingleInstance* instance, vigil::PanelWindow& panel) {
+    if (!instance)
+        return;
+    instance->onRequest = [&panel](SingleInstance::Request request) {
+        switch (request) {
+            case SingleInstance::Request::show:
+                panel.setPanelVisible(true);
+                break;
+            case SingleInstance::Request::toggle:
+                panel.togglePanel();
+                break;
+            case SingleInstance::Request::quit:
+                QApplication::quit();
+                break;
+        }
+    };
+    instance->startListening();
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const bool headless = !hasDisplay();
-    if (headless)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::string program = QDir(QString::fromLocal8Bit(argv[0])).dirName().toStdString();
+    const CommandLine command =
+        CommandLine::parse(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (const auto status = answerWithoutAPanel(command, program))
+        return *status;
+
+    const vigil::DisplayPlatform display = vigil::DisplayPlatform::choose(
+        std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+    const bool headless = display.kind == vigil::DisplayPlatform::Kind::none;
+    std::unique_ptr<SingleInstance> instance;
+    // A render into a picture is no panel of the session.
+    if (!headless) {
+        if (const auto status = claimTheSession(command, program, instance))
+            return *status;
+    }
+    if (!display.qtPlatform.empty())
+        qputenv("QT_QPA_PLATFORM", display.qtPlatform.c_str());
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("Vigil");
+    QApplication::setApplicationVersion(VIGIL_VERSION);
     QApplication::setQuitOnLastWindowClosed(false);
     vigil::runMainQueueOnEventLoop(app);
     vigil::FUIFont::registerFonts();
@@ -57,30 +164,19 @@ int main(int argc, char* argv[]) {
         vigil::PanelWindow panel(widget, places);
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
         panel.setPanelVisible(true);
-        if (headless) {
-            // Nothing can show the panel: after two refresh ticks, render it into a picture and
-            // stop (with status 1 when the picture cannot be written).
-            QTimer::singleShot(kHeadlessRenderMs, &panel, [&panel] {
-                const QString path = QDir::current().filePath(QStringLiteral("vigil-panel.png"));
-                if (panel.grab().save(path)) {
-                    std::printf("Vigil: no display; the panel is rendered in %s\n",
-                                qPrintable(path));
-                    std::fflush(stdout);
-                    QApplication::exit(0);
-                } else {
-                    std::fprintf(stderr, "Error: save %s -- could not write the picture\n",
-                                 qPrintable(path));
-                    QApplication::exit(1);
-                }
-            });
-        }
+        answerRequests(instance.get(), panel);
+        if (headless)
+            renderAndQuitLater(panel);
 
         if (qEnvironmentVariableIsSet("VIGIL_EXIT_AFTER_MS")) {
             QTimer::singleShot(qEnvironmentVariableIntValue("VIGIL_EXIT_AFTER_MS"), &app,
                                &QApplication::quit);
         }
         status = app.exec();
+        if (instance)
+            instance->onRequest = nullptr;
     }
+    instance.reset();
     vigil::stopRunningMainQueueOnEventLoop();
     vigil::SystemManager::shared().shutdown();
     vigil::Queue::shutdown();

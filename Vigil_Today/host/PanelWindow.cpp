@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/PanelMenu.h"
 #include "host/WidgetListViewController.h"
 
 namespace vigil {
@@ -23,8 +24,22 @@ void noteCompositorPlacesOnce() {
         return;
     said = true;
     std::fprintf(stderr,
-                 "Vigil: the Wayland compositor places the panel; its position is not "
-                 "remembered\n");
+                 "Vigil: on Wayland without an X server the panel is a normal window: it cannot "
+                 "stay on top, and the compositor places it (its place is not remembered)\n");
+}
+
+// Only X11 lets a program raise and focus its own window; elsewhere Qt says it cannot.
+bool windowsCanBeRaised() {
+    return QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
+// A tool window: no taskbar entry, and kept above the others. Rendered into a picture only, there
+// is nothing to stack (and Qt would warn that it cannot raise a tool window as it shows).
+Qt::WindowFlags windowFlagsHere() {
+    const Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    if (QGuiApplication::platformName() == QStringLiteral("offscreen"))
+        return flags;
+    return flags | Qt::Tool;
 }
 
 }  // namespace
@@ -32,7 +47,7 @@ void noteCompositorPlacesOnce() {
 PanelWindow::PanelWindow(WidgetProviding& controller, PanelPlaceStore& places, QWidget* parent)
     : QWidget(parent), controller_(controller), places_(places) {
     setWindowTitle(QStringLiteral("Vigil"));
-    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowFlags(windowFlagsHere());
     setFixedWidth(kWidth);
     setAutoFillBackground(true);
     saveTimer_.setSingleShot(true);
@@ -43,23 +58,7 @@ PanelWindow::PanelWindow(WidgetProviding& controller, PanelPlaceStore& places, Q
     outer->setContentsMargins(1, 1, 1, 1);
     outer->setSpacing(0);
 
-    header_ = new QWidget(this);
-    header_->setObjectName(QStringLiteral("panelHeader"));
-    auto* headerLayout = new QHBoxLayout(header_);
-    headerLayout->setContentsMargins(12, 6, 8, 6);
-    auto* title = new QLabel(QStringLiteral("Vigil"), header_);
-    QFont titleFont = title->font();
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    headerLayout->addWidget(title);
-    headerLayout->addStretch(1);
-    editButton_ = new QPushButton(QStringLiteral("Edit"), header_);
-    editButton_->setObjectName(QStringLiteral("editButton"));
-    editButton_->setFlat(true);
-    editButton_->setCursor(Qt::PointingHandCursor);
-    editButton_->setVisible(controller_.widgetAllowsEditing());
-    QObject::connect(editButton_, &QPushButton::clicked, this, [this] { toggleEditing(); });
-    headerLayout->addWidget(editButton_);
+    header_ = makeHeader();
     outer->addWidget(header_);
 
     scroll_ = new QScrollArea(this);
@@ -75,10 +74,64 @@ PanelWindow::PanelWindow(WidgetProviding& controller, PanelPlaceStore& places, Q
         scroll_->setWidget(list->view());
         list->onContentsChanged = [this] { fitToContents(); };
     }
+    menu_ = std::make_unique<PanelMenu>(*this);
+    controller_.onPanelColorsChanged = [this] { applyColors(); };
+    applyColors();
     fitToContents();
 }
 
+QWidget* PanelWindow::makeHeader() {
+    auto* header = new QWidget(this);
+    header->setObjectName(QStringLiteral("panelHeader"));
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(header, &QWidget::customContextMenuRequested, this,
+                     [this](const QPoint& point) { openMenuAt(point); });
+    auto* layout = new QHBoxLayout(header);
+    layout->setContentsMargins(12, 6, 6, 6);
+    layout->setSpacing(4);
+    auto* title = new QLabel(QStringLiteral("Vigil"), header);
+    QFont titleFont = title->font();
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    layout->addWidget(title);
+    layout->addStretch(1);
+    editButton_ = new QPushButton(QStringLiteral("Edit"), header);
+    editButton_->setObjectName(QStringLiteral("editButton"));
+    editButton_->setFlat(true);
+    editButton_->setCursor(Qt::PointingHandCursor);
+    editButton_->setVisible(controller_.widgetAllowsEditing());
+    QObject::connect(editButton_, &QPushButton::clicked, this, [this] { toggleEditing(); });
+    layout->addWidget(editButton_);
+    hideButton_ = new QToolButton(header);
+    hideButton_->setObjectName(QStringLiteral("hideButton"));
+    hideButton_->setText(QStringLiteral("\u00D7"));
+    hideButton_->setAutoRaise(true);
+    hideButton_->setCursor(Qt::PointingHandCursor);
+    hideButton_->setToolTip(
+        QStringLiteral("Hide Vigil (start it again, or run Vigil_Today --toggle, to show it)"));
+    QObject::connect(hideButton_, &QToolButton::clicked, this, [this] { setPanelVisible(false); });
+    layout->addWidget(hideButton_);
+    return header;
+}
+
+void PanelWindow::openMenuAt(const QPoint& headerPoint) {
+    menu_->refresh();
+    menu_->menu()->popup(header_->mapToGlobal(headerPoint));
+}
+
+void PanelWindow::applyColors() {
+    const PanelColors colors = controller_.widgetPanelColors();
+    QPalette palette = this->palette();
+    for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+        palette.setColor(role, colors.background);
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(role, colors.text);
+    setPalette(palette);
+    update();
+}
+
 PanelWindow::~PanelWindow() {
+    controller_.onPanelColorsChanged = nullptr;
     if (saveTimer_.isActive())
         savePlaceNow();
     // The list's view belongs to the list controller, not to the scroll area.
@@ -161,8 +214,10 @@ void PanelWindow::setPanelVisible(bool visible) {
     }
     fitToContents();
     show();
-    raise();
-    activateWindow();
+    if (windowsCanBeRaised()) {
+        raise();
+        activateWindow();
+    }
     controller_.widgetPerformUpdate(nullptr);
 }
 

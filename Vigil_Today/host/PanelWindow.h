@@ -5,17 +5,23 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
+#include <QToolButton>
 #include <QWidget>
+
+#include <memory>
 
 #include "host/PanelPlaceStore.h"
 #include "host/WidgetProviding.h"
 
 namespace vigil {
 
-// The compact, frameless, always-on-top panel that hosts the widget: a header with the title and
-// the Edit / Done button, and below it the controller's list. It opens at its remembered place
-// (or the top-right corner of the screen) and remembers where the user drags it. On Wayland the
-// compositor places it.
+class PanelMenu;
+
+// The compact, frameless, always-on-top panel that hosts the widget: a header with the title, the
+// Edit / Done button and a hide button, and below it the controller's list. A right click on the
+// header opens the panel's menu (show / hide, edit, quit). It opens at its remembered place (or
+// the top-right corner of the screen) and remembers where the user drags it. On Wayland the
+// compositor places it. Its colours are the controller's (widgetPanelColors).
 class PanelWindow : public QWidget {
   public:
     static constexpr int kWidth = 320;
@@ -41,6 +47,11 @@ class PanelWindow : public QWidget {
     void fitToContents();
 
     QPushButton* editButton() const { return editButton_; }
+    QToolButton* hideButton() const { return hideButton_; }
+    QWidget* header() const { return header_; }
+    PanelMenu& panelMenu() const { return *menu_; }
+    // Opens the panel's menu at a point of the header.
+    void openMenuAt(const QPoint& headerPoint);
     QScrollArea* scrollArea() const { return scroll_; }
 
     // True where a window cannot place itself (Wayland).
@@ -60,12 +71,16 @@ class PanelWindow : public QWidget {
 
   private:
     void applyMargins();
+    void applyColors();
+    QWidget* makeHeader();
 
     WidgetProviding& controller_;
     PanelPlaceStore& places_;
     QPointer<QPushButton> editButton_;
     QPointer<QScrollArea> scroll_;
+    QPointer<QToolButton> hideButton_;
     QPointer<QWidget> header_;
+    std::unique_ptr<PanelMenu> menu_;
     bool editing_ = false;
     bool placing_ = false;
     bool placed_ = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QMargins>
 
 #include <functional>
@@ -7,6 +8,15 @@
 namespace vigil {
 
 class WidgetListViewController;
+
+// The colours of the panel's own parts (its background, the header and its border). They never
+// come from the desktop's palette, so a light panel stays readable on a dark desktop.
+struct PanelColors {
+    QColor background{245, 246, 247};
+    QColor text{0, 0, 0};
+
+    bool operator==(const PanelColors&) const = default;
+};
 
 // What the panel asks of the widget's principal controller.
 class WidgetProviding {
@@ -27,6 +37,10 @@ class WidgetProviding {
     virtual bool widgetAllowsEditing() const { return false; }
     virtual void widgetDidBeginEditing() {}
     virtual void widgetDidEndEditing() {}
+    // The panel's colours now (the widget's theme); the panel asks again when the controller
+    // calls onPanelColorsChanged.
+    virtual PanelColors widgetPanelColors() const { return PanelColors{}; }
+    std::function<void()> onPanelColorsChanged;
 };
 
 }  // namespace vigil

@@ -1,6 +1,8 @@
-// The program and the widget under a real X server (Xvfb): the program starts and shows its
-// panel; inside a child process on that server the panel is shown, a gauge clicked, the program
-// restarted over the same settings, and editing begun and ended.
+// The program and the widget under a real X server (Xvfb) and a real Wayland compositor (Weston,
+// headless): the program starts and shows its panel, answers its command line, keeps one panel
+// per session (over a private session bus, and over its lock and socket where no bus runs), and
+// quits through its header's menu; inside a child process on the X server the panel is shown, a
+// gauge clicked, the program restarted over the same settings, and editing begun and ended.
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <QWindow>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -19,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -31,11 +35,13 @@
 #include "TodayViewControllerSupport.h"
 #include "details/CPUViewController.h"
 #include "host/PanelWindow.h"
+#include "platform/Bus.h"
 #include "rows/FirstRowViewController.h"
 #include "rows/SecondRowViewController.h"
 #include "settings/SettingsPanelPlaceStore.h"
 #include "settings/SettingsViewController.h"
 #include "settings/WidgetDefaults.h"
+#include "support/SessionBus.h"
 #include "support/TestSupport.h"
 #include "ui/QtTestApp.h"
 
@@ -48,8 +54,9 @@ using Env = std::map<std::string, std::string>;
 
 // Starts `argv` with this process's environment changed by `changes` (an empty value removes
 // the name); output goes to `log`.
+// `passFd`, when given, is the child's descriptor 3.
 pid_t spawn(const std::vector<std::string>& argv, const Env& changes, const std::string& log,
-            const std::string& cwd = {}) {
+            const std::string& cwd = {}, int passFd = -1) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string entry(*e);
@@ -73,6 +80,8 @@ pid_t spawn(const std::vector<std::string>& argv, const Env& changes, const std:
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (passFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, passFd, 3);
     if (!cwd.empty())
         posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     pid_t pid = -1;
@@ -102,7 +111,7 @@ std::string readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
-// One Xvfb server on a free display number for the test, stopped at the end.
+// True when something listens on the Unix socket.
 bool acceptsConnections(const std::string& socketPath) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -115,6 +124,8 @@ bool acceptsConnections(const std::string& socketPath) {
     return connected;
 }
 
+// Xvfb picks a free display number itself and writes it to descriptor 3 once it listens: no
+// race with the servers of other tests running at the same time.
 class XvfbServer {
   public:
     XvfbServer(const std::string& log) {
@@ -123,21 +134,34 @@ class XvfbServer {
             reason = "Xvfb is not installed (apt-get install xvfb)";
             return;
         }
-        for (int n = 90 + getpid() % 300; n < 1000; ++n) {
-            if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0)
-                continue;
-            display_ = ":" + std::to_string(n);
-            pid_ =
-                spawn({xvfb, display_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, {}, log);
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            // The socket file may be left from an earlier server: wait until this one answers.
-            if (test::waitUntil([&] { return acceptsConnections(socket); },
-                                std::chrono::seconds(20))) {
-                return;
-            }
-            break;
+        int pipeFds[2];
+        if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+            reason = "no pipe for Xvfb's display number";
+            return;
         }
-        reason = "Xvfb did not start";
+        pid_ = spawn({xvfb, "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                     {}, log, {}, pipeFds[1]);
+        close(pipeFds[1]);
+        std::string number;
+        test::waitUntil(
+            [&] {
+                pollfd ready{pipeFds[0], POLLIN, 0};
+                if (poll(&ready, 1, 100) <= 0)
+                    return false;
+                char buffer[16];
+                const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+                if (n <= 0)
+                    return true;  // Xvfb ended without a display
+                number.append(buffer, static_cast<size_t>(n));
+                return number.find('\n') != std::string::npos;
+            },
+            std::chrono::seconds(20));
+        close(pipeFds[0]);
+        if (number.find('\n') == std::string::npos) {
+            reason = "Xvfb did not start: " + readFile(QString::fromStdString(log));
+            return;
+        }
+        display_ = ":" + number.substr(0, number.find('\n'));
     }
     ~XvfbServer() {
         if (pid_ > 0) {
@@ -154,9 +178,57 @@ class XvfbServer {
     pid_t pid_ = -1;
 };
 
+// A sanitizer build lists the leak suppressions it used at exit; the checks of what the program
+// says want its own words only.
+const std::pair<const std::string, std::string> kQuietLeakCheck{"LSAN_OPTIONS",
+                                                                "print_suppressions=0"};
+
 std::string programPath() {
     // VIGIL_TOOLS_DIR is <build>/tools.
     return std::string(VIGIL_TOOLS_DIR) + "/../Vigil_Today/Vigil_Today";
+}
+
+// Runs `command` through the shell with `display` as DISPLAY; its standard output, or nothing
+// when it fails.
+std::string shellOutput(const std::string& command, const std::string& display,
+                        const QString& scratch) {
+    const std::string line =
+        "DISPLAY=" + display + " " + command + " > " + scratch.toStdString() + " 2>/dev/null";
+    if (std::system(line.c_str()) != 0)
+        return {};
+    return readFile(scratch);
+}
+
+// The panels now mapped on the display (xdotool finds windows by name).
+int visiblePanels(const std::string& display, const QString& scratch) {
+    const std::string found =
+        shellOutput("xdotool search --onlyvisible --name '^Vigil$'", display, scratch);
+    return int(std::count(found.begin(), found.end(), '\n'));
+}
+
+struct Finished {
+    int status = -1;
+    std::string output;
+};
+
+// Runs the program to its end with `arguments`; what it printed is its own log's.
+Finished runProgram(const std::vector<std::string>& arguments, const Env& env, const QString& log) {
+    QFile::remove(log);
+    std::vector<std::string> argv{programPath()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const pid_t pid = spawn(argv, env, log.toStdString());
+    if (pid <= 0)
+        return {};
+    const int status = waitFor(pid, std::chrono::seconds(90));
+    return {status, readFile(log)};
+}
+
+// A private runtime folder (XDG_RUNTIME_DIR) for one session of the program.
+std::string runtimeFolder(const QTemporaryDir& dir, const QString& name) {
+    const QString path = dir.filePath(name);
+    QDir().mkpath(path);
+    chmod(path.toUtf8().constData(), 0700);
+    return path.toStdString();
 }
 
 std::string selfPath() {
@@ -217,15 +289,16 @@ TEST_F(EndToEndTest, WithoutADisplayTheProgramRendersThePanel) {
     const Env headless{{"DISPLAY", ""},
                        {"WAYLAND_DISPLAY", ""},
                        {"QT_QPA_PLATFORM", ""},
-                       {"XDG_CONFIG_HOME", config()}};
+                       {"XDG_CONFIG_HOME", config()},
+                       {"XDG_RUNTIME_DIR", runtimeFolder(dir, QStringLiteral("run"))},
+                       kQuietLeakCheck};
     const pid_t program = spawn({programPath()}, headless, log(), dir.path().toStdString());
     ASSERT_GT(program, 0);
     EXPECT_EQ(waitFor(program, std::chrono::seconds(60)), 0);
     const QString picture = dir.filePath(QStringLiteral("vigil-panel.png"));
-    EXPECT_NE(readFile(QString::fromStdString(log()))
-                  .find("the panel is rendered in " + picture.toStdString()),
-              std::string::npos)
-        << readFile(QString::fromStdString(log()));
+    // That line and nothing else (no complaint from Qt about raising a window no one sees).
+    EXPECT_EQ(readFile(QString::fromStdString(log())),
+              "Vigil: no display; the panel is rendered in " + picture.toStdString() + "\n");
     const QImage image(picture);
     EXPECT_EQ(image.width(), PanelWindow::kWidth);
     EXPECT_GE(image.height(),
@@ -246,6 +319,288 @@ TEST_F(EndToEndTest, WithoutADisplayTheProgramRendersThePanel) {
     EXPECT_EQ(waitFor(failing, std::chrono::seconds(60)), 1);
     EXPECT_NE(readFile(QString::fromStdString(log())).find("could not write the picture"),
               std::string::npos);
+}
+
+TEST_F(EndToEndTest, CommandLineAnswersAndStops) {
+    if (access(programPath().c_str(), X_OK) != 0)
+        GTEST_SKIP() << "the program is not built: " << programPath();
+    // No display and no session bus: nothing here may start a panel.
+    const Env env{{"DISPLAY", ""},
+                  {"WAYLAND_DISPLAY", ""},
+                  {"QT_QPA_PLATFORM", ""},
+                  {"DBUS_SESSION_BUS_ADDRESS", ""},
+                  {"XDG_RUNTIME_DIR", runtimeFolder(dir, QStringLiteral("run"))},
+                  {"XDG_CONFIG_HOME", config()},
+                  kQuietLeakCheck};
+    const QString out = dir.filePath(QStringLiteral("out.txt"));
+
+    const Finished help = runProgram({"--help"}, env, out);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.output.rfind("Usage: Vigil_Today [--show | --toggle | --quit", 0), 0u)
+        << help.output;
+    const Finished version = runProgram({"--version"}, env, out);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, "Vigil 0.1.0\n");
+    const Finished unknown = runProgram({"--frobnicate"}, env, out);
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.output,
+              "Vigil_Today: unknown option '--frobnicate' (see Vigil_Today --help)\n");
+    const Finished both = runProgram({"--toggle", "--quit"}, env, out);
+    EXPECT_EQ(both.status, 2);
+    const Finished quit = runProgram({"--quit"}, env, out);
+    EXPECT_EQ(quit.status, 1);
+    EXPECT_EQ(quit.output, "Vigil_Today: no Vigil panel runs in this session\n");
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("vigil-panel.png"))));
+}
+
+TEST_F(EndToEndTest, HeaderMenuQuitsWithoutATray) {
+    XvfbServer x(log());
+    if (!x.reason.empty())
+        GTEST_SKIP() << x.reason;
+    if (access(programPath().c_str(), X_OK) != 0)
+        GTEST_SKIP() << "the program is not built: " << programPath();
+    if (access("/usr/bin/xdotool", X_OK) != 0)
+        GTEST_SKIP() << "xdotool is not installed (apt-get install xdotool)";
+    const QString programLog = dir.filePath(QStringLiteral("program.txt"));
+    const pid_t program = spawn({programPath()},
+                                {{"DISPLAY", x.display()},
+                                 {"QT_QPA_PLATFORM", ""},
+                                 {"WAYLAND_DISPLAY", ""},
+                                 {"DBUS_SESSION_BUS_ADDRESS", ""},
+                                 {"XDG_RUNTIME_DIR", runtimeFolder(dir, QStringLiteral("run"))},
+                                 {"XDG_CONFIG_HOME", config()},
+                                 kQuietLeakCheck},
+                                programLog.toStdString());
+    ASSERT_GT(program, 0);
+    const QString scratch = dir.filePath(QStringLiteral("xdotool.txt"));
+    std::string window;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            window =
+                shellOutput("xdotool search --onlyvisible --name '^Vigil$'", x.display(), scratch);
+            return !window.empty();
+        },
+        std::chrono::seconds(60)))
+        << readFile(programLog);
+    window = window.substr(0, window.find('\n'));
+    const std::string pid = std::to_string(program);
+    const auto windowsOfProgram = [&] {
+        const std::string found =
+            shellOutput("xdotool search --onlyvisible --pid " + pid, x.display(), scratch);
+        return std::count(found.begin(), found.end(), '\n');
+    };
+    const auto panelOnly = windowsOfProgram();
+
+    // A right click on the header opens the menu (one more window of the program's); its
+    // "Quit Vigil" ends the program.
+    const std::string rightClick = "xdotool mousemove --window " + window + " 60 12 click 3";
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            shellOutput(rightClick, x.display(), scratch);
+            return test::waitUntil([&] { return windowsOfProgram() > panelOnly; },
+                                   std::chrono::seconds(5));
+        },
+        std::chrono::seconds(60)))
+        << readFile(programLog);
+    shellOutput("xdotool key q", x.display(), scratch);
+    EXPECT_EQ(waitFor(program, std::chrono::seconds(60)), 0) << readFile(programLog);
+    // A normal start on a desktop without a tray has nothing to complain about.
+    EXPECT_EQ(readFile(programLog), "");
+}
+
+TEST_F(EndToEndTest, OnePanelPerSessionThatToggleAndQuitReach) {
+    XvfbServer x(log());
+    if (!x.reason.empty())
+        GTEST_SKIP() << x.reason;
+    if (access(programPath().c_str(), X_OK) != 0)
+        GTEST_SKIP() << "the program is not built: " << programPath();
+    if (access("/usr/bin/xdotool", X_OK) != 0)
+        GTEST_SKIP() << "xdotool is not installed (apt-get install xdotool)";
+    test::PrivateBus bus;
+    if (!bus.started())
+        GTEST_SKIP() << "dbus-daemon did not start (apt-get install dbus-daemon)";
+    const QString scratch = dir.filePath(QStringLiteral("xdotool.txt"));
+    const QString out = dir.filePath(QStringLiteral("out.txt"));
+
+    // Once over the session bus, once where no bus runs (the lock and socket in the runtime
+    // folder).
+    for (const bool withBus : {true, false}) {
+        SCOPED_TRACE(withBus ? "session bus" : "no bus");
+        const std::string runtime =
+            runtimeFolder(dir, withBus ? QStringLiteral("bus") : QStringLiteral("lock"));
+        const Env env{{"DISPLAY", x.display()},
+                      {"QT_QPA_PLATFORM", ""},
+                      {"WAYLAND_DISPLAY", ""},
+                      {"DBUS_SESSION_BUS_ADDRESS", withBus ? bus.address() : ""},
+                      {"XDG_RUNTIME_DIR", runtime},
+                      {"XDG_CONFIG_HOME", config()},
+                      kQuietLeakCheck};
+        const QString firstLog = dir.filePath(QStringLiteral("first.txt"));
+        const pid_t first = spawn({programPath()}, env, firstLog.toStdString());
+        ASSERT_GT(first, 0);
+        const auto panelsBecome = [&](int count) {
+            return test::waitUntil([&] { return visiblePanels(x.display(), scratch) == count; },
+                                   std::chrono::seconds(60));
+        };
+        ASSERT_TRUE(panelsBecome(1)) << readFile(firstLog);
+        if (withBus) {
+            auto client = Bus::open(bus.address());
+            ASSERT_NE(client, nullptr);
+            EXPECT_TRUE(client->nameHasOwner("org.vigil.Vigil", std::chrono::seconds(10)));
+        } else {
+            EXPECT_TRUE(QFileInfo(QString::fromStdString(runtime + "/vigil.socket")).exists());
+        }
+
+        // A second start shows the running panel and stops.
+        EXPECT_EQ(runProgram({}, env, out).status, 0) << readFile(out);
+        EXPECT_EQ(visiblePanels(x.display(), scratch), 1);
+        EXPECT_EQ(runProgram({"--toggle"}, env, out).status, 0) << readFile(out);
+        EXPECT_TRUE(panelsBecome(0));
+        EXPECT_EQ(runProgram({"--toggle"}, env, out).status, 0) << readFile(out);
+        EXPECT_TRUE(panelsBecome(1));
+        EXPECT_EQ(runProgram({"--quit"}, env, out).status, 0) << readFile(out);
+        EXPECT_EQ(waitFor(first, std::chrono::seconds(60)), 0) << readFile(firstLog);
+        EXPECT_EQ(readFile(firstLog), "");
+
+        // With no panel running, --toggle starts one.
+        const pid_t started = spawn({programPath(), "--toggle"}, env, firstLog.toStdString());
+        ASSERT_GT(started, 0);
+        EXPECT_TRUE(panelsBecome(1)) << readFile(firstLog);
+        EXPECT_EQ(runProgram({"--quit"}, env, out).status, 0) << readFile(out);
+        EXPECT_EQ(waitFor(started, std::chrono::seconds(60)), 0) << readFile(firstLog);
+    }
+}
+
+// A headless Weston for the test, on a socket in a private runtime folder; with XWayland it also
+// serves an X display, started when the first X client connects.
+class WestonServer {
+  public:
+    WestonServer(const std::string& runtime, bool xwayland, const std::string& log)
+        : runtime_(runtime) {
+        const char* weston = "/usr/bin/weston";
+        if (access(weston, X_OK) != 0) {
+            reason = "Weston is not installed (apt-get install weston)";
+            return;
+        }
+        if (xwayland && access("/usr/bin/Xwayland", X_OK) != 0) {
+            reason = "XWayland is not installed (apt-get install xwayland)";
+            return;
+        }
+        // XWayland puts its socket there; an X server made the folder before us, or we do.
+        if (mkdir("/tmp/.X11-unix", 01777) == 0)
+            chmod("/tmp/.X11-unix", 01777);  // past the umask, as every X server leaves it
+        std::vector<std::string> argv{weston, "--backend=headless-backend.so",
+                                      "--socket=" + socket(), "--idle-time=0", "--no-config"};
+        if (xwayland)
+            argv.push_back("--xwayland");
+        pid_ = spawn(argv, {{"XDG_RUNTIME_DIR", runtime}}, log);
+        if (!test::waitUntil([&] { return acceptsConnections(runtime + "/" + socket()); },
+                             std::chrono::seconds(20))) {
+            reason = "Weston did not start: " + readFile(QString::fromStdString(log));
+            return;
+        }
+        if (!xwayland)
+            return;
+        const QRegularExpression listening(QStringLiteral("xserver listening on display (:\\d+)"));
+        test::waitUntil(
+            [&] {
+                const auto match =
+                    listening.match(QString::fromStdString(readFile(QString::fromStdString(log))));
+                if (match.hasMatch())
+                    display = match.captured(1).toStdString();
+                return match.hasMatch();
+            },
+            std::chrono::seconds(20));
+        if (display.empty())
+            reason = "Weston did not start XWayland: " + readFile(QString::fromStdString(log));
+    }
+    ~WestonServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitFor(pid_, std::chrono::seconds(20));
+        }
+    }
+    static std::string socket() { return "vigil-wayland"; }
+
+    std::string reason;
+    std::string display;
+
+  private:
+    std::string runtime_;
+    pid_t pid_ = -1;
+};
+
+TEST_F(EndToEndTest, OnWaylandThePanelGoesThroughXWaylandWhereItCan) {
+    if (access(programPath().c_str(), X_OK) != 0)
+        GTEST_SKIP() << "the program is not built: " << programPath();
+    if (access("/usr/bin/xdotool", X_OK) != 0)
+        GTEST_SKIP() << "xdotool is not installed (apt-get install xdotool)";
+    const std::string runtime = runtimeFolder(dir, QStringLiteral("run"));
+    WestonServer weston(runtime, true, dir.filePath(QStringLiteral("weston.txt")).toStdString());
+    if (!weston.reason.empty())
+        GTEST_SKIP() << weston.reason;
+    const Env env{{"DISPLAY", weston.display},
+                  {"WAYLAND_DISPLAY", WestonServer::socket()},
+                  {"QT_QPA_PLATFORM", ""},
+                  {"DBUS_SESSION_BUS_ADDRESS", ""},
+                  {"XDG_RUNTIME_DIR", runtime},
+                  {"XDG_CONFIG_HOME", config()},
+                  kQuietLeakCheck};
+    const QString programLog = dir.filePath(QStringLiteral("program.txt"));
+    const pid_t program = spawn({programPath()}, env, programLog.toStdString());
+    ASSERT_GT(program, 0);
+    // The panel is an X window on XWayland's display, where it can stay on top and keep its place.
+    const QString scratch = dir.filePath(QStringLiteral("xdotool.txt"));
+    EXPECT_TRUE(test::waitUntil([&] { return visiblePanels(weston.display, scratch) == 1; },
+                                std::chrono::seconds(60)))
+        << readFile(programLog);
+    const QString out = dir.filePath(QStringLiteral("out.txt"));
+    EXPECT_EQ(runProgram({"--quit"}, env, out).status, 0) << readFile(out);
+    EXPECT_EQ(waitFor(program, std::chrono::seconds(60)), 0);
+    EXPECT_EQ(readFile(programLog), "");
+}
+
+TEST_F(EndToEndTest, OnWaylandAloneThePanelIsANormalWindowAndSaysSo) {
+    if (access(programPath().c_str(), X_OK) != 0)
+        GTEST_SKIP() << "the program is not built: " << programPath();
+    if (access("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so", F_OK) !=
+            0 &&
+        access("/usr/lib/qt6/plugins/platforms/libqwayland-generic.so", F_OK) != 0) {
+        GTEST_SKIP() << "Qt's Wayland platform is not installed (apt-get install qt6-wayland)";
+    }
+    const std::string runtime = runtimeFolder(dir, QStringLiteral("run"));
+    WestonServer weston(runtime, false, dir.filePath(QStringLiteral("weston.txt")).toStdString());
+    if (!weston.reason.empty())
+        GTEST_SKIP() << weston.reason;
+    // The client's side of the protocol, written by libwayland, shows what the panel asked for.
+    const Env env{{"DISPLAY", ""},
+                  {"WAYLAND_DISPLAY", WestonServer::socket()},
+                  {"WAYLAND_DEBUG", "client"},
+                  {"QT_QPA_PLATFORM", ""},
+                  {"DBUS_SESSION_BUS_ADDRESS", ""},
+                  {"XDG_RUNTIME_DIR", runtime},
+                  {"XDG_CONFIG_HOME", config()},
+                  kQuietLeakCheck};
+    const QString programLog = dir.filePath(QStringLiteral("program.txt"));
+    const pid_t program = spawn({programPath()}, env, programLog.toStdString());
+    ASSERT_GT(program, 0);
+    const QRegularExpression titled(QStringLiteral("xdg_toplevel@\\d+\\.set_title\\(\"Vigil\"\\)"));
+    const QRegularExpression drawn(QStringLiteral("wl_surface@\\d+\\.attach\\(wl_buffer@"));
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            const QString said = QString::fromStdString(readFile(programLog));
+            return titled.match(said).hasMatch() && drawn.match(said).hasMatch();
+        },
+        std::chrono::seconds(60)))
+        << readFile(programLog).substr(0, 4000);
+    const QString out = dir.filePath(QStringLiteral("out.txt"));
+    EXPECT_EQ(runProgram({"--quit"}, env, out).status, 0) << readFile(out);
+    EXPECT_EQ(waitFor(program, std::chrono::seconds(60)), 0)
+        << readFile(programLog).substr(0, 3000);
+    const QString said = QString::fromStdString(readFile(programLog));
+    EXPECT_EQ(said.count(QStringLiteral("Vigil: on Wayland without an X server the panel is a "
+                                        "normal window: it cannot stay on top")),
+              1);
 }
 
 // Runs one phase of the widget inside a child process on the Xvfb display; the child writes its

@@ -1,8 +1,13 @@
+#include <QApplication>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "TodayViewController.h"
+#include "TodayViewControllerSupport.h"
 #include "Vigil_Today/CPUMemoryTestSupport.h"
+#include "host/PanelWindow.h"
 #include "settings/WidgetDefaults.h"
 #include "themes/Theme.h"
 #include "ui/FUIColor.h"
@@ -122,6 +127,52 @@ TEST_F(ThemeTest, BackgroundFadesToTheThemeAndBackToNone) {
     test::settleAnimations(list);
     EXPECT_FALSE(list.autoFillBackground());
     Themes::dark().updateBackgroundColor(nullptr);
+}
+
+// The panel around the rows (its background and header) follows the theme, and its colours never
+// come from the desktop's palette: here the desktop is dark, and the light panel stays light.
+TEST_F(ThemeTest, WholePanelFollowsTheThemeOnADarkDesktop) {
+    const QPalette desktop = QApplication::palette();
+    QPalette dark = desktop;
+    dark.setColor(QPalette::Window, QColor(30, 30, 30));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    QApplication::setPalette(dark);
+
+    test::WidgetMainQueue mainQueue;
+    test::WidgetMachine machine;
+    TodayViewController today(machine.context());
+    today.view();
+    MemoryPanelPlaceStore places;
+    PanelWindow panel(today, places);
+    panel.setPanelVisible(true);
+    QLabel* title = panel.header()->findChild<QLabel*>();
+    ASSERT_NE(title, nullptr);
+    const QString dir = test::galleryDir("theme");
+
+    struct Expected {
+        const Themes* theme;
+        QColor background, text;
+        const char* name;
+    };
+    for (const Expected& expected :
+         {Expected{&Themes::dark(), QColor(44, 62, 80), QColor(236, 240, 241), "dark"},
+          Expected{&Themes::light(), QColor(245, 246, 247), QColor(0, 0, 0), "light"}}) {
+        machine.themes->setActiveTheme(*expected.theme);
+        test::settleAnimations(*today.view());
+        const QImage image = test::render(panel);
+        image.save(QDir(dir).filePath(QStringLiteral("panel-%1.png").arg(expected.name)));
+        // Between the title and the Edit button, inside the header.
+        EXPECT_EQ(image.pixelColor(PanelWindow::kWidth / 2, 3), expected.background)
+            << expected.name;
+        EXPECT_EQ(title->palette().color(QPalette::WindowText), expected.text) << expected.name;
+        EXPECT_EQ(panel.editButton()->palette().color(QPalette::ButtonText), expected.text)
+            << expected.name;
+        EXPECT_EQ(panel.hideButton()->palette().color(QPalette::ButtonText), expected.text)
+            << expected.name;
+    }
+    panel.hide();
+    QApplication::setPalette(desktop);
 }
 
 }  // namespace
