@@ -308,6 +308,7 @@ bool batteryDataFrom(const PowerSources& sources, BatteryData& data, std::string
     data.isCharged = b.status == "Full" ? 1 : 0;
     data.isCharging = b.status == "Charging" ? 1 : 0;
     data.current = b.currentMA ? static_cast<int32_t>(std::clamp(*b.currentMA, -1e9, 1e9)) : 0;
+    data.hasCurrent = b.currentMA ? 1 : 0;
     data.percent = percentOf(b);
     data.watts = sources.adapterWatts;
     return true;

@@ -18,7 +18,8 @@ struct BatteryData {
     int32_t timeToFull;   // minutes; negative while it is still being estimated
     int8_t isCharged;
     int8_t isCharging;
-    int32_t current;  // mA, negative while discharging
+    int32_t current;    // mA, negative while discharging
+    int8_t hasCurrent;  // 0: the battery reports neither current nor power, `current` is 0
     int32_t percent;
     int32_t watts;  // of the external adapter, 0 when unknown
 };

@@ -20,7 +20,7 @@ struct NetworkData {
 
 // What the device registry knows of an interface, read once when it is first seen.
 struct NetworkExtra {
-    int64_t linkSpeed;
+    int64_t linkSpeed;  // bits per second, 0 when the driver does not know it
     uint8_t isPrimary;
     uint8_t isWifi;
     const char* name;

@@ -31,7 +31,7 @@ Battery::Battery(Options options)
         s.hasBattery = true;
         if (registry->designCapacity)
             s.designCapacity = static_cast<double>(*registry->designCapacity);
-        if (registry->designCycleCount9C)
+        if (registry->designCycleCount9C && *registry->designCycleCount9C > 0)
             s.designCycleCount = *registry->designCycleCount9C;
         if (registry->batteryInstalled)
             s.installed = *registry->batteryInstalled;
@@ -87,11 +87,13 @@ void Battery::modify(F&& change) {
     state_ = std::move(next);
 }
 
-uint8_t Battery::health() const {
+std::optional<uint8_t> Battery::health() const {
     const auto s = state();
-    if (!(s->designCapacity > 0) || !std::isfinite(s->maxCapacity))
-        return 0;
-    const double ratio = std::round(s->maxCapacity / s->designCapacity * 100.0);
+    if (!s->designCapacity || !(*s->designCapacity > 0) || !s->maxCapacity ||
+        !std::isfinite(*s->maxCapacity)) {
+        return std::nullopt;
+    }
+    const double ratio = std::round(*s->maxCapacity / *s->designCapacity * 100.0);
     return static_cast<uint8_t>(std::clamp(ratio, 0.0, 100.0));
 }
 
@@ -157,7 +159,7 @@ void Battery::batteryAdapter(const BatteryData& data) {
         s.hasACondition = data.hasACondition != 0;
         s.isFullyCharged = data.isCharged != 0;
         s.isCharging = data.isCharging != 0;
-        s.current = data.current;
+        s.current = data.hasCurrent ? std::optional<int64_t>(data.current) : std::nullopt;
         s.percent = data.percent;
         s.acWatts = data.watts;
         s.timeRemaining = timeRemainingText(data);

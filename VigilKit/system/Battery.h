@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "collectors/BatteryData.h"
@@ -32,7 +33,8 @@ class Battery : public SystemResource, public Trackable {
         double rereadInterval = 30.0;
     };
 
-    // Every published figure at one moment.
+    // Every published figure at one moment. A figure the battery does not report stays empty
+    // (never 0); so do the age and date texts.
     struct State {
         bool hasBattery = false;
         bool installed = false;
@@ -40,15 +42,15 @@ class Battery : public SystemResource, public Trackable {
         bool isFullyCharged = false;
         bool isCharging = false;
         int64_t acWatts = 0;
-        double currentCapacity = 0;  // mAh
-        double maxCapacity = 0;
-        double designCapacity = 0;
-        int64_t cycleCount = 0;
-        int64_t designCycleCount = 0;
-        double temperature = 0;  // °C
+        std::optional<double> currentCapacity;  // mAh
+        std::optional<double> maxCapacity;
+        std::optional<double> designCapacity;
+        std::optional<int64_t> cycleCount;
+        std::optional<int64_t> designCycleCount;
+        std::optional<double> temperature;  // °C
         std::string timeRemaining = "Calculating..";
-        int64_t voltage = 0;  // mV
-        int64_t current = 0;  // mA
+        std::optional<int64_t> voltage;  // mV
+        std::optional<int64_t> current;  // mA, negative while discharging
         int64_t percent = 0;
         std::string condition;
         bool hasACondition = false;
@@ -76,22 +78,22 @@ class Battery : public SystemResource, public Trackable {
     bool isFullyCharged() const { return state()->isFullyCharged; }
     bool isCharging() const { return state()->isCharging; }
     int64_t acWatts() const { return state()->acWatts; }
-    double currentCapacity() const { return state()->currentCapacity; }
-    double maxCapacity() const { return state()->maxCapacity; }
-    double designCapacity() const { return state()->designCapacity; }
-    int64_t cycleCount() const { return state()->cycleCount; }
-    int64_t designCycleCount() const { return state()->designCycleCount; }
-    double temperature() const { return state()->temperature; }
+    std::optional<double> currentCapacity() const { return state()->currentCapacity; }
+    std::optional<double> maxCapacity() const { return state()->maxCapacity; }
+    std::optional<double> designCapacity() const { return state()->designCapacity; }
+    std::optional<int64_t> cycleCount() const { return state()->cycleCount; }
+    std::optional<int64_t> designCycleCount() const { return state()->designCycleCount; }
+    std::optional<double> temperature() const { return state()->temperature; }
     std::string timeRemaining() const { return state()->timeRemaining; }
-    int64_t voltage() const { return state()->voltage; }
-    int64_t current() const { return state()->current; }
+    std::optional<int64_t> voltage() const { return state()->voltage; }
+    std::optional<int64_t> current() const { return state()->current; }
     int64_t percent() const { return state()->percent; }
     std::string condition() const { return state()->condition; }
     bool hasACondition() const { return state()->hasACondition; }
     std::string age() const { return state()->age; }
     std::string manufactured() const { return state()->manufactured; }
-    // max / design capacity in percent, rounded, at most 100; 0 without a design capacity.
-    uint8_t health() const;
+    // max / design capacity in percent, rounded, at most 100; empty without both capacities.
+    std::optional<uint8_t> health() const;
 
     // The remaining-time text for a record: "Calculating..." while estimating, empty for 0,
     // "H:MM  until charged" or "H:MM  remaining".

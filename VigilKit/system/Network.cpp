@@ -95,7 +95,8 @@ void Network::update() {
                     environment_.extra(name, [&](const NetworkExtra* extra) {
                         if (extra == nullptr)
                             return;
-                        interface.linkSpeed = extra->linkSpeed;
+                        if (extra->linkSpeed > 0)
+                            interface.linkSpeed = extra->linkSpeed;
                         interface.isPrimary = extra->isPrimary != 0;
                         interface.isWifi = extra->isWifi != 0;
                         interface.name = extra->name ? extra->name : "";

@@ -31,8 +31,8 @@ class Network : public SystemResource {
         int64_t obytes = 0;
         std::string mac;
         std::string ipaddr;
-        int64_t timestamp = 0;  // milliseconds on the monotonic clock
-        int64_t linkSpeed = 0;  // bits per second, 0 when unknown
+        int64_t timestamp = 0;             // milliseconds on the monotonic clock
+        std::optional<int64_t> linkSpeed;  // bits per second; empty when the driver does not know
         bool isPrimary = false;
         bool isWifi = false;
         std::string name;

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "details/DetailViews.h"
 #include "settings/Defaults.h"
@@ -24,13 +25,28 @@ namespace {
 constexpr int kShown = 1000;
 constexpr int kHidden = 0;
 
-// A number through a printf format ("%.0f W"); NaN and infinities show as 0.
-QString formatted(const char* format, double value) {
-    if (!std::isfinite(value))
-        value = 0;
+// A number through a printf format ("%.0f mAh"); an unknown figure (or NaN, or an infinity)
+// shows as "-".
+QString formatted(const char* format, std::optional<double> value) {
+    if (!value || !std::isfinite(*value))
+        return QStringLiteral("-");
     char text[64];
-    std::snprintf(text, sizeof text, format, value);
+    std::snprintf(text, sizeof text, format, *value);
     return QString::fromLatin1(text);
+}
+
+template <typename Number>
+QString withUnit(const std::optional<Number>& value, const QString& unit) {
+    return value ? QString::number(*value) + unit : QStringLiteral("-");
+}
+
+// The power drawn, from voltage (mV) and current (mA): unknown when either is. A discharging
+// battery always draws some: a driver that reads 0 does not measure it.
+std::optional<double> drawnWatts(const Battery::State& state) {
+    if (!state.voltage || !state.current || *state.current == 0)
+        return std::nullopt;
+    return std::fabs(static_cast<double>(*state.voltage) * static_cast<double>(*state.current) /
+                     1'000'000.0);
 }
 
 CallbackStackView* horizontalStack(QWidget* parent, int spacing = 6) {
@@ -103,6 +119,7 @@ QWidget* BatteryViewController::loadView() {
 
     // Facts, one a line: the title on the left, the value on the right.
     auto* facts = new QGridLayout();
+    facts_ = facts;
     facts->setHorizontalSpacing(8);
     facts->setVerticalSpacing(1);
     facts->setColumnStretch(0, 1);
@@ -209,39 +226,43 @@ void BatteryViewController::onBatteryChanged() {
         status->setText(QStringLiteral("Discharging"));
         statusStackView->setVisibilityPriority(kShown, remainingStack);
         systemStackView->setVisibilityPriority(kHidden, powerAdapterRow);
-        const double draw =
-            static_cast<double>(state->voltage) * static_cast<double>(state->current) / 1'000'000.0;
-        watts->setText(formatted("%.0f W", std::fabs(draw)));
+        watts->setText(formatted("%.0f W", drawnWatts(*state)));
         systemStackView->setVisibilityPriority(kShown, powerUsageRow);
     }
 
-    const unsigned healthPercent = battery.health();
+    // A figure the battery does not report leaves its row out: never a 0, never an alarm.
+    const std::optional<uint8_t> healthPercent = battery.health();
     QPalette palette = health->palette();
-    palette.setColor(QPalette::WindowText, healthPercent < 30 || state->hasACondition
-                                               ? theme.warningColor
-                                               : FUIColor::turquoise());
+    palette.setColor(QPalette::WindowText,
+                     (healthPercent && *healthPercent < 30) || state->hasACondition
+                         ? theme.warningColor
+                         : FUIColor::turquoise());
     health->setPalette(palette);
+    setFactShown(health, healthPercent.has_value());
+    if (healthPercent)
+        health->setText(QString::number(*healthPercent) + QStringLiteral("%"));
 
-    const double celsius = state->temperature;
-    if (celsius < 11.0 || celsius > 34.0) {
-        temperatureFrame->setColor(FUIColor::alizarin(0.5));
-        temperatureFrame->setFill(true);
-    } else {
-        temperatureFrame->setColor(FUIColor::silver());
-        temperatureFrame->setFill(false);
-    }
+    setFactShown(temperatureFrame, state->temperature.has_value());
+    const bool alarming =
+        state->temperature && (*state->temperature < 11.0 || *state->temperature > 34.0);
+    temperatureFrame->setColor(alarming ? FUIColor::alizarin(0.5) : FUIColor::silver());
+    temperatureFrame->setFill(alarming);
     temperatureFrame->update();
+    temperature->setText(state->temperature ? qs(degrees(*state->temperature, defaults_))
+                                            : QStringLiteral("-"));
 
-    health->setText(QString::number(healthPercent) + QStringLiteral("%"));
     condition->setText(qs(state->condition));
     age->setText(qs(state->age));
+    setFactShown(age, !state->age.empty());
     manufactured->setText(qs(state->manufactured));
-    // Batteries that do not report a design cycle count read 0: no "of 0".
-    cycles->setText(state->designCycleCount > 0
-                        ? QString::number(state->cycleCount) + QStringLiteral(" of ") +
-                              QString::number(state->designCycleCount)
-                        : QString::number(state->cycleCount));
-    temperature->setText(qs(degrees(celsius, defaults_)));
+    setFactShown(manufactured, !state->manufactured.empty());
+    setFactShown(cycles, state->cycleCount.has_value());
+    if (state->cycleCount) {
+        cycles->setText(state->designCycleCount
+                            ? QString::number(*state->cycleCount) + QStringLiteral(" of ") +
+                                  QString::number(*state->designCycleCount)
+                            : QString::number(*state->cycleCount));
+    }
     remainingChargeCapacity->setText(formatted("%.0f mAh", state->currentCapacity));
     fullChargeCapacity->setText(formatted("%.0f mAh", state->maxCapacity));
     designChargeCapacity->setText(formatted("%.0f mAh", state->designCapacity));
@@ -249,10 +270,21 @@ void BatteryViewController::onBatteryChanged() {
 
 void BatteryViewController::popElectricity() {
     const auto state = system_.battery().state();
-    itemVoltage->setText(QString::number(state->voltage) + QStringLiteral(" mV"));
-    itemAmperage->setText(QString::number(state->current) + QStringLiteral(" mA"));
+    itemVoltage->setText(withUnit(state->voltage, QStringLiteral(" mV")));
+    itemAmperage->setText(withUnit(state->current, QStringLiteral(" mA")));
     if (electricityMenu && powerUsageRow)
         electricityMenu->popup(powerUsageRow->mapToGlobal(QPoint(0, powerUsageRow->height() + 4)));
+}
+
+void BatteryViewController::setFactShown(QWidget* value, bool shown) {
+    value->setVisible(shown);
+    int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+    const int index = facts_->indexOf(value);
+    if (index < 0)
+        return;
+    facts_->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+    if (QLayoutItem* title = facts_->itemAtPosition(row, 0); title && title->widget())
+        title->widget()->setVisible(shown);
 }
 
 void BatteryViewController::apply(const Theme& theme) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
@@ -20,7 +21,9 @@ struct Theme;
 // The battery details: charge as text and bar, the charging state and remaining time, the
 // adapter's wattage or the power drawn, health, condition, age, date of manufacture, cycles,
 // temperature and capacities; a click on the power-draw row opens a menu with voltage and
-// current. Redrawn on every change of the battery, not by the refresh tick.
+// current. A fact the battery does not report leaves its row out; an unknown capacity, draw,
+// voltage or current shows as "-". Redrawn on every change of the battery, not by the refresh
+// tick.
 class BatteryViewController : public ViewController, public Updatable {
   public:
     // The shared system and settings store when not given.
@@ -60,6 +63,10 @@ class BatteryViewController : public ViewController, public Updatable {
     void viewDidLoad() override;
 
   private:
+    // Shows or leaves out the facts row of a value field, its title with it.
+    void setFactShown(QWidget* value, bool shown);
+
+    QPointer<QGridLayout> facts_;
     System& system_;
     Defaults& defaults_;
     ThemeManager& themes_;

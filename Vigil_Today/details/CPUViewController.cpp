@@ -207,7 +207,7 @@ QWidget* CPUViewController::loadView() {
         *item.field = value;
     }
 
-    // The heaviest applications, with Activity Monitor's button beside the heading.
+    // The heaviest applications, with the system monitor's button beside the heading.
     addApplicationsTable(root, layout);
     return root;
 }

@@ -169,11 +169,16 @@ QWidget* DiskViewController::loadView() {
     }
     contextMenu->addSeparator();
     itemEject = contextMenu->addAction(QString(), [this] { eject(); });
-    contextMenu->addAction(QStringLiteral("Show in File Manager"), [this] { showInFinder(); });
+    contextMenu->addAction(QStringLiteral("Show in File Manager"), [this] { showInFileManager(); });
     contextMenu->addSeparator();
-    contextMenu->addAction(QStringLiteral("Open Disk Utility…"), [this] { openDiskUtilityApp(); });
-    contextMenu->addAction(QStringLiteral("Open Storage Management…"),
-                           [this] { openStorageManagementApp(); });
+    // The desktop's tools by their own names; one that is not installed is not offered.
+    const auto addTool = [this](SystemTool tool, auto open) {
+        const std::optional<QString> name = workspace_.systemToolName(tool);
+        if (name)
+            contextMenu->addAction(QStringLiteral("Open ") + *name + QStringLiteral("…"), open);
+    };
+    addTool(SystemTool::disks, [this] { openDisksTool(); });
+    addTool(SystemTool::diskUsage, [this] { openDiskUsageTool(); });
     return root;
 }
 
@@ -318,16 +323,15 @@ void DiskViewController::eject() {
         diskListViewController->remove(*this);
 }
 
-void DiskViewController::openDiskUtilityApp() {
-    workspace_.launchApplication(QStringLiteral("/Applications/Utilities/Disk Utility.app"));
+void DiskViewController::openDisksTool() {
+    workspace_.launchSystemTool(SystemTool::disks);
 }
 
-void DiskViewController::openStorageManagementApp() {
-    workspace_.launchApplication(
-        QStringLiteral("/System/Library/CoreServices/Applications/Storage Management.app"));
+void DiskViewController::openDiskUsageTool() {
+    workspace_.launchSystemTool(SystemTool::diskUsage);
 }
 
-void DiskViewController::showInFinder() {
+void DiskViewController::showInFileManager() {
     const QString path = qs(volume.path);
     if (!workspace_.openFile(path))
         workspace_.selectFile(path, QString());

@@ -77,9 +77,9 @@ class DiskViewController : public ViewController, public Updatable {
     void popUpMenu();
     // Menu actions.
     void eject();
-    void openDiskUtilityApp();
-    void openStorageManagementApp();
-    void showInFinder();
+    void openDisksTool();
+    void openDiskUsageTool();
+    void showInFileManager();
 
     void apply(const Theme& theme);
 

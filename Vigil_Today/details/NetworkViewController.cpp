@@ -138,9 +138,10 @@ QWidget* NetworkViewController::loadView() {
     itemDNS = addMenuFact(contextMenu, QStringLiteral("DNS"));
     itemLinkSpeed = addMenuFact(contextMenu, QStringLiteral("Link Speed"));
     contextMenu->addSeparator();
-    contextMenu->addAction(QStringLiteral("Network Settings…"),
-                           [this] { openNetworkPreferences(); });
-    contextMenu->addAction(QStringLiteral("Network Utility…"), [this] { openNetworkUtility(); });
+    const std::optional<QString> settings = workspace_.systemToolName(SystemTool::networkSettings);
+    itemNetworkSettings = contextMenu->addAction(settings.value_or(QString()) + QStringLiteral("…"),
+                                                 [this] { openNetworkSettings(); });
+    itemNetworkSettings->setVisible(settings.has_value());
     return root;
 }
 
@@ -157,11 +158,12 @@ void NetworkViewController::viewWillAppear() {
     view();
     name->setText(qs(interface.name) + QStringLiteral(" \u203A"));
     localAddress->setText(qs(interface.ipaddr));
-    itemHostName->setText(qs(system_.net().localhostName().value_or("localhost")));
+    itemHostName->setText(qs(system_.net().localhostName().value_or("-")));
     itemRouter->setText(qs(system_.net().router().value_or("-")));
     itemDNS->setText(qs(system_.net().dns().value_or("-")));
-    itemLinkSpeed->setText(QString::number(interface.linkSpeed / 1'000'000) +
-                           QStringLiteral(" Mb/s"));
+    itemLinkSpeed->setText(interface.linkSpeed ? QString::number(*interface.linkSpeed / 1'000'000) +
+                                                     QStringLiteral(" Mb/s")
+                                               : QStringLiteral("-"));
     update();
 }
 
@@ -191,17 +193,11 @@ void NetworkViewController::popupMenu() {
 }
 
 void NetworkViewController::macSelected() {
-    workspace_.copyToPasteboard(itemMacAddress->text());
+    workspace_.copyToClipboard(itemMacAddress->text());
 }
 
-void NetworkViewController::openNetworkPreferences() {
-    workspace_.launchApplication(
-        QStringLiteral("/System/Library/PreferencePanes/Network.prefPane/"));
-}
-
-void NetworkViewController::openNetworkUtility() {
-    workspace_.launchApplication(
-        QStringLiteral("/System/Library/CoreServices/Applications/Network Utility.app"));
+void NetworkViewController::openNetworkSettings() {
+    workspace_.launchSystemTool(SystemTool::networkSettings);
 }
 
 void NetworkViewController::apply(const Theme& theme) {

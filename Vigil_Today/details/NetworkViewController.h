@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
@@ -21,7 +22,7 @@ struct Theme;
 // One network interface in the network details: its name, system name and address, the current
 // upload and download rates with their activity lights, and the totals; a click on the row opens
 // the interface's menu (MAC address to copy, host name, router, name servers, link speed, the
-// network tools).
+// desktop's network settings where a program for them is installed).
 class NetworkViewController : public ViewController, public Updatable {
   public:
     // `workspace` opens the tools and holds the clipboard; the desktop's when null.
@@ -43,6 +44,8 @@ class NetworkViewController : public ViewController, public Updatable {
     QPointer<QLabel> totalUploaded, totalDownloaded;
     QPointer<QMenu> contextMenu;
     QPointer<QLabel> itemMacAddress, itemHostName, itemRouter, itemDNS, itemLinkSpeed;
+    // Named after the installed network settings program; hidden when there is none.
+    QPointer<QAction> itemNetworkSettings;
 
     // The name of the icon image shown ("wifi", "wifi-light", "ethernet", "ethernet-light").
     QString networkIconName() const { return iconName_; }
@@ -56,8 +59,7 @@ class NetworkViewController : public ViewController, public Updatable {
     void popupMenu();
     // Menu actions.
     void macSelected();
-    void openNetworkPreferences();
-    void openNetworkUtility();
+    void openNetworkSettings();
 
     void apply(const Theme& theme);
 

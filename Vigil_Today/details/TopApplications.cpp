@@ -1,15 +1,19 @@
 #include "details/TopApplications.h"
 
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QHeaderView>
 #include <QRegularExpression>
 #include <QTableWidgetItem>
+#include <QToolTip>
 
 #include <cstdio>
 
+#include "host/WindowActivation.h"
 #include "host/Workspace.h"
 #include "settings/WidgetDefaults.h"
 #include "system/System.h"
@@ -101,8 +105,10 @@ void TopApplicationsTable::reload(int rows,
 }
 
 void TopApplicationsTable::showCell(QTableWidgetItem& item, const TableCell& content) {
-    if (item.text() != content.text)
+    if (item.text() != content.text) {
         item.setText(content.text);
+        item.setToolTip(QString());  // said of the application the row showed before
+    }
     if (item.data(kIdentifierRole).toString() != content.identifier)
         item.setData(kIdentifierRole, content.identifier);
     if (item.foreground().color() != content.textColor)
@@ -139,15 +145,21 @@ QString TopApplicationsTable::identifierAt(int row, int column) const {
     return cell != nullptr ? cell->data(kIdentifierRole).toString() : QString();
 }
 
-void activateApplication(const Applications::Process& process) {
+void activateApplication(const Applications::Process& process,
+                         std::function<void(const QString& why)> unable) {
+    const QString name = QString::fromStdString(process.name());
+    const WindowActivation::Result raised = WindowActivation().raise(process.pid);
+    if (raised == WindowActivation::Result::raised)
+        return;
     const QString id =
         process.app ? QString::fromStdString(process.app->bundleIdentifier) : QString();
     // A bus name: two or more dot-separated elements of letters, digits, '_' and '-'.
     static const QRegularExpression busName(
         QStringLiteral("^[A-Za-z_-][A-Za-z0-9_-]*(\\.[A-Za-z_-][A-Za-z0-9_-]*)+$"));
     if (!busName.match(id).hasMatch() || id.size() > 255) {
-        std::fprintf(stderr, "Vigil: cannot bring %s to the front: it has no application ID\n",
-                     process.name().c_str());
+        unable(raised == WindowActivation::Result::noDisplay
+                   ? name + QStringLiteral(" cannot be brought forward here: no X server to ask")
+                   : QStringLiteral("No window of ") + name + QStringLiteral(" was found"));
         return;
     }
     QString path = QLatin1Char('/') + id;
@@ -155,16 +167,24 @@ void activateApplication(const Applications::Process& process) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         id, path, QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
     call << QVariantMap();
-    // The answer is not awaited.
-    QDBusConnection::sessionBus().asyncCall(call);
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp,
+                     [watcher, name, unable = std::move(unable)](QDBusPendingCallWatcher*) {
+                         watcher->deleteLater();
+                         if (watcher->isError()) {
+                             unable(QStringLiteral("No window of ") + name +
+                                    QStringLiteral(" was found, and it did not answer: ") +
+                                    watcher->error().message());
+                         }
+                     });
 }
 
-QToolButton* makeActivityMonitorButton(QWidget* parent) {
+QToolButton* makeSystemMonitorButton(QWidget* parent) {
     auto* button = new QToolButton(parent);
-    button->setObjectName(QStringLiteral("activityMonitorButton"));
+    button->setObjectName(QStringLiteral("systemMonitorButton"));
     button->setAutoRaise(true);
     button->setIconSize(QSize(20, 20));
-    button->setText(QStringLiteral("Activity Monitor"));
     button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     button->setCursor(Qt::PointingHandCursor);
     if (auto font = FUIFont::normal(11))
@@ -242,13 +262,22 @@ TopApplicationsViewController::TopApplicationsViewController(System& system, Wor
       system(system),
       workspace_(workspace),
       themes_(themes),
-      defaults_(defaults) {}
+      defaults_(defaults) {
+    activate = [this](const Applications::Process& process) {
+        QPointer<TopApplicationsViewController> self(this);
+        const int32_t pid = process.pid;
+        activateApplication(process, [self, pid](const QString& why) {
+            if (self)
+                self->showUnableToActivate(pid, why);
+        });
+    };
+}
 
 void TopApplicationsViewController::addApplicationsTable(QWidget* root, QBoxLayout* layout) {
     auto* heading = new QHBoxLayout();
     heading->addWidget(detailTitle(QStringLiteral("Top applications"), root), 1);
-    activityMonitorButton = makeActivityMonitorButton(root);
-    heading->addWidget(activityMonitorButton);
+    systemMonitorButton = makeSystemMonitorButton(root);
+    heading->addWidget(systemMonitorButton);
     layout->addLayout(heading);
     tableView = new TopApplicationsTable(workspace_, root);
     tableView->setObjectName(QStringLiteral("tableView"));
@@ -258,11 +287,13 @@ void TopApplicationsViewController::addApplicationsTable(QWidget* root, QBoxLayo
 void TopApplicationsViewController::connectApplicationsTable() {
     QObject::connect(tableView, &QTableWidget::itemSelectionChanged, this,
                      [this] { tableViewSelectionDidChange(); });
-    // The stand-in tool's icon by its freedesktop name: there is no Activity Monitor file here.
-    activityMonitorButton->setIcon(
-        workspace_.imageNamed(QString::fromLatin1(kActivityMonitorIconName)));
-    QObject::connect(activityMonitorButton, &QToolButton::clicked, this,
-                     [this] { openActivityMonitor(); });
+    const std::optional<QString> monitor = workspace_.systemToolName(SystemTool::systemMonitor);
+    systemMonitorButton->setVisible(monitor.has_value());
+    systemMonitorButton->setText(monitor.value_or(QString()));
+    systemMonitorButton->setIcon(
+        workspace_.imageNamed(QString::fromLatin1(kSystemMonitorIconName)));
+    QObject::connect(systemMonitorButton, &QToolButton::clicked, this,
+                     [this] { openSystemMonitor(); });
 }
 
 void TopApplicationsViewController::placeSeparator() {
@@ -277,7 +308,7 @@ void TopApplicationsViewController::reloadTable() {
 
 void TopApplicationsViewController::applyTableTheme(const Theme& theme) {
     static_cast<DetailRootView*>(view())->setSeparatorColor(theme.muteColor);
-    setButtonTextColor(activityMonitorButton, theme.labelColor);
+    setButtonTextColor(systemMonitorButton, theme.labelColor);
     tableView->recolor(theme);
 }
 
@@ -287,8 +318,23 @@ void TopApplicationsViewController::tableViewSelectionDidChange() {
         activate(apps[static_cast<size_t>(*row)]);
 }
 
-void TopApplicationsViewController::openActivityMonitor() {
-    workspace_.launchApplication(QString::fromLatin1(kActivityMonitorPath));
+void TopApplicationsViewController::showUnableToActivate(int32_t pid, const QString& why) {
+    for (size_t row = 0; row < apps.size(); ++row) {
+        if (apps[row].pid != pid)
+            continue;
+        QTableWidgetItem* name = tableView->item(static_cast<int>(row), 0);
+        if (!name)
+            return;
+        name->setToolTip(why);
+        const QRect cell = tableView->visualItemRect(name);
+        QToolTip::showText(tableView->viewport()->mapToGlobal(cell.bottomLeft()), why,
+                           tableView->viewport(), cell);
+        return;
+    }
+}
+
+void TopApplicationsViewController::openSystemMonitor() {
+    workspace_.launchSystemTool(SystemTool::systemMonitor);
 }
 
 }  // namespace vigil

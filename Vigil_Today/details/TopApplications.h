@@ -27,10 +27,8 @@ struct Theme;
 // on the main thread and kept for the life of the program.
 Workspace& defaultWorkspace();
 
-// Where the processor and memory details find Activity Monitor's stand-in.
-inline constexpr const char* kActivityMonitorPath = "/Applications/Utilities/Activity Monitor.app";
 // The icon-theme name of a system monitor.
-inline constexpr const char* kActivityMonitorIconName = "utilities-system-monitor";
+inline constexpr const char* kSystemMonitorIconName = "utilities-system-monitor";
 
 // What one cell of a top-applications table shows.
 struct TableCell {
@@ -75,13 +73,16 @@ class TopApplicationsTable : public QTableWidget {
     int reloads_ = 0;
 };
 
-// Brings a running application to the front: asks it over the session bus to activate
-// (org.freedesktop.Application.Activate on the bus name its desktop file ID gives). An
-// application that offers no such name is left alone with one error line.
-void activateApplication(const Applications::Process& process);
+// Brings a running application to the front: raises one of its windows, or one of its helper
+// processes', through the window manager (WindowActivation); where it has none, an application
+// whose desktop file ID is a bus name is asked over the session bus to activate
+// (org.freedesktop.Application.Activate). `unable` hears once why nothing could be brought
+// forward: at once, or when the bus answers with an error.
+void activateApplication(const Applications::Process& process,
+                         std::function<void(const QString& why)> unable);
 
-// The button that launches Activity Monitor's stand-in: its icon and name, flat.
-QToolButton* makeActivityMonitorButton(QWidget* parent);
+// The button that opens the desktop's system monitor: its icon and name, flat.
+QToolButton* makeSystemMonitorButton(QWidget* parent);
 void setButtonTextColor(QAbstractButton* button, const QColor& color);
 
 // The separator's offset under the detail view: -1 when only the first summary row is shown.
@@ -121,10 +122,12 @@ class DetailRootView : public QWidget {
 namespace vigil {
 
 // What the processor and memory details share: the table of the heaviest applications (a
-// selected row brings its application forward), Activity Monitor's button and the separator line.
+// selected row brings its application forward), the system monitor's button and the separator
+// line.
 class TopApplicationsViewController : public ViewController, public Updatable {
   public:
-    QPointer<QToolButton> activityMonitorButton;
+    // Named after the installed system monitor; hidden when there is none.
+    QPointer<QToolButton> systemMonitorButton;
     QPointer<TopApplicationsTable> tableView;
     // The separator line's offset (see DetailRootView).
     double separatorLineConstraint = 0;
@@ -132,12 +135,12 @@ class TopApplicationsViewController : public ViewController, public Updatable {
     System& system;
     // The table's rows.
     std::vector<Applications::Process> apps;
-    // How a selected row's application is brought to the front (activateApplication unless a
-    // test replaces it).
-    std::function<void(const Applications::Process&)> activate = activateApplication;
+    // How a selected row's application is brought to the front (activateApplication, telling
+    // the user on the row when it cannot, unless a test replaces it).
+    std::function<void(const Applications::Process&)> activate;
 
-    // Launches Activity Monitor's stand-in through the workspace; the result is ignored.
-    void openActivityMonitor();
+    // Opens the system monitor through the workspace; the result is ignored.
+    void openSystemMonitor();
     int numberOfRows() const { return static_cast<int>(apps.size()); }
     virtual std::optional<TableCell> tableViewCell(int row, int column) const = 0;
     void tableViewSelectionDidChange();
@@ -146,7 +149,7 @@ class TopApplicationsViewController : public ViewController, public Updatable {
     TopApplicationsViewController(System& system, Workspace& workspace, ThemeManager& themes,
                                   Defaults& defaults, QObject* parent);
 
-    // The heading with Activity Monitor's button, then the table, at the end of `layout`.
+    // The heading with the system monitor's button, then the table, at the end of `layout`.
     void addApplicationsTable(QWidget* root, QBoxLayout* layout);
     // The button's icon and action, and the table's selection handling.
     void connectApplicationsTable();
@@ -163,6 +166,9 @@ class TopApplicationsViewController : public ViewController, public Updatable {
         reloadTable();
     }
     void reloadTable();
+    // Says on the row of the application with that pid, as its tooltip shown at once, why it
+    // could not be brought forward.
+    void showUnableToActivate(int32_t pid, const QString& why);
     // The separator, the button's text and the table's cells in the theme's colours.
     void applyTableTheme(const Theme& theme);
 

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 
+#include "platform/DesktopEntries.h"
 #include "ui/Controls.h"
 
 static void initHostResources() {
@@ -29,42 +30,56 @@ void errorLine(const QString& call, const QString& text) {
 
 }  // namespace
 
-QString systemToolName(const QString& nameOrPath) {
-    QString name = nameOrPath.trimmed();
-    while (name.endsWith(QLatin1Char('/')))
-        name.chop(1);
-    name = name.section(QLatin1Char('/'), -1);
-    for (const QString& suffix : {QStringLiteral(".app"), QStringLiteral(".prefPane")}) {
-        if (name.endsWith(suffix))
-            name.chop(suffix.size());
-    }
-    return name;
-}
-
-std::vector<ToolCommand> systemToolCommands(const QString& nameOrPath) {
-    const QString name = systemToolName(nameOrPath);
-    if (name == QLatin1String("Activity Monitor")) {
-        return {{"gnome-system-monitor", {}},      {"plasma-systemmonitor", {}},
-                {"xfce4-taskmanager", {}},         {"x-terminal-emulator", {"-e", "top"}},
-                {"gnome-terminal", {"--", "top"}}, {"konsole", {"-e", "top"}},
-                {"xfce4-terminal", {"-x", "top"}}, {"xterm", {"-e", "top"}}};
-    }
-    if (name == QLatin1String("Disk Utility"))
-        return {{"gnome-disks", {}}};
-    if (name == QLatin1String("Storage Management"))
-        return {{"baobab", {}}, {"filelight", {}}};
-    if (name == QLatin1String("Network Utility") || name == QLatin1String("Network")) {
-        return {{"nm-connection-editor", {}},
-                {"gnome-control-center", {"network"}},
-                {"systemsettings", {"kcm_networkmanagement"}}};
+std::vector<ToolCommand> systemToolCommands(SystemTool tool) {
+    switch (tool) {
+        case SystemTool::systemMonitor:
+            return {{"gnome-system-monitor", {}, "System Monitor"},
+                    {"plasma-systemmonitor", {}, "System Monitor"},
+                    {"mate-system-monitor", {}, "System Monitor"},
+                    {"xfce4-taskmanager", {}, "Task Manager"},
+                    {"lxtask", {}, "Task Manager"},
+                    {"x-terminal-emulator", {"-e", "top"}, "top"}};
+        case SystemTool::disks:
+            return {{"gnome-disks", {}, "Disks"}, {"partitionmanager", {}, "Partition Manager"}};
+        case SystemTool::diskUsage:
+            return {{"baobab", {}, "Disk Usage Analyzer"},
+                    {"filelight", {}, "Filelight"},
+                    {"qdirstat", {}, "QDirStat"}};
+        case SystemTool::networkSettings:
+            return {{"gnome-control-center", {"network"}, "Network Settings"},
+                    {"systemsettings", {"kcm_networkmanagement"}, "Network Settings"},
+                    {"nm-connection-editor", {}, "Network Connections"}};
     }
     return {};
 }
 
+QString systemToolDescription(SystemTool tool) {
+    switch (tool) {
+        case SystemTool::systemMonitor:
+            return QStringLiteral("system monitor");
+        case SystemTool::disks:
+            return QStringLiteral("disks");
+        case SystemTool::diskUsage:
+            return QStringLiteral("disk usage");
+        case SystemTool::networkSettings:
+            return QStringLiteral("network settings");
+    }
+    return QString();
+}
+
 DesktopWorkspace::Launcher DesktopWorkspace::systemLauncher() {
+    // Read on first use and kept: refresh() reads the folders again only when they changed.
+    auto entries = std::make_shared<std::unique_ptr<DesktopEntries>>();
     return Launcher{[](const QString& program) { return QStandardPaths::findExecutable(program); },
                     [](const QString& program, const QStringList& arguments) {
                         return QProcess::startDetached(program, arguments);
+                    },
+                    [entries](const QString& program) {
+                        if (!*entries)
+                            *entries = std::make_unique<DesktopEntries>();
+                        (*entries)->refresh();
+                        const DesktopEntry* entry = (*entries)->match(program.toStdString());
+                        return entry ? QString::fromStdString(entry->name) : QString();
                     }};
 }
 
@@ -104,28 +119,44 @@ bool DesktopWorkspace::openFile(const QString& path) {
     return run(QStringLiteral("openFile"), QStringLiteral("xdg-open"), {url});
 }
 
-bool DesktopWorkspace::launchApplication(const QString& nameOrPath) {
-    const QString name = systemToolName(nameOrPath);
-    const std::vector<ToolCommand> commands = systemToolCommands(nameOrPath);
-    const QString call = QStringLiteral("launchApplication ") + name;
-    if (commands.empty()) {
-        errorLine(call, QStringLiteral("no stand-in known for this tool"));
-        return false;
-    }
-    QStringList tried;
-    for (const ToolCommand& command : commands) {
+std::optional<DesktopWorkspace::FoundTool> DesktopWorkspace::findTool(SystemTool tool) const {
+    for (const ToolCommand& command : systemToolCommands(tool)) {
         const QString path = launcher_.findExecutable(command.program);
-        tried.append(command.program);
-        if (path.isEmpty())
-            continue;
-        if (launcher_.startDetached(path, command.arguments))
-            return true;
-        errorLine(call, QStringLiteral("could not start ") + path);
+        if (!path.isEmpty())
+            return FoundTool{command, path};
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> DesktopWorkspace::systemToolName(SystemTool tool) {
+    const auto found = findTool(tool);
+    if (!found)
+        return std::nullopt;
+    // A program started on one of its pages is named after the page, not the whole program.
+    if (found->command.arguments.isEmpty() && launcher_.entryName) {
+        const QString name = launcher_.entryName(found->command.program);
+        if (!name.isEmpty())
+            return name;
+    }
+    return found->command.name;
+}
+
+bool DesktopWorkspace::launchSystemTool(SystemTool tool) {
+    const QString call = QStringLiteral("launchSystemTool ") + systemToolDescription(tool);
+    const auto found = findTool(tool);
+    if (!found) {
+        QStringList programs;
+        for (const ToolCommand& command : systemToolCommands(tool))
+            programs.append(command.program);
+        errorLine(call, QStringLiteral("none of these is installed: ") +
+                            programs.join(QStringLiteral(", ")));
         return false;
     }
-    errorLine(call,
-              QStringLiteral("none of these is installed: ") + tried.join(QStringLiteral(", ")));
-    return false;
+    if (!launcher_.startDetached(found->path, found->command.arguments)) {
+        errorLine(call, QStringLiteral("could not start ") + found->path);
+        return false;
+    }
+    return true;
 }
 
 bool DesktopWorkspace::selectFile(const QString& path, const QString& rootedAt) {
@@ -206,7 +237,7 @@ QIcon DesktopWorkspace::iconForFile(const QString& path) {
     return bundledIcon(QStringLiteral("application"));
 }
 
-void DesktopWorkspace::copyToPasteboard(const QString& text) {
+void DesktopWorkspace::copyToClipboard(const QString& text) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(text);

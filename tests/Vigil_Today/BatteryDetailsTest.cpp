@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "Vigil_Today/DiskNetworkBatterySupport.h"
 #include "details/BatteryViewController.h"
@@ -28,11 +29,15 @@ namespace fs = std::filesystem;
 // A writable copy of a fixture machine with its battery resource in a System of its own.
 class PowerMachine {
   public:
-    explicit PowerMachine(const std::string& scenario, double reread = 0) {
+    // `without`: files ("BAT0/temp") taken out of the copy before the battery is first read.
+    explicit PowerMachine(const std::string& scenario, double reread = 0,
+                          const std::vector<std::string>& without = {}) {
         char pattern[] = "/tmp/vigil-batteryview-XXXXXX";
         root_ = ::mkdtemp(pattern);
         fs::copy(test::fixturePath(scenario), root_,
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        for (const std::string& file : without)
+            fs::remove(root_ + "/sys/class/power_supply/" + file);
         Battery::Options options;
         options.root = root_;
         options.watchKernel = false;
@@ -90,7 +95,7 @@ TEST_F(BatteryDetailsTest, DischargingShowsThePowerDrawAndTheFigures) {
     EXPECT_EQ(details.health->text(), "80%");
     EXPECT_EQ(textColor(details.health), FUIColor::turquoise());
     // The kernel reports no design cycle count: no "of 0".
-    ASSERT_EQ(machine.battery->designCycleCount(), 0);
+    ASSERT_EQ(machine.battery->designCycleCount(), std::nullopt);
     EXPECT_EQ(details.cycles->text(), "480");
     EXPECT_EQ(details.remainingChargeCapacity->text(), "3000 mAh");
     EXPECT_EQ(details.fullChargeCapacity->text(), "4000 mAh");
@@ -188,6 +193,60 @@ TEST_F(BatteryDetailsTest, TemperatureInTheChosenUnitAndItsFrame) {
     }
 }
 
+// The title beside a value in the facts, found by its text.
+bool titleHidden(QWidget& view, const QString& title) {
+    for (const QLabel* label : view.findChildren<QLabel*>()) {
+        if (label->text() == title)
+            return label->isHidden();
+    }
+    ADD_FAILURE() << "no title " << title.toStdString();
+    return false;
+}
+
+TEST_F(BatteryDetailsTest, WhatTheBatteryDoesNotReportIsLeftOutNeverShownAsZero) {
+    // This battery has no temperature, cycle count or date of manufacture.
+    PowerMachine machine("power-mains-offline", 0.05);
+    BatteryViewController details(machine.system.get(), defaults.get(), themes.get());
+    QWidget& view = *details.view();
+    details.viewWillAppear();
+    EXPECT_TRUE(details.temperatureFrame->isHidden());
+    EXPECT_TRUE(titleHidden(view, "Temperature"));
+    EXPECT_FALSE(details.temperatureFrame->fill()) << "an unknown temperature is no alarm";
+    EXPECT_TRUE(details.cycles->isHidden());
+    EXPECT_TRUE(titleHidden(view, "Cycle Count"));
+    EXPECT_TRUE(details.age->isHidden());
+    EXPECT_TRUE(titleHidden(view, "Age"));
+    EXPECT_TRUE(details.manufactured->isHidden());
+    EXPECT_TRUE(titleHidden(view, "Manufactured"));
+    EXPECT_FALSE(details.health->isHidden());
+    EXPECT_EQ(details.health->text(), "100%");
+    EXPECT_FALSE(titleHidden(view, "Health"));
+    EXPECT_EQ(details.watts->text(), "-") << "discharging at 0 mA: the driver does not measure";
+
+    // The temperature comes: its row comes back.
+    machine.write("BAT0", "temp", "315");
+    ASSERT_TRUE(test::waitUntil([&] { return details.temperature->text() == "32°"; }));
+    EXPECT_FALSE(details.temperatureFrame->isHidden());
+    EXPECT_FALSE(titleHidden(view, "Temperature"));
+}
+
+TEST_F(BatteryDetailsTest, WithoutCurrentDesignOrVoltageThoseFiguresAreUnknown) {
+    PowerMachine machine("power-discharging", 0,
+                         {"BAT0/current_now", "BAT0/charge_full_design", "BAT0/voltage_now",
+                          "BAT0/voltage_min_design"});
+    BatteryViewController details(machine.system.get(), defaults.get(), themes.get());
+    details.view();
+    EXPECT_EQ(details.status->text(), "Discharging");
+    EXPECT_EQ(details.watts->text(), "-");
+    EXPECT_EQ(details.designChargeCapacity->text(), "-");
+    EXPECT_EQ(details.fullChargeCapacity->text(), "4000 mAh");
+    EXPECT_TRUE(details.health->isHidden()) << "no design capacity, no health";
+    details.popElectricity();
+    EXPECT_EQ(details.itemVoltage->text(), "-");
+    EXPECT_EQ(details.itemAmperage->text(), "-");
+    details.electricityMenu->hide();
+}
+
 TEST_F(BatteryDetailsTest, LowHealthShowsInTheWarningColour) {
     PowerMachine machine("power-discharging", 0.05);
     BatteryViewController details(machine.system.get(), defaults.get(), themes.get());
@@ -237,7 +296,7 @@ TEST_F(BatteryDetailsTest, ThemesColourTheBarAndTextsButNotTheHealth) {
 }
 
 TEST_F(BatteryDetailsTest, Gallery) {
-    for (const char* scenario : {"power-discharging", "power-charging"}) {
+    for (const char* scenario : {"power-discharging", "power-charging", "power-mains-offline"}) {
         PowerMachine machine(scenario);
         BatteryViewController details(machine.system.get(), defaults.get(), themes.get());
         details.viewWillAppear();

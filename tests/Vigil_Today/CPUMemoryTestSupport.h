@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -32,7 +33,10 @@ namespace vigil::test {
 // A workspace that records what the views ask of it and opens nothing.
 class RecordingWorkspace : public vigil::Workspace {
   public:
-    std::vector<QString> launched, opened, icons;
+    std::vector<QString> opened, icons;
+    std::vector<SystemTool> launched;
+    // The tools "installed", by the name the desktop gives them.
+    std::map<SystemTool, QString> tools{{SystemTool::systemMonitor, "System Monitor"}};
     bool openURL(const QString& url) override {
         opened.push_back(url);
         return true;
@@ -41,9 +45,13 @@ class RecordingWorkspace : public vigil::Workspace {
         opened.push_back(path);
         return true;
     }
-    bool launchApplication(const QString& name) override {
-        launched.push_back(name);
-        return true;
+    std::optional<QString> systemToolName(SystemTool tool) override {
+        const auto found = tools.find(tool);
+        return found != tools.end() ? std::optional<QString>(found->second) : std::nullopt;
+    }
+    bool launchSystemTool(SystemTool tool) override {
+        launched.push_back(tool);
+        return tools.count(tool) > 0;
     }
     bool selectFile(const QString&, const QString&) override { return true; }
     QIcon iconForFile(const QString& path) override {
@@ -54,7 +62,7 @@ class RecordingWorkspace : public vigil::Workspace {
         icons.push_back(name);
         return QIcon();
     }
-    void copyToPasteboard(const QString&) override {}
+    void copyToClipboard(const QString&) override {}
 };
 
 // A settings suite of its own in a temporary folder.

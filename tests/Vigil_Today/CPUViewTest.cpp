@@ -58,11 +58,13 @@ TEST_F(CPUViewTest, FiguresOfTheFixtureMachine) {
     EXPECT_EQ(details.uptime->text().toStdString(), TimeFormat::uptime(machine.cpu->uptime()));
     EXPECT_TRUE(details.uptime->text().endsWith("minutes") ||
                 details.uptime->text().endsWith("minute"));
-    // The button shows Activity Monitor's icon and launches its stand-in.
+    // The button carries the installed system monitor's name and a system monitor's icon.
     ASSERT_FALSE(workspace.icons.empty());
-    EXPECT_EQ(workspace.icons.front(), QString::fromLatin1(kActivityMonitorIconName));
-    details.activityMonitorButton->click();
-    EXPECT_EQ(workspace.launched, (std::vector<QString>{kActivityMonitorPath}));
+    EXPECT_EQ(workspace.icons.front(), QString::fromLatin1(kSystemMonitorIconName));
+    EXPECT_EQ(details.systemMonitorButton->text(), "System Monitor");
+    EXPECT_FALSE(details.systemMonitorButton->isHidden());
+    details.systemMonitorButton->click();
+    EXPECT_EQ(workspace.launched, (std::vector<SystemTool>{SystemTool::systemMonitor}));
 }
 
 TEST_F(CPUViewTest, BootTimeFollowsTheLocalesClock) {

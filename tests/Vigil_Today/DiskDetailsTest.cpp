@@ -42,7 +42,15 @@ class RecordingWorkspace : public Workspace {
 
     bool openURL(const QString& url) override { return record("url " + url, true); }
     bool openFile(const QString& path) override { return record("open " + path, openSucceeds); }
-    bool launchApplication(const QString& name) override { return record("launch " + name, true); }
+    std::optional<QString> systemToolName(SystemTool tool) override {
+        if (tool == SystemTool::disks)
+            return QStringLiteral("Disks");
+        return tool == SystemTool::diskUsage ? std::optional<QString>("Disk Usage Analyzer")
+                                             : std::nullopt;
+    }
+    bool launchSystemTool(SystemTool tool) override {
+        return record("launch " + systemToolDescription(tool), true);
+    }
     bool selectFile(const QString& path, const QString&) override {
         return record("select " + path, true);
     }
@@ -50,7 +58,7 @@ class RecordingWorkspace : public Workspace {
     QIcon imageNamed(const QString& name) override {
         return DesktopWorkspace::bundledIcon(name.contains("removable") ? "drive" : "drive");
     }
-    void copyToPasteboard(const QString& text) override { calls.push_back("copy " + text); }
+    void copyToClipboard(const QString& text) override { calls.push_back("copy " + text); }
 
   private:
     bool record(const QString& call, bool result) {
@@ -367,16 +375,21 @@ TEST_F(DiskDetailsTest, MenuActionsReachTheWorkspace) {
     list.view();
     list.viewWillAppear();
     auto& root = *list.contents().front();
-    root.openDiskUtilityApp();
-    root.openStorageManagementApp();
+    root.openDisksTool();
+    root.openDiskUsageTool();
     workspace.openSucceeds = false;
-    root.showInFinder();
+    root.showInFileManager();
     ASSERT_EQ(workspace.calls.size(), 4u);
-    EXPECT_EQ(workspace.calls[0], "launch /Applications/Utilities/Disk Utility.app");
-    EXPECT_EQ(workspace.calls[1],
-              "launch /System/Library/CoreServices/Applications/Storage Management.app");
+    EXPECT_EQ(workspace.calls[0], "launch disks");
+    EXPECT_EQ(workspace.calls[1], "launch disk usage");
     EXPECT_EQ(workspace.calls[2], "open /");
     EXPECT_EQ(workspace.calls[3], "select /");
+    // The desktop's tools by the names they give themselves.
+    QStringList texts;
+    for (const QAction* action : root.contextMenu->actions())
+        texts << action->text();
+    EXPECT_TRUE(texts.contains("Open Disks…")) << texts.join(", ").toStdString();
+    EXPECT_TRUE(texts.contains("Open Disk Usage Analyzer…")) << texts.join(", ").toStdString();
 
     // A click on the row opens the menu under the icon.
     root.view()->resize(320, 80);

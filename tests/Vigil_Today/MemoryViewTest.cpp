@@ -168,8 +168,8 @@ TEST_F(MemoryViewTest, HeaviestApplicationsByMemory) {
     details->tableView->selectRow(2);
     EXPECT_EQ(activated, (std::vector<int32_t>{details->apps[2].pid}));
     EXPECT_TRUE(details->tableView->selectionModel()->selectedRows().isEmpty());
-    details->activityMonitorButton->click();
-    EXPECT_EQ(workspace.launched, (std::vector<QString>{kActivityMonitorPath}));
+    details->systemMonitorButton->click();
+    EXPECT_EQ(workspace.launched, (std::vector<SystemTool>{SystemTool::systemMonitor}));
 
     test::renderOnTheme(details->view(), Themes::light(), "memory-details-light");
     themes.setActiveTheme(Themes::dark());
@@ -221,6 +221,12 @@ TEST_F(MemoryViewTest, AChangedValueRepaintsItsCellAlone) {
     EXPECT_EQ(area.painted - details->tableView->visualItemRect(value), QRegion())
         << "painted beyond the changed cell";
     details->view()->hide();
+}
+
+TEST_F(MemoryViewTest, WithoutASystemMonitorItsButtonIsNotOffered) {
+    workspace.tools.clear();
+    details->view();
+    EXPECT_TRUE(details->systemMonitorButton->isHidden());
 }
 
 }  // namespace

@@ -2,13 +2,17 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDir>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/Workspace.h"
@@ -21,9 +25,10 @@ int lines(const std::string& text) {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// Stands in for PATH and process start: records what would have been started.
+// Stands in for PATH, process start and the desktop entries: records what would have been started.
 struct FakeLauncher {
     std::set<QString> installed;
+    std::map<QString, QString> entryNames;  // by program
     bool startSucceeds = true;
     std::vector<std::pair<QString, QStringList>> started;
 
@@ -35,74 +40,109 @@ struct FakeLauncher {
             [this](const QString& program, const QStringList& arguments) {
                 started.emplace_back(program, arguments);
                 return startSucceeds;
-            }};
+            },
+            [this](const QString& program) { return entryNames[program]; }};
     }
 };
 
 class WorkspaceTest : public test::QtTest {};
 
-TEST_F(WorkspaceTest, SystemToolNames) {
-    EXPECT_EQ(systemToolName(QStringLiteral("/Applications/Utilities/Activity Monitor.app")),
-              QStringLiteral("Activity Monitor"));
-    EXPECT_EQ(systemToolName(QStringLiteral("/System/Library/PreferencePanes/Network.prefPane/")),
-              QStringLiteral("Network"));
-    EXPECT_EQ(systemToolCommands(QStringLiteral("Disk Utility"))[0].program,
-              QStringLiteral("gnome-disks"));
-    EXPECT_EQ(
-        systemToolCommands(
-            QStringLiteral("/System/Library/CoreServices/Applications/Storage Management.app"))
-            .size(),
-        2u);
-    EXPECT_TRUE(systemToolCommands(QStringLiteral("Chess.app")).empty());
-}
+// Puts environment variables back as they were (unset when they were unset).
+class EnvironmentKept {
+  public:
+    explicit EnvironmentKept(std::initializer_list<const char*> names) {
+        for (const char* name : names)
+            kept_.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+    }
+    ~EnvironmentKept() {
+        for (const auto& [name, wasSet, value] : kept_)
+            wasSet ? qputenv(name, value) : qunsetenv(name);
+    }
 
-TEST_F(WorkspaceTest, LaunchesTheFirstInstalledStandIn) {
+  private:
+    std::vector<std::tuple<const char*, bool, QByteArray>> kept_;
+};
+
+TEST_F(WorkspaceTest, ToolsAreOfferedByTheNamesTheirProgramsGive) {
     FakeLauncher fake;
-    fake.installed = {QStringLiteral("xfce4-taskmanager"), QStringLiteral("xterm")};
+    fake.installed = {"xfce4-taskmanager", "gnome-disks", "nm-connection-editor"};
+    fake.entryNames = {{"gnome-disks", "Disks"},
+                       {"nm-connection-editor", "Advanced Network Configuration"},
+                       {"gnome-control-center", "Settings"}};
     DesktopWorkspace workspace(fake.launcher());
-    EXPECT_TRUE(workspace.launchApplication(
-        QStringLiteral("/Applications/Utilities/Activity Monitor.app")));
-    ASSERT_EQ(fake.started.size(), 1u);
-    EXPECT_EQ(fake.started[0].first, QStringLiteral("/usr/bin/xfce4-taskmanager"));
+    EXPECT_EQ(workspace.systemToolName(SystemTool::disks), "Disks");
+    EXPECT_EQ(workspace.systemToolName(SystemTool::networkSettings),
+              "Advanced Network Configuration");
+    // No desktop entry: the name the tool is known by.
+    EXPECT_EQ(workspace.systemToolName(SystemTool::systemMonitor), "Task Manager");
+    // Nothing installed: not offered.
+    EXPECT_EQ(workspace.systemToolName(SystemTool::diskUsage), std::nullopt);
 
-    fake.installed = {QStringLiteral("xterm")};
-    EXPECT_TRUE(workspace.launchApplication(QStringLiteral("Activity Monitor")));
-    EXPECT_EQ(fake.started.back().second, QStringList({"-e", "top"}));
+    // A program opened on one of its pages is named after the page.
+    fake.installed.insert("gnome-control-center");
+    EXPECT_EQ(workspace.systemToolName(SystemTool::networkSettings), "Network Settings");
+    EXPECT_TRUE(workspace.launchSystemTool(SystemTool::networkSettings));
+    ASSERT_EQ(fake.started.size(), 1u);
+    EXPECT_EQ(fake.started[0].first, "/usr/bin/gnome-control-center");
+    EXPECT_EQ(fake.started[0].second, QStringList({"network"}));
+    EXPECT_TRUE(workspace.launchSystemTool(SystemTool::systemMonitor));
+    EXPECT_EQ(fake.started.back().first, "/usr/bin/xfce4-taskmanager");
 }
 
 TEST_F(WorkspaceTest, AMissingToolIsOneErrorLine) {
     FakeLauncher fake;
     DesktopWorkspace workspace(fake.launcher());
-    for (const char* tool :
-         {"/Applications/Utilities/Disk Utility.app", "Network Utility", "Chess.app"}) {
+    for (SystemTool tool : {SystemTool::disks, SystemTool::networkSettings}) {
         testing::internal::CaptureStderr();
-        EXPECT_FALSE(workspace.launchApplication(QString::fromUtf8(tool)));
+        EXPECT_FALSE(workspace.launchSystemTool(tool));
         const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(lines(said), 1) << said;
-        EXPECT_EQ(said.rfind("Error: launchApplication ", 0), 0u) << said;
+        EXPECT_EQ(said.rfind("Error: launchSystemTool ", 0), 0u) << said;
     }
     EXPECT_TRUE(fake.started.empty());
 
     fake.installed = {QStringLiteral("gnome-disks")};
     fake.startSucceeds = false;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(workspace.launchApplication(QStringLiteral("Disk Utility")));
+    EXPECT_FALSE(workspace.launchSystemTool(SystemTool::disks));
     EXPECT_EQ(lines(testing::internal::GetCapturedStderr()), 1);
 }
 
-TEST_F(WorkspaceTest, TheRealPathHasNoSuchTool) {
-    // With the system launcher and a PATH that holds none of the stand-ins.
-    const QByteArray path = qgetenv("PATH");
-    QTemporaryDir empty;
-    qputenv("PATH", empty.path().toUtf8());
+TEST_F(WorkspaceTest, TheDesktopsOwnToolIsFoundNamedAndStarted) {
+    // A PATH and data folders of the test's own: one disks program with its desktop entry.
+    QTemporaryDir dir;
+    const QString bin = dir.filePath("bin"), data = dir.filePath("data");
+    const QString marker = dir.filePath("started");
+    QDir().mkpath(bin);
+    QDir().mkpath(data + "/applications");
+    QFile script(bin + "/gnome-disks");
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(("#!/bin/sh\necho \"$@\" > '" + marker + "'\n").toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile entry(data + "/applications/org.gnome.DiskUtility.desktop");
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Disks\nExec=gnome-disks\n");
+    entry.close();
+
+    const EnvironmentKept kept({"PATH", "XDG_DATA_HOME", "XDG_DATA_DIRS"});
+    qputenv("PATH", bin.toUtf8());
+    qputenv("XDG_DATA_HOME", data.toUtf8());
+    qputenv("XDG_DATA_DIRS", dir.filePath("none").toUtf8());
     DesktopWorkspace workspace;
+    const std::optional<QString> disks = workspace.systemToolName(SystemTool::disks);
+    const std::optional<QString> usage = workspace.systemToolName(SystemTool::diskUsage);
     testing::internal::CaptureStderr();
-    const bool launched = workspace.launchApplication(QStringLiteral("Storage Management"));
+    const bool missing = workspace.launchSystemTool(SystemTool::diskUsage);
     const std::string said = testing::internal::GetCapturedStderr();
-    qputenv("PATH", path);
-    EXPECT_FALSE(launched);
-    EXPECT_EQ(lines(said), 1) << said;
+    const bool started = workspace.launchSystemTool(SystemTool::disks);
+
+    EXPECT_EQ(disks, "Disks");
+    EXPECT_EQ(usage, std::nullopt);
+    EXPECT_FALSE(missing);
     EXPECT_NE(said.find("baobab, filelight"), std::string::npos) << said;
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(test::qtWaitUntil([&] { return QFile::exists(marker); }));
 }
 
 TEST_F(WorkspaceTest, OpensAddressesAndFiles) {
@@ -130,9 +170,9 @@ TEST_F(WorkspaceTest, OpensAddressesAndFiles) {
 
 TEST_F(WorkspaceTest, ClipboardAndIcons) {
     DesktopWorkspace workspace;
-    workspace.copyToPasteboard(QStringLiteral("192.0.2.7"));
+    workspace.copyToClipboard(QStringLiteral("192.0.2.7"));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("192.0.2.7"));
-    workspace.copyToPasteboard(QString());
+    workspace.copyToClipboard(QString());
     EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
 
     EXPECT_FALSE(DesktopWorkspace::bundledIcon(QStringLiteral("vigil")).isNull());

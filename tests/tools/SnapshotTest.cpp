@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "platform/TestTree.h"
+#include "support/Namespaces.h"
+#include "support/TestSupport.h"
 
 using nlohmann::json;
 using vigil::test::TempTree;
@@ -124,4 +126,47 @@ TEST(VigilSnapshot, ABrokenFileIsOneErrorLineAndTheRestIsPrinted) {
     EXPECT_EQ(j["cpu"]["logicalCores"], 16);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_NE(run.err.find("proc/meminfo"), std::string::npos) << run.err;
+}
+
+TEST(VigilSnapshot, FiguresTheMachineDoesNotReportAreNull) {
+    if (!toolBuilt())
+        GTEST_SKIP() << "vigil-snapshot is not built (build the whole tree)";
+    // This battery has no temperature, cycle count or date of manufacture.
+    Outcome lacking = snapshot("--interval 0 --root " +
+                               vigil::test::fixturePath("power-mains-offline") + " battery");
+    ASSERT_EQ(lacking.status, 0) << lacking.err;
+    const json battery = json::parse(lacking.out)["battery"];
+    EXPECT_TRUE(battery["temperature"].is_null()) << battery;
+    EXPECT_TRUE(battery["cycleCount"].is_null()) << battery;
+    EXPECT_TRUE(battery["manufactured"].is_null()) << battery;
+    EXPECT_EQ(battery["health"], 100);
+    EXPECT_EQ(battery["maxCapacity"], 4000.0);
+
+    Outcome full =
+        snapshot("--interval 0 --root " + vigil::test::fixturePath("power-charging") + " battery");
+    ASSERT_EQ(full.status, 0) << full.err;
+    EXPECT_EQ(json::parse(full.out)["battery"]["temperature"], 30.5);
+    EXPECT_EQ(json::parse(full.out)["battery"]["cycleCount"], 120);
+
+    // Real links: a veth pair has a speed; an ifb link has none (reading it fails).
+    VIGIL_IN_NETWORK_NAMESPACE([] {
+        if (vigil::test::shell("ip link add ifb0 type ifb 2>/dev/null") != 0)
+            GTEST_SKIP() << "this kernel makes no ifb links";
+        ASSERT_EQ(vigil::test::shell(
+                      "ip addr add 10.203.2.1/24 dev ifb0 && ip link set ifb0 up && ip link add "
+                      "vea type veth peer name veb && ip addr add 10.203.1.1/24 dev vea && ip "
+                      "link set vea up && ip link set veb up"),
+                  0);
+        // A link is listed once it runs: the pair's carrier comes up when both ends are up.
+        ASSERT_TRUE(vigil::test::waitUntil([] {
+            return vigil::test::readText("/sys/class/net/vea/operstate").rfind("up", 0) == 0;
+        }));
+        Outcome run = snapshot("--interval 0 --all-interfaces network");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const json interfaces = json::parse(run.out)["network"]["interfaces"];
+        ASSERT_TRUE(interfaces.contains("ifb0")) << interfaces;
+        ASSERT_TRUE(interfaces.contains("vea")) << interfaces;
+        EXPECT_TRUE(interfaces["ifb0"]["linkSpeed"].is_null()) << interfaces["ifb0"];
+        EXPECT_EQ(interfaces["vea"]["linkSpeed"], 10'000'000'000LL) << interfaces["vea"];
+    });
 }

@@ -4,6 +4,21 @@
 
 namespace vigil {
 
+namespace {
+
+// A figure the battery does not report prints as null, never as 0.
+template <typename T>
+nlohmann::json known(const std::optional<T>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+// An empty text (no manufacture date) prints as null too.
+nlohmann::json knownText(const std::string& text) {
+    return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
+}  // namespace
+
 nlohmann::json batteryJson(const Battery& battery) {
     const auto s = battery.state();  // one consistent snapshot
     return {
@@ -14,21 +29,21 @@ nlohmann::json batteryJson(const Battery& battery) {
         {"isFullyCharged", s->isFullyCharged},
         {"isCharging", s->isCharging},
         {"acWatts", s->acWatts},
-        {"currentCapacity", s->currentCapacity},
-        {"maxCapacity", s->maxCapacity},
-        {"designCapacity", s->designCapacity},
-        {"cycleCount", s->cycleCount},
-        {"designCycleCount", s->designCycleCount},
-        {"temperature", s->temperature},
+        {"currentCapacity", known(s->currentCapacity)},
+        {"maxCapacity", known(s->maxCapacity)},
+        {"designCapacity", known(s->designCapacity)},
+        {"cycleCount", known(s->cycleCount)},
+        {"designCycleCount", known(s->designCycleCount)},
+        {"temperature", known(s->temperature)},
         {"timeRemaining", s->timeRemaining},
-        {"voltage", s->voltage},
-        {"current", s->current},
+        {"voltage", known(s->voltage)},
+        {"current", known(s->current)},
         {"percent", s->percent},
         {"condition", s->condition},
         {"hasACondition", s->hasACondition},
-        {"age", s->age},
-        {"manufactured", s->manufactured},
-        {"health", battery.health()},
+        {"age", knownText(s->age)},
+        {"manufactured", knownText(s->manufactured)},
+        {"health", known(battery.health())},
     };
 }
 

@@ -6,13 +6,24 @@
 namespace vigil::snapshot {
 namespace {
 
+// A figure the machine does not know prints as null, never as 0.
+nlohmann::ordered_json optionalNumber(const std::optional<int64_t>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
+
 nlohmann::ordered_json interfaceJson(const Network::Interface& i) {
-    return {{"name", i.name},           {"ipaddr", i.ipaddr},
-            {"mac", i.mac},             {"ibytes", i.ibytes},
-            {"obytes", i.obytes},       {"ibytesps", i.ibytesps},
-            {"obytesps", i.obytesps},   {"peakibytesps", i.peakibytesps},
-            {"peakobytesps", i.peakobytesps}, {"linkSpeed", i.linkSpeed},
-            {"isPrimary", i.isPrimary}, {"isWifi", i.isWifi}};
+    return {{"name", i.name},
+            {"ipaddr", i.ipaddr},
+            {"mac", i.mac},
+            {"ibytes", i.ibytes},
+            {"obytes", i.obytes},
+            {"ibytesps", i.ibytesps},
+            {"obytesps", i.obytesps},
+            {"peakibytesps", i.peakibytesps},
+            {"peakobytesps", i.peakobytesps},
+            {"linkSpeed", optionalNumber(i.linkSpeed)},
+            {"isPrimary", i.isPrimary},
+            {"isWifi", i.isWifi}};
 }
 
 nlohmann::ordered_json optionalText(const std::optional<std::string>& text) {
@@ -33,7 +44,8 @@ Network::Environment environmentFor(const Options& options) {
     environment.primaryInterface = [links] { return links->defaultRouteInterface(); };
     environment.notify = nullptr;
     environment.runInBackground = [check = options.checkConnection](std::function<void()> work) {
-        if (check) work();
+        if (check)
+            work();
     };
     return environment;
 }
