@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -226,8 +227,16 @@ TEST(DiskLoop, EjectUnmountsThroughUmount2WithoutUDisks) {
     ASSERT_TRUE(second.ready()) << second.skipReason;
     Disk disk(nullptr, &collector);
     auto volume = disk.volumes().at(second.mountPoint);
-    EXPECT_TRUE(volume.eject());
-    EXPECT_TRUE(test::waitUntil([&] { return !isMounted(second.mountPoint); }));
+    // The collector must outlive the eject running on its helper thread: wait for the outcome.
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto unmounted = std::make_shared<std::atomic<bool>>(false);
+    ASSERT_TRUE(volume.eject([done, unmounted](const DiskCollector::EjectOutcome& outcome) {
+        *unmounted = outcome.unmounted;
+        *done = true;
+    }));
+    ASSERT_TRUE(test::waitUntil([&] { return done->load(); }));
+    EXPECT_TRUE(unmounted->load());
+    EXPECT_FALSE(isMounted(second.mountPoint));
 }
 
 TEST(DiskLoop, BusyVolumeReportsTheFailure) {
