@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,7 +47,8 @@ DiskCollector::DiskCollector(Options options)
     : options_(std::move(options)),
       mountTable_(options_.root),
       blockDevices_(options_.root),
-      statfs_(options_.networkTimeout, options_.statFunction) {}
+      statfs_(options_.answerTimeout, options_.statFunction, options_.blockingCalls),
+      blockingCalls_(options_.blockingCalls ? *options_.blockingCalls : BlockingCalls::shared()) {}
 
 DiskCollector& DiskCollector::shared() {
     static DiskCollector* collector = new DiskCollector(Options{});
@@ -65,96 +67,77 @@ int64_t DiskCollector::epochMs() {
         .count();
 }
 
-bool DiskCollector::mayHang(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    return networkMountPoints_.count(path) > 0;
-}
-
-namespace {
-
-// False when `path` is plainly no longer a mount point: it lies on the same file system as its
-// parent folder. True when that cannot be told (the path or its parent cannot be examined).
-bool stillMountPoint(const std::string& path) {
-    if (path == "/")
-        return true;
-    struct stat here {
-    }, parent{};
-    if (::stat(path.c_str(), &here) != 0 || ::stat((path + "/..").c_str(), &parent) != 0)
-        return true;
-    return here.st_dev != parent.st_dev;
-}
-
-}  // namespace
-
-DiskCollector::SizeResult DiskCollector::fileSystemSizeOf(const std::string& path, DiskData* record,
-                                                          bool report) {
+DiskCollector::Sample DiskCollector::fileSystemSizeOf(const std::string& path, DiskData* record) {
     struct statvfs st {};
     int error = 0;
-    const bool hangs = mayHang(path);
-    switch (statfs_.run(rootedPath(options_.root, path), hangs, &st, &error)) {
+    // A volume unmounted since it was listed: statvfs described the file system under the old
+    // mount point, whose figures are not the volume's (the next listing drops the volume).
+    const bool checkMountPoint = options_.root == "/";
+    switch (statfs_.run(rootedPath(options_.root, path), checkMountPoint, &st, &error)) {
         case StatfsRunner::Outcome::ok:
-            // A volume unmounted since it was listed: statvfs described the file system under the
-            // old mount point, whose figures are not the volume's. Not sampled, and not an error
-            // (the next listing drops the volume). Shares that may hang are not examined.
-            if (options_.root == "/" && !hangs && !stillMountPoint(path))
-                return SizeResult::skipped;
             break;
+        case StatfsRunner::Outcome::notMountPoint:
+            return Sample::gone;
         case StatfsRunner::Outcome::failed:
-            if (report) {
-                std::fprintf(stderr, "Error: statfs failed for '%s' -- %s\n", path.c_str(),
-                             std::strerror(error));
-            }
-            return SizeResult::failed;
+            reportPlatformError("statfs " + path, std::strerror(error));
+            return Sample::failed;
         case StatfsRunner::Outcome::timedOut:
-            std::fprintf(stderr, "Error: statfs failed for '%s' -- no answer within %lld ms\n",
-                         path.c_str(), static_cast<long long>(options_.networkTimeout.count()));
-            return SizeResult::skipped;
+            reportPlatformError(
+                "statfs " + path,
+                "no answer within " + std::to_string(options_.answerTimeout.count()) + " ms");
+            return Sample::notAnswering;
         case StatfsRunner::Outcome::skipped:
-            return SizeResult::skipped;
+            return Sample::notAnswering;
     }
     auto size = fileSystemSize(st);
     if (!size) {
-        if (report) {
-            std::fprintf(stderr, "Error: statfs failed for '%s' -- inconsistent block counts\n",
-                         path.c_str());
-        }
-        return SizeResult::failed;
+        reportPlatformError("statfs " + path, "inconsistent block counts");
+        return Sample::failed;
     }
     record->total = size->total;
     record->free = size->free;
     record->used = size->used;
-    return SizeResult::ok;
+    return Sample::ok;
 }
 
 bool DiskCollector::getDiskDataFor(const char* path, DiskData* record) {
     if (!path || !record)
         return false;
-    return fileSystemSizeOf(path, record, true) == SizeResult::ok;
+    return fileSystemSizeOf(path, record) == Sample::ok;
 }
 
 bool DiskCollector::getDiskActivity(const char* bsdName, const char* path, DiskData* record,
                                     bool* countersRead) {
     if (countersRead)
         *countersRead = false;
-    if (!getDiskDataFor(path, record))
+    if (!path || !record)
         return false;
-    if (!bsdName)
-        return true;
-    const std::string device(bsdName);
+    bool read = false;
+    const bool ok = sample(bsdName ? bsdName : "", path, record, &read) == Sample::ok;
+    if (countersRead)
+        *countersRead = read;
+    return ok;
+}
+
+DiskCollector::Sample DiskCollector::sample(const std::string& device, const std::string& path,
+                                            DiskData* record, bool* countersRead) {
+    *countersRead = false;
+    const Sample sizes = fileSystemSizeOf(path, record);
+    if (sizes != Sample::ok || device.empty())
+        return sizes;
     auto disk = cachedWholeDisk(device);
     if (!disk)
-        return true;
+        return sizes;
     // A device that vanished between the lookup and the read is a failed read: counters stay.
     if (auto stat = blockDevices_.stat(*disk)) {
         record->rbytes = stat->readBytes;
         record->wbytes = stat->writtenBytes;
-        if (countersRead)
-            *countersRead = true;
+        *countersRead = true;
     } else {
         std::lock_guard lock(mutex_);
         wholeDisks_.erase(device);  // looked up afresh next time
     }
-    return true;
+    return sizes;
 }
 
 std::optional<std::string> DiskCollector::cachedWholeDisk(const std::string& device) {
@@ -196,11 +179,6 @@ void DiskCollector::forEachVolume(const VolumeCallback& callback) {
     {
         std::lock_guard lock(mutex_);
         wholeDisks_.clear();  // devices come and go with mounts
-        networkMountPoints_.clear();
-        for (const auto& entry : listed) {
-            if (entry.isNetwork())
-                networkMountPoints_.insert(entry.mountPoint);
-        }
     }
     const int64_t timestamp = epochMs();
     const int64_t monotonic = monotonicMs();
@@ -209,9 +187,12 @@ void DiskCollector::forEachVolume(const VolumeCallback& callback) {
         std::string device = entry.deviceBaseName();
         std::string name = cutUtf8(device, 64);
         std::string model = "unknown";
-        if (fileSystemSizeOf(entry.mountPoint, &record, true) == SizeResult::skipped)
+        const Sample sizes = fileSystemSizeOf(entry.mountPoint, &record);
+        if (sizes == Sample::gone)
             continue;
         VolumeFacts facts;
+        facts.sizesRead = sizes == Sample::ok;
+        facts.deviceNumber = makedev(entry.major, entry.minor);
         facts.monotonicMs = monotonic;
         if (entry.isBlockSource()) {
             if (auto label = blockDevices_.label(device))
@@ -239,8 +220,9 @@ void DiskCollector::forEachVolume(const VolumeCallback& callback) {
 }
 
 void DiskCollector::getDiskData(const DiskDataCallback& callback) {
-    forEachVolume([&](int64_t timestamp, DiskData* record, const VolumeFacts&) {
-        callback(timestamp, record);
+    forEachVolume([&](int64_t timestamp, DiskData* record, const VolumeFacts& facts) {
+        if (facts.sizesRead)
+            callback(timestamp, record);
     });
 }
 
@@ -303,26 +285,61 @@ bool DiskCollector::holdsRootFileSystem(const std::string& device) {
 bool DiskCollector::ejectDisk(const char* bsdName) {
     if (!bsdName || !*bsdName)
         return false;
-    std::string name = bsdName;
-    if (holdsRootFileSystem(name)) {
-        reportPlatformError("ejectDisk " + name, "the disk holds the root file system");
+    const std::string name = bsdName;
+    for (const auto& entry : mountTable_.volumes()) {
+        if (entry.deviceBaseName() == name && entry.isBlockSource())
+            return ejectVolume(entry.mountPoint);
+    }
+    reportPlatformError("ejectDisk " + name, "no such volume");
+    return false;
+}
+
+namespace {
+
+// The mount at `mountPoint` that is seen there (the last one mounted on it).
+const MountEntry* topMountAt(const std::vector<MountEntry>& table, const std::string& mountPoint) {
+    const MountEntry* found = nullptr;
+    for (const auto& entry : table) {
+        if (entry.mountPoint == mountPoint)
+            found = &entry;
+    }
+    return found;
+}
+
+bool sameFileSystem(const MountEntry& a, const MountEntry& b) {
+    return a.source == b.source && a.major == b.major && a.minor == b.minor;
+}
+
+}  // namespace
+
+bool DiskCollector::ejectVolume(const std::string& mountPoint, EjectDone done) {
+    const std::string call = "eject " + mountPoint;
+    auto table = mountTable_.read();
+    const MountEntry* entry = table ? topMountAt(*table, mountPoint) : nullptr;
+    if (!entry) {
+        reportPlatformError(call, "no such volume");
         return false;
     }
-    if (wholeDisk(name).empty()) {
-        // Not a block device: it must at least be a mounted share.
-        auto table = mountTable_.read();
-        bool mounted = false;
-        for (const auto& entry : table.value_or(std::vector<MountEntry>{})) {
-            if (entry.deviceBaseName() == name && entry.isNetwork())
-                mounted = true;
-        }
-        if (!mounted) {
-            reportPlatformError("ejectDisk " + name, "no such volume");
-            return false;
-        }
+    if (mountPoint == "/" ||
+        (entry->isBlockSource() && holdsRootFileSystem(entry->deviceBaseName()))) {
+        reportPlatformError(call, "the disk holds the root file system");
+        return false;
     }
-    Queue::background().async([this, name] { eject(name); });
-    return true;
+    // Unmounting waits on the file system and UDisks2 waits on the drive: neither runs on the
+    // sampling pool.
+    const bool started = blockingCalls_.post(call, [this, mountPoint, done] {
+        auto outcome = eject(mountPoint);
+        if (done)
+            done(outcome);
+    });
+    if (!started)
+        reportPlatformError(call, "an eject of this volume is still running");
+    return started;
+}
+
+void DiskCollector::markBusy(EjectOutcome* outcome, const MountEntry& entry) {
+    outcome->busy = true;
+    outcome->holders = processesUsingMount(entry.major, entry.minor, options_.root);
 }
 
 bool DiskCollector::ejectThroughUDisks(const std::string& disk,
@@ -375,38 +392,43 @@ bool DiskCollector::ejectThroughUDisks(const std::string& disk,
     return true;
 }
 
-DiskCollector::EjectOutcome DiskCollector::eject(const std::string& bsdName) {
+DiskCollector::EjectOutcome DiskCollector::eject(const std::string& mountPoint) {
     EjectOutcome outcome;
     auto fail = [&](const std::string& call, const std::string& detail) {
         outcome.error = call + " -- " + detail;
         reportPlatformError(call, detail);
         return outcome;
     };
-    if (holdsRootFileSystem(bsdName)) {
-        return fail("ejectDisk " + bsdName, "the disk holds the root file system");
-    }
     auto table = mountTable_.read();
     if (!table)
-        return fail("ejectDisk " + bsdName, "cannot read the mount table");
-    std::string disk = wholeDisk(bsdName);
+        return fail("eject " + mountPoint, "cannot read the mount table");
+    const MountEntry* clicked = topMountAt(*table, mountPoint);
+    if (!clicked)
+        return fail("eject " + mountPoint, "no such volume");
+    const std::string device = clicked->deviceBaseName();
+    if (mountPoint == "/" || (clicked->isBlockSource() && holdsRootFileSystem(device)))
+        return fail("eject " + mountPoint, "the disk holds the root file system");
+    // A volume on a disk goes with every file system of that disk; any other volume (a share, a
+    // FUSE file system) alone, with the other mounts of that same file system.
+    const std::string disk = clicked->isBlockSource() ? wholeDisk(device) : "";
     std::vector<MountEntry> mounts;
     for (const auto& entry : *table) {
-        std::string device = entry.deviceBaseName();
-        bool sameDevice = device == bsdName && (entry.isBlockSource() || entry.isNetwork());
-        bool sameDisk = !disk.empty() && entry.isBlockSource() && wholeDisk(device) == disk;
-        if (sameDevice || sameDisk)
+        bool sameDisk =
+            !disk.empty() && entry.isBlockSource() && wholeDisk(entry.deviceBaseName()) == disk;
+        if (sameDisk || sameFileSystem(entry, *clicked))
             mounts.push_back(entry);
     }
-    if (mounts.empty() && disk.empty()) {
-        return fail("ejectDisk " + bsdName, "no such volume");
-    }
     if (options_.useUDisks && !disk.empty() && ejectThroughUDisks(disk, mounts, &outcome)) {
+        if (!outcome.unmounted && outcome.error.find("busy") != std::string::npos)
+            markBusy(&outcome, *clicked);
         return outcome;
     }
     // No UDisks2: unmount ourselves, innermost mount first.
     std::string errors;
     for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) {
         if (::umount2(it->mountPoint.c_str(), UMOUNT_NOFOLLOW) != 0 && errno != EINVAL) {
+            if (errno == EBUSY && !outcome.busy)
+                markBusy(&outcome, *it);
             std::string detail = std::strerror(errno);
             reportPlatformError("umount2 " + it->mountPoint, detail);
             if (errors.empty())

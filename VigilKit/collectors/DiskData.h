@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/BlockDevices.h"
+#include "platform/MountHolders.h"
 #include "platform/MountTable.h"
 #include "platform/Smart.h"
 
@@ -49,8 +50,8 @@ void getDiskData(const DiskDataCallback& callback);
 bool getDiskDataFor(const char* path, DiskData* record);
 // getDiskDataFor, then the whole disk's byte counters where the device has them.
 bool getDiskActivity(const char* bsdName, const char* path, DiskData* record);
-// Starts unmounting every file system of the whole disk that holds `bsdName`, then ejecting or
-// powering it off. True when the request was issued; the outcome is written to stderr.
+// Starts ejecting the volume of the block device `bsdName` (see DiskCollector::ejectVolume). True
+// when the request was issued; the outcome is written to stderr.
 bool ejectDisk(const char* bsdName);
 // Asks the whole disk that holds `bsdName` for its SMART status: UDisks2 first (no privileges
 // needed), the drive itself where UDisks2 has no answer. Returns record->isSmart.
@@ -63,7 +64,10 @@ class DiskCollector {
   public:
     struct Options {
         std::string root = "/";
-        std::chrono::milliseconds networkTimeout = std::chrono::seconds(2);
+        // How long a file system may take to answer statvfs before it counts as not answering.
+        std::chrono::milliseconds answerTimeout = std::chrono::seconds(2);
+        // Where statvfs, SMART and UDisks2 calls run; BlockingCalls::shared() when null.
+        BlockingCalls* blockingCalls = nullptr;
         // Opens the SMART transport of a whole disk; openSmartTransport when empty.
         std::function<std::unique_ptr<SmartTransport>(const std::string& disk)> smartTransport;
         // Try UDisks2 on the system bus (or on `busAddress`) before umount2, and for SMART before
@@ -78,8 +82,11 @@ class DiskCollector {
         bool unmounted = false;
         bool ejected = false;
         bool viaUDisks = false;
-        std::string error;  // one line; empty on success
+        bool busy = false;                       // refused: a file on it is in use
+        std::vector<ProcessUsingMount> holders;  // who uses it, when busy
+        std::string error;                       // one line; empty on success
     };
+    using EjectDone = std::function<void(const EjectOutcome&)>;
 
     explicit DiskCollector(Options options);
     static DiskCollector& shared();
@@ -88,6 +95,8 @@ class DiskCollector {
 
     // What a pass knows about a volume beyond its record.
     struct VolumeFacts {
+        bool sizesRead = true;      // false: statvfs failed or did not answer; no sizes were read
+        uint64_t deviceNumber = 0;  // the mounted file system's device number (st_dev)
         bool countersRead = false;  // rbytes/wbytes came from the device
         std::string wholeDisk;      // "" when sysfs does not know the device
         std::string icon;           // see iconName
@@ -96,18 +105,30 @@ class DiskCollector {
     using VolumeCallback =
         std::function<void(int64_t timestamp, DiskData* record, const VolumeFacts& facts)>;
 
+    // The volumes whose sizes were read; forEachVolume also passes those that failed or did
+    // not answer.
     void getDiskData(const DiskDataCallback& callback);
     void forEachVolume(const VolumeCallback& callback);
+
+    // One sample of a listed volume: its sizes, and the whole disk's counters where it has them.
+    enum class Sample { ok, failed, notAnswering, gone };
+    Sample sample(const std::string& device, const std::string& path, DiskData* record,
+                  bool* countersRead);
     bool getDiskDataFor(const char* path, DiskData* record);
     // As getDiskActivity; `countersRead` tells whether the counters came from the device.
     bool getDiskActivity(const char* bsdName, const char* path, DiskData* record,
                          bool* countersRead = nullptr);
     bool getSMARTData(const char* bsdName, SMARTData* record);
 
-    // Checks the device and issues the eject on the background queue.
+    // Checks the volume mounted at `mountPoint` and issues its eject on a helper thread of its
+    // own; `done` (when given) gets the outcome there.
+    bool ejectVolume(const std::string& mountPoint, EjectDone done = nullptr);
+    // ejectVolume for the first listed volume of the block device `bsdName`.
     bool ejectDisk(const char* bsdName);
-    // Unmounts and ejects now, on the calling thread.
-    EjectOutcome eject(const std::string& bsdName);
+    // Unmounts the volume mounted at `mountPoint` now, on the calling thread. A volume on a disk
+    // takes every file system of that disk with it, then the disk is ejected or powered off; a
+    // share or any other volume is unmounted alone.
+    EjectOutcome eject(const std::string& mountPoint);
 
     // The whole disk of the device, "" when sysfs does not know it.
     std::string wholeDisk(const std::string& device) const;
@@ -122,10 +143,10 @@ class DiskCollector {
     static int64_t epochMs();
 
   private:
-    // statvfs of a mount point, on the helper thread for network shares. ok / failed / skipped.
-    enum class SizeResult { ok, failed, skipped };
-    SizeResult fileSystemSizeOf(const std::string& path, DiskData* record, bool report);
-    bool mayHang(const std::string& path);
+    // statvfs of a mount point, on a helper thread with a time-out.
+    Sample fileSystemSizeOf(const std::string& path, DiskData* record);
+    std::string mountedDeviceName(const std::string& mountPoint);
+    void markBusy(EjectOutcome* outcome, const MountEntry& entry);
     bool ejectThroughUDisks(const std::string& disk, const std::vector<MountEntry>& mounts,
                             EjectOutcome* outcome);
     // The whole disk of a volume's device, looked up once per listing of the volumes.
@@ -135,8 +156,8 @@ class DiskCollector {
     MountTable mountTable_;
     BlockDevices blockDevices_;
     StatfsRunner statfs_;
+    BlockingCalls& blockingCalls_;
     std::mutex mutex_;
-    std::set<std::string> networkMountPoints_;
     std::map<std::string, std::optional<std::string>> wholeDisks_;  // by device, under mutex_
 };
 

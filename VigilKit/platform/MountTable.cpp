@@ -1,15 +1,15 @@
 #include "platform/MountTable.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <thread>
 
 namespace vigil {
 
@@ -197,8 +197,31 @@ std::optional<std::string> readWholeFile(const std::string& path) {
     return text;
 }
 
+namespace {
+
+std::mutex reportedMutex;
+std::map<std::string, std::chrono::steady_clock::time_point> reportedLines;
+
+}  // namespace
+
 void reportPlatformError(const std::string& call, const std::string& detail) {
-    std::fprintf(stderr, "Error: %s -- %s\n", call.c_str(), detail.c_str());
+    const std::string line = "Error: " + call + " -- " + detail;
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard lock(reportedMutex);
+        auto it = reportedLines.find(line);
+        if (it != reportedLines.end() && now - it->second < std::chrono::minutes(1))
+            return;
+        if (reportedLines.size() > 512)
+            reportedLines.clear();
+        reportedLines[line] = now;
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void forgetReportedPlatformErrors() {
+    std::lock_guard lock(reportedMutex);
+    reportedLines.clear();
 }
 
 std::optional<FileSystemSize> fileSystemSize(const struct statvfs& st) {
@@ -217,82 +240,71 @@ std::optional<FileSystemSize> fileSystemSize(const struct statvfs& st) {
     return size;
 }
 
-struct StatfsRunner::Pending {
-    std::mutex mutex;
-    std::condition_variable answered;
-    bool done = false;
+namespace {
+
+// False when `path` is plainly no longer a mount point: it lies on the same file system as its
+// parent folder. True when that cannot be told (the path or its parent cannot be examined).
+bool stillMountPoint(const std::string& path) {
+    if (path == "/")
+        return true;
+    struct stat here {
+    }, parent{};
+    if (::stat(path.c_str(), &here) != 0 || ::stat((path + "/..").c_str(), &parent) != 0)
+        return true;
+    return here.st_dev != parent.st_dev;
+}
+
+// What a helper found; shared with it, since it may answer after the caller gave up.
+struct StatfsAnswer {
     int result = -1;
     int error = 0;
+    bool mountPoint = true;
     struct statvfs st {};
 };
 
-StatfsRunner::StatfsRunner(std::chrono::milliseconds timeout, StatFunction function)
-    : timeout_(timeout), function_(function ? std::move(function) : StatFunction(::statvfs)) {}
+}  // namespace
 
-bool StatfsRunner::isHung(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    auto it = hung_.find(path);
-    if (it == hung_.end())
-        return false;
-    std::lock_guard pendingLock(it->second->mutex);
-    return !it->second->done;
+StatfsRunner::StatfsRunner(std::chrono::milliseconds timeout, StatFunction function,
+                           BlockingCalls* calls)
+    : timeout_(timeout),
+      function_(function ? std::move(function) : StatFunction(::statvfs)),
+      calls_(calls ? *calls : BlockingCalls::shared()) {}
+
+std::string StatfsRunner::keyOf(const std::string& path) const {
+    return "statvfs " + path;
 }
 
-StatfsRunner::Outcome StatfsRunner::run(const std::string& path, bool mayHang, struct statvfs* out,
-                                        int* error) {
-    if (!mayHang) {
+bool StatfsRunner::isHung(const std::string& path) {
+    return calls_.isBusy(keyOf(path));
+}
+
+StatfsRunner::Outcome StatfsRunner::run(const std::string& path, bool checkMountPoint,
+                                        struct statvfs* out, int* error) {
+    auto answer = std::make_shared<StatfsAnswer>();
+    auto call = [answer, function = function_, path, checkMountPoint] {
         errno = 0;
-        if (function_(path.c_str(), out) == 0)
-            return Outcome::ok;
+        answer->result = function(path.c_str(), &answer->st);
+        answer->error = errno;
+        if (answer->result == 0 && checkMountPoint)
+            answer->mountPoint = stillMountPoint(path);
+    };
+    switch (calls_.run(keyOf(path), call, timeout_)) {
+        case BlockingCalls::Outcome::timedOut:
+            return Outcome::timedOut;
+        case BlockingCalls::Outcome::stillHung:
+            return Outcome::skipped;
+        case BlockingCalls::Outcome::answered:
+            break;
+    }
+    if (answer->result != 0) {
         if (error)
-            *error = errno ? errno : EIO;
+            *error = answer->error ? answer->error : EIO;
         return Outcome::failed;
     }
-    {
-        std::lock_guard lock(mutex_);
-        auto it = hung_.find(path);
-        if (it != hung_.end()) {
-            std::lock_guard pendingLock(it->second->mutex);
-            if (!it->second->done)
-                return Outcome::skipped;
-        }
-        // It answered since: ask afresh.
-        if (it != hung_.end())
-            hung_.erase(it);
-    }
-    auto pending = std::make_shared<Pending>();
-    try {
-        std::thread([pending, function = function_, path] {
-            struct statvfs st {};
-            errno = 0;
-            int result = function(path.c_str(), &st);
-            int err = errno;
-            std::lock_guard lock(pending->mutex);
-            pending->result = result;
-            pending->error = err;
-            pending->st = st;
-            pending->done = true;
-            pending->answered.notify_all();
-        }).detach();
-    } catch (const std::system_error& e) {
-        if (error)
-            *error = e.code().value();
-        return Outcome::failed;
-    }
-    std::unique_lock lock(pending->mutex);
-    if (!pending->answered.wait_for(lock, timeout_, [&] { return pending->done; })) {
-        lock.unlock();
-        std::lock_guard tableLock(mutex_);
-        hung_[path] = pending;
-        return Outcome::timedOut;
-    }
-    if (pending->result == 0) {
-        *out = pending->st;
-        return Outcome::ok;
-    }
-    if (error)
-        *error = pending->error ? pending->error : EIO;
-    return Outcome::failed;
+    if (!answer->mountPoint)
+        return Outcome::notMountPoint;
+    *out = answer->st;
+    return Outcome::ok;
 }
 
 MountTable::MountTable(std::string root) : root_(std::move(root)) {}

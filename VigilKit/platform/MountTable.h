@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/BlockingCalls.h"
+
 namespace vigil {
 
 // One line of /proc/self/mountinfo, with the octal escapes (\040 and friends) decoded.
@@ -89,30 +91,33 @@ struct FileSystemSize {
 // each other.
 std::optional<FileSystemSize> fileSystemSize(const struct statvfs& st);
 
-// statvfs with a time-out for mounts that can hang (network shares). A slow call runs on a helper
-// thread; when it does not answer within the time-out the mount is remembered as hung and skipped,
-// without another call, until that call returns.
+// statvfs with a time-out, for every file system: any of them can hang (a network share whose
+// server went away, a FUSE file system whose daemon stopped). The call runs on a helper thread of
+// BlockingCalls; when it does not answer within the time-out the mount is remembered as hung and
+// skipped, without another call, until that call returns.
 class StatfsRunner {
   public:
     using StatFunction = std::function<int(const char*, struct statvfs*)>;
-    enum class Outcome { ok, failed, timedOut, skipped };
+    enum class Outcome { ok, failed, timedOut, skipped, notMountPoint };
 
+    // `calls` runs the helpers; BlockingCalls::shared() when null.
     explicit StatfsRunner(std::chrono::milliseconds timeout = std::chrono::seconds(2),
-                          StatFunction function = nullptr);
+                          StatFunction function = nullptr, BlockingCalls* calls = nullptr);
 
-    // Runs statvfs on `path`; on the helper thread when `mayHang`. On `failed`, `error` is the
-    // errno.
-    Outcome run(const std::string& path, bool mayHang, struct statvfs* out, int* error);
+    // Runs statvfs on `path`. With `checkMountPoint`, a path that lies on the same file system as
+    // its parent folder (unmounted since it was listed) gives notMountPoint. On `failed`, `error`
+    // is the errno.
+    Outcome run(const std::string& path, bool checkMountPoint, struct statvfs* out, int* error);
 
     // True while the last call on `path` has not answered.
     bool isHung(const std::string& path);
 
   private:
-    struct Pending;
+    std::string keyOf(const std::string& path) const;
+
     std::chrono::milliseconds timeout_;
     StatFunction function_;
-    std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<Pending>> hung_;
+    BlockingCalls& calls_;
 };
 
 // Joins a root directory and an absolute path ("/" root leaves the path as it is).
@@ -121,7 +126,10 @@ std::string rootedPath(const std::string& root, std::string_view path);
 // Reads a whole (small) file; nullopt when it cannot be opened or read.
 std::optional<std::string> readWholeFile(const std::string& path);
 
-// Writes "Error: <call> -- <detail>" as one line on stderr.
+// Writes "Error: <call> -- <detail>" as one line on stderr, each distinct line at most once a
+// minute: a volume that stays broken costs one line, not one per sample.
 void reportPlatformError(const std::string& call, const std::string& detail);
+// Forgets which lines were written in the last minute (tests).
+void forgetReportedPlatformErrors();
 
 }  // namespace vigil

@@ -17,10 +17,10 @@ namespace vigil {
 
 // A listed volume whose file-system label changed while it stayed mounted.
 struct VolumeRename {
-    std::string device;   // device base name, the volume's key
+    std::string device;   // device base name
     std::string oldName;  // label before (the device name when it had none)
     std::string newName;  // label now
-    std::string path;     // mount point
+    std::string path;     // mount point, the volume's key
 };
 
 // The disk session: watches <root>/proc/self/mountinfo (poll with POLLPRI) for mounts and unmounts,

@@ -59,12 +59,12 @@ void DiskListViewController::update() {
         return;
     const auto volumes = system_.disk().volumes();
     if (!showsSameKeys(volumes, contents_,
-                       [](const DiskViewController& view) { return view.volume.device; })) {
+                       [](const DiskViewController& view) { return view.volume.path; })) {
         buildDiskViews();
         return;
     }
     for (auto& controller : contents_)
-        controller->update(volumes.at(controller->volume.device));
+        controller->update(volumes.at(controller->volume.path));
 }
 
 void DiskListViewController::buildDiskViews() {
@@ -81,9 +81,9 @@ void DiskListViewController::buildDiskViews() {
         controller->diskListViewController = this;
         next.push_back(std::move(controller));
     };
-    add(hd->device.empty() || !volumes.count(hd->device) ? *hd : volumes.at(hd->device));
-    for (const auto& [device, volume] : volumes) {
-        if (device != hd->device)
+    add(volumes.count(hd->path) ? volumes.at(hd->path) : *hd);
+    for (const auto& [path, volume] : volumes) {
+        if (path != hd->path)
             add(volume);
     }
 

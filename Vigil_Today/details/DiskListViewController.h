@@ -35,7 +35,7 @@ class DiskListViewController : public ViewController, public Updatable {
     void viewWillDisappear() override;
     void update() override;
 
-    // Takes a volume's view out of the stack (after its eject was issued); contents stay.
+    // Takes a volume's view out of the stack (after its eject succeeded); contents stay.
     void remove(DiskViewController& volumeView);
 
   protected:

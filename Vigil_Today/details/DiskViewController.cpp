@@ -2,6 +2,7 @@
 
 #include <QActionEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -10,9 +11,13 @@
 
 #include "details/DetailViews.h"
 #include "details/DiskListViewController.h"
+#include "host/PanelWindow.h"
 #include "host/Workspace.h"
+#include "platform/BlockingCalls.h"
+#include "platform/MountHolders.h"
 #include "settings/Defaults.h"
 #include "system/Formatting.h"
+#include "system/Notification.h"
 #include "system/System.h"
 #include "system/Timer.h"
 #include "themes/Theme.h"
@@ -26,6 +31,7 @@ namespace vigil {
 namespace {
 
 constexpr int kIconSize = 32;
+constexpr int kSideMargin = 12;
 
 std::atomic<int> queriesInFlight{0};
 
@@ -60,7 +66,7 @@ DiskViewController::~DiskViewController() {
 QWidget* DiskViewController::loadView() {
     auto* root = new QWidget();
     auto* outer = new QVBoxLayout(root);
-    outer->setContentsMargins(12, 8, 12, 0);
+    outer->setContentsMargins(kSideMargin, 8, kSideMargin, 0);
     outer->setSpacing(4);
 
     diskRowCallback = new CallbackStackView(Qt::Horizontal, root);
@@ -70,20 +76,21 @@ QWidget* DiskViewController::loadView() {
     diskIcon->setFixedSize(kIconSize, kIconSize);
     diskRowCallback->addView(diskIcon);
 
+    // The name line carries the temperature and the SMART light, so that the usage line under
+    // it has the whole width.
     auto* texts = new QWidget(diskRowCallback);
     auto* textsLayout = new QVBoxLayout(texts);
     textsLayout->setContentsMargins(0, 0, 0, 0);
     textsLayout->setSpacing(1);
+    auto* nameRow = new QHBoxLayout();
+    nameRow->setContentsMargins(0, 0, 0, 0);
+    nameRow->setSpacing(8);
     diskName = detailLabel(texts, 13, true);
     diskName->setObjectName("diskName");
     usage = detailLabel(texts, 11);
     usage->setObjectName("usage");
-    textsLayout->addWidget(diskName);
-    textsLayout->addWidget(usage);
-    diskRowCallback->addView(texts);
-    diskRowCallback->stackLayout()->setStretchFactor(texts, 1);
 
-    temperatureFrame = new Square(diskRowCallback);
+    temperatureFrame = new Square(texts);
     temperatureFrame->setFill(false);
     temperatureFrame->setLineWidth(1.0);
     temperatureFrame->setCornerRadius(3.0);
@@ -94,15 +101,19 @@ QWidget* DiskViewController::loadView() {
     temperature->setAlignment(Qt::AlignCenter);
     temperature->setGeometry(0, 0, 38, 20);
     temperatureFrame->myLabel = temperature;
-    diskRowCallback->addView(temperatureFrame);
-    diskRowCallback->stackLayout()->setAlignment(temperatureFrame, Qt::AlignVCenter);
 
-    smartLed = new Square(diskRowCallback);
+    smartLed = new Square(texts);
     smartLed->setCornerRadius(2.0);
     smartLed->setFixedSize(8, 8);
     smartLed->setToolTip(QStringLiteral("SMART"));
-    diskRowCallback->addView(smartLed);
-    diskRowCallback->stackLayout()->setAlignment(smartLed, Qt::AlignVCenter);
+
+    nameRow->addWidget(diskName, 1);
+    nameRow->addWidget(temperatureFrame, 0, Qt::AlignVCenter);
+    nameRow->addWidget(smartLed, 0, Qt::AlignVCenter);
+    textsLayout->addLayout(nameRow);
+    textsLayout->addWidget(usage);
+    diskRowCallback->addView(texts);
+    diskRowCallback->stackLayout()->setStretchFactor(texts, 1);
     outer->addWidget(diskRowCallback);
 
     used = new GaugeBar(root);
@@ -135,6 +146,11 @@ QWidget* DiskViewController::loadView() {
     ratesRow->setMinimumHeight(
         std::max(readIOView->sizeHint().height(), writeIOView->sizeHint().height()));
     outer->addWidget(ratesRow);
+
+    note = detailLabel(root, 11);
+    note->setObjectName("note");
+    note->setVisible(false);
+    outer->addWidget(note);
 
     separatorLine = detailSeparator(root);
     outer->addSpacing(4);
@@ -217,24 +233,30 @@ void DiskViewController::viewWillAppear() {
 }
 
 void DiskViewController::startSmartCheck() {
-    ++*smartChecks_;
     std::weak_ptr<void> alive = lifetimeToken();
     std::weak_ptr<int> checks = smartChecks_;
     DiskCollector& source = volume.collector ? *volume.collector : DiskCollector::shared();
     const std::string device = volume.device;
+    ++*smartChecks_;
     ++queriesInFlight;
-    Timer::onBackground([this, alive, checks, &source, device] {
-        SMARTData record{};
-        source.getSMARTData(device.c_str(), &record);
-        --queriesInFlight;
-        Timer::onMain([this, alive, checks, record] {
-            if (alive.expired())
-                return;
-            if (auto count = checks.lock())
-                --*count;
-            showSmartStatus(record);
+    // A SMART read takes seconds: on a helper thread, not on the sampling pool.
+    const bool started = BlockingCalls::shared().post(
+        "smart status " + device, [this, alive, checks, &source, device] {
+            SMARTData record{};
+            source.getSMARTData(device.c_str(), &record);
+            --queriesInFlight;
+            Timer::onMain([this, alive, checks, record] {
+                if (alive.expired())
+                    return;
+                if (auto count = checks.lock())
+                    --*count;
+                showSmartStatus(record);
+            });
         });
-    });
+    if (!started) {  // another view of this drive asks already; its answer is not ours
+        --*smartChecks_;
+        --queriesInFlight;
+    }
 }
 
 int DiskViewController::smartQueriesInFlight() {
@@ -277,27 +299,56 @@ void DiskViewController::update() {
 void DiskViewController::update(const Disk::Volume& current) {
     if (!isViewLoaded())
         return;
+    const bool smartArrived = !volume.smart && current.smart;
     if (&current != &volume)
         volume = current;
+    if (smartArrived) {
+        itemSmartStatus->setText(QStringLiteral("Unknown"));
+        startSmartCheck();
+    }
     itemTotalWritten->setText(qs(byteStr(volume.wbytes)));
     itemTotalRead->setText(qs(byteStr(volume.rbytes)));
-    readIOView->setVisible(volume.rbytesps > 0);
+    readIOView->setVisible(volume.rbytesps > 0 && !volume.stale);
     if (volume.rbytesps > 0)
         readIO->setText(qs(bpsStr(volume.rbytesps)));
-    writeIOView->setVisible(volume.wbytesps > 0);
+    writeIOView->setVisible(volume.wbytesps > 0 && !volume.stale);
     if (volume.wbytesps > 0)
         writeIO->setText(qs(bpsStr(volume.wbytesps)));
-    // An unknown capacity shows an empty bar rather than a division by zero.
-    const double share = volume.total > 0 ? static_cast<double>(volume.used) /
-                                                static_cast<double>(volume.total) * 100.0
-                                          : 0.0;
-    used->setPercent(share);
-    usage->setText(qs(diskByteStr(volume.used)) + QStringLiteral(" Used  |  ") +
-                   qs(diskByteStr(volume.free)) + QStringLiteral(" Free"));
+    // Bar, text and the first row's gauge share one figure: df's used / (used + available).
+    used->setPercent(volume.usagePercent());
+    if (volume.stale && volume.total <= 0) {
+        usage->setText(QStringLiteral("Size unknown"));
+    } else {
+        usage->setText(qs(diskByteStr(volume.used)) + QStringLiteral(" Used | ") +
+                       qs(diskByteStr(volume.free)) + QStringLiteral(" Available"));
+    }
+    showNote();
+}
+
+void DiskViewController::showNote() {
+    QString text;
+    if (!ejectRefusal_.empty()) {
+        text = QStringLiteral("Not ejected: ") + qs(ejectRefusal_);
+    } else if (volume.stale) {
+        text = QStringLiteral("Not responding");
+        if (volume.timestamp > 0) {
+            text +=
+                QStringLiteral(": figures from ") +
+                QDateTime::fromMSecsSinceEpoch(volume.timestamp).toString(QStringLiteral("HH:mm"));
+        }
+    }
+    // One line: a long list of processes is cut short, the whole of it is in the tooltip.
+    note->setToolTip(text);
+    const int width = PanelWindow::kWidth - 2 * kSideMargin;
+    note->setText(note->fontMetrics().elidedText(text, Qt::ElideRight, width));
+    note->setVisible(!text.isEmpty());
 }
 
 void DiskViewController::apply(const Theme& theme) {
     theme.updateText(view());
+    QPalette palette = note->palette();
+    palette.setColor(QPalette::WindowText, theme.dangerColor);
+    note->setPalette(palette);
     if (!theme.isDark) {
         used->setColorize(true);
         used->setSuccessColor(theme.successColor);
@@ -319,8 +370,43 @@ void DiskViewController::eject() {
     // The root volume (and the disk that holds it) is never ejected, whatever calls this.
     if (!volume.canEject())
         return;
-    if (volume.eject() && diskListViewController)
+    std::weak_ptr<void> alive = lifetimeToken();
+    const std::string name = volume.name;
+    volume.eject([this, alive, name](const DiskCollector::EjectOutcome& outcome) {
+        std::string refusal;
+        if (!outcome.unmounted) {
+            refusal = refusalOf(outcome);
+            // Posted from the helper thread: the notification server may take its time.
+            Notification::notify("Vigil could not eject " + name + ": " + refusal, std::nullopt,
+                                 std::nullopt);
+        }
+        Timer::onMain([this, alive, unmounted = outcome.unmounted, refusal] {
+            if (!alive.expired())
+                ejectFinished(unmounted, refusal);
+        });
+    });
+}
+
+std::string DiskViewController::refusalOf(const DiskCollector::EjectOutcome& outcome) {
+    if (outcome.busy) {
+        std::string text = "it is in use";
+        if (!outcome.holders.empty())
+            text += " by " + describeProcesses(outcome.holders);
+        return text;
+    }
+    // "umount2 /media/x -- Operation not permitted": the cause, without the call.
+    const auto cause = outcome.error.rfind(" -- ");
+    return cause == std::string::npos ? outcome.error : outcome.error.substr(cause + 4);
+}
+
+void DiskViewController::ejectFinished(bool unmounted, const std::string& refusal) {
+    ejectRefusal_ = unmounted ? std::string() : refusal;
+    if (unmounted && diskListViewController) {
         diskListViewController->remove(*this);
+        return;
+    }
+    if (isViewLoaded())
+        showNote();
 }
 
 void DiskViewController::openDisksTool() {

@@ -26,9 +26,10 @@ class Workspace;
 class ThemeManager;
 struct Theme;
 
-// One mounted volume in the disk details: name, used and free space as a bar and a line of text,
-// read and write rates, the volume's icon and its SMART light; a click on the row opens the
-// volume's menu (facts, eject, show in the file manager, the disk tools).
+// One mounted volume in the disk details: name, used and available space as a bar and a line of
+// text, read and write rates, the volume's icon and its SMART light, and a note when the volume
+// does not answer or an eject was refused; a click on the row opens the volume's menu (facts,
+// eject, show in the file manager, the disk tools).
 class DiskViewController : public ViewController, public Updatable {
   public:
     // `workspace` opens the tools and files; the desktop's when null. `defaults` holds the
@@ -39,7 +40,7 @@ class DiskViewController : public ViewController, public Updatable {
     ~DiskViewController() override;
 
     // The volume shown; set by the list before the view loads. Later figures are read by its
-    // device name.
+    // mount point.
     Disk::Volume volume;
     // The list that shows this view (for the removal after an eject); set by the list.
     DiskListViewController* diskListViewController = nullptr;
@@ -52,6 +53,9 @@ class DiskViewController : public ViewController, public Updatable {
     QPointer<QLabel> usage;
     QPointer<QWidget> readIOView, writeIOView;
     QPointer<QLabel> readIO, writeIO;
+    // Why the figures are old, or why the last eject was refused; hidden when there is nothing to
+    // say.
+    QPointer<QLabel> note;
     QPointer<QLabel> diskIcon;
     QPointer<QLabel> temperature;
     QPointer<Square> temperatureFrame;
@@ -76,7 +80,13 @@ class DiskViewController : public ViewController, public Updatable {
 
     void popUpMenu();
     // Menu actions.
+    // Starts the eject; the view leaves the list once the volume is unmounted, and says why (and
+    // posts a notification) when it was refused.
     void eject();
+    // Shows the outcome of an eject (main thread).
+    void ejectFinished(bool unmounted, const std::string& refusal);
+    // "it is in use by a (1) and b (2)" for a refused eject.
+    static std::string refusalOf(const DiskCollector::EjectOutcome& outcome);
     void openDisksTool();
     void openDiskUsageTool();
     void showInFileManager();
@@ -96,6 +106,9 @@ class DiskViewController : public ViewController, public Updatable {
     void startSmartCheck();
     void showSmartStatus(const SMARTData& record);
     void setSmartText(const QString& text);
+    void showNote();
+
+    std::string ejectRefusal_;  // empty unless the last eject was refused
 
     System& system_;
     Workspace& workspace_;

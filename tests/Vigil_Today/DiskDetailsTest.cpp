@@ -164,6 +164,8 @@ class DiskMachine {
         resources.disk = disk;
         system = std::make_unique<System>(
             resources, std::vector<System::TaskSpec>{{disk, 60.0, System::Group::all, true}});
+        // The drives are asked for SMART on helper threads once listed; the NVMe one answers.
+        EXPECT_TRUE(test::waitUntil([&] { return disk->volumes().at("/home").smart.has_value(); }));
     }
     Timer::Status diskTask() const { return system->tasks().front()->status(); }
 
@@ -214,7 +216,7 @@ TEST_F(DiskDetailsTest, OneViewPerVolumeRootFirstWithUsageTexts) {
         EXPECT_EQ(views[static_cast<qsizetype>(i)], contents[i]->view());
 
     EXPECT_DOUBLE_EQ(root.used->percent(), 20.0);
-    EXPECT_EQ(root.usage->text(), "100 GB Used  |  400 GB Free");
+    EXPECT_EQ(root.usage->text(), "100 GB Used | 400 GB Available");
     EXPECT_EQ(root.diskName->text(), QString::fromStdString(root.volume.name) + " \u203A");
     EXPECT_EQ(root.itemCapacity->text(), "500 GB");
     EXPECT_EQ(root.itemMountPoint->text(), "/");
@@ -483,8 +485,8 @@ TEST_F(DiskDetailsTest, RefusedEjectChangesNothing) {
     }
     ASSERT_TRUE(stick);
     ASSERT_TRUE(stick->volume.canEject());
-    // The device is gone by the time the user clicks: the request is refused.
-    stick->volume.device = "gone0";
+    // The volume is gone by the time the user clicks: the request is refused.
+    stick->volume.path = "/media/user/gone";
     const auto views = list.stackView->views();
     stick->eject();
     EXPECT_EQ(list.stackView->views(), views);
@@ -537,6 +539,16 @@ TEST_F(DiskDetailsTest, Gallery) {
     root.rbytesps = 1'843'200;
     root.wbytesps = 20'480;
     list.contents().front()->update(root);
+    // A share that stopped answering, and a stick whose eject was refused.
+    for (const auto& controller : list.contents()) {
+        if (controller->volume.path == "/mnt/nas") {
+            Disk::Volume share = controller->volume;
+            share.stale = true;
+            controller->update(share);
+        }
+        if (controller->volume.path == "/media/user/My Disk")
+            controller->ejectFinished(false, "it is in use by sleep (4242) and bash (4243)");
+    }
     for (int index : {0, 1}) {
         themes->setActiveTheme(themes->themes[static_cast<size_t>(index)]);
         test::saveDetailPicture(*list.view(), themes->activeTheme(), "disk-details");

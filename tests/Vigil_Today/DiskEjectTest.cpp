@@ -1,7 +1,9 @@
-// Ejecting a real volume from its view: an ext4 image on a loop device. Needs root and a free
-// loop device; skips otherwise.
+// Ejecting a real volume from its view: an ext4 image on a loop device, first held busy by a
+// process working in it, then free. Needs root and a free loop device; skips otherwise.
 
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,8 +14,10 @@
 #include "platform/MountTable.h"
 #include "settings/Defaults.h"
 #include "settings/TempFolder.h"
+#include "support/PrivateMounts.h"
 #include "support/TestSupport.h"
 #include "system/Disk.h"
+#include "system/Notification.h"
 #include "system/System.h"
 #include "themes/Theme.h"
 #include "views/CallbackStackView.h"
@@ -46,90 +50,81 @@ bool isMounted(const std::string& mountPoint) {
     return false;
 }
 
-// A small ext4 image, attached to a loop device and mounted in a temporary folder; undone in the
-// destructor.
-struct LoopMount {
-    LoopMount() {
-        folder = fs::temp_directory_path() / ("vigil-eject-view-" + std::to_string(::getpid()));
-        fs::create_directories(folder / "mnt");
-        mountPoint = (folder / "mnt").string();
-        const std::string image = (folder / "image").string();
-        if (shell("truncate -s 16M " + image + " && mkfs.ext4 -q -L 'Stick' " + image) != 0) {
-            skipReason = "mkfs.ext4 failed (is e2fsprogs installed?)";
-            return;
-        }
-        if (shell("losetup --find --show " + image, &node) != 0 || node.rfind("/dev/", 0) != 0) {
-            skipReason = "no free loop device";
-            node.clear();
-            return;
-        }
-        if (shell("mount -t ext4 " + node + " " + mountPoint) != 0) {
-            skipReason = "mounting " + node + " failed";
-            return;
-        }
-        device = node.substr(5);
-        ready = true;
+// The pid of a `sleep` started with its working folder in `folder`, once it runs there.
+pid_t startHolder(const std::string& folder) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::chdir(folder.c_str()) == 0)
+            ::execlp("sleep", "sleep", "600", static_cast<char*>(nullptr));
+        std::_Exit(127);
     }
-    ~LoopMount() {
-        if (isMounted(mountPoint))
-            ::umount2(mountPoint.c_str(), MNT_DETACH);
-        if (!node.empty())
-            shell("losetup -d " + node);
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
+    test::waitUntil([&] {
+        std::string comm;
+        shell("cat /proc/" + std::to_string(pid) + "/comm", &comm);
+        return comm == "sleep";
+    });
+    return pid;
+}
 
-    fs::path folder;
-    std::string mountPoint, node, device, skipReason;
-    bool ready = false;
-};
+TEST(DiskEjectTest, ABusyVolumeStaysListedAndSaysWhoUsesItThenEjectsWhenFreed) {
+    const std::string why = test::whyNoLoopDevices();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    VIGIL_IN_PRIVATE_MOUNTS([] {
+        test::qtApp();
+        // No notification server here: the refusal's notification must not reach the user's.
+        Notification::useBusAddress("unix:path=/nonexistent/vigil-test-bus");
+        test::ScratchFolder scratch("vigil-eject-view");
+        fs::create_directories(scratch.path / "mnt");
+        const std::string mountPoint = (scratch.path / "mnt").string();
+        test::LoopImage image(scratch.path.string(), 16, "mkfs.ext4 -q -L Stick");
+        ASSERT_TRUE(image.ready()) << image.reason;
+        ASSERT_EQ(::mount(image.node.c_str(), mountPoint.c_str(), "ext4", 0, nullptr), 0);
+        const pid_t holder = startHolder(mountPoint);
 
-TEST(DiskEjectTest, EjectedVolumeLeavesTheListAtOnceAndForGoodAtTheNextUpdate) {
-    VIGIL_REQUIRE_ROOT();
-    test::qtApp();
-    LoopMount loop;
-    if (!loop.ready)
-        GTEST_SKIP() << loop.skipReason;
-    // The eject finishes on the background queue through the collector: it outlives the test.
-    DiskCollector::Options options;
-    options.useUDisks = false;
-    static auto* collector = new DiskCollector(options);
-    auto disk = std::make_shared<Disk>(nullptr, collector);
-    System::Resources resources;
-    resources.disk = disk;
-    System system(resources, {{disk, 60.0, System::Group::all, true}});
-    test::TempFolder folder;
-    Defaults defaults("disk-eject-test", folder.path());
-    ThemeManager themes(defaults);
-    DiskListViewController list(&system, nullptr, &defaults, &themes);
-    list.view();
-    list.viewWillAppear();
+        DiskCollector::Options options;
+        options.useUDisks = false;
+        DiskCollector collector(options);
+        auto disk = std::make_shared<Disk>(nullptr, &collector);
+        System::Resources resources;
+        resources.disk = disk;
+        System system(resources, {{disk, 60.0, System::Group::all, true}});
+        test::TempFolder folder;
+        Defaults defaults("disk-eject-test", folder.path());
+        ThemeManager themes(defaults);
+        DiskListViewController list(&system, nullptr, &defaults, &themes);
+        list.view();
+        list.viewWillAppear();
+        DiskViewController* stick = nullptr;
+        for (const auto& controller : list.contents()) {
+            if (controller->volume.path == mountPoint)
+                stick = controller.get();
+        }
+        ASSERT_TRUE(stick) << mountPoint << " not listed";
+        ASSERT_TRUE(stick->volume.canEject());
+        const size_t count = list.contents().size();
 
-    DiskViewController* stick = nullptr;
-    for (const auto& controller : list.contents()) {
-        if (controller->volume.device == loop.device)
-            stick = controller.get();
-    }
-    ASSERT_TRUE(stick) << loop.device << " not listed";
-    ASSERT_TRUE(stick->volume.canEject());
-    ASSERT_TRUE(stick->itemEject->isVisible());
-    const size_t count = list.contents().size();
-    ASSERT_EQ(list.stackView->views().size(), static_cast<qsizetype>(count));
+        stick->eject();
+        ASSERT_TRUE(test::waitUntil([&] { return !stick->note->isHidden(); }));
+        EXPECT_EQ(stick->note->toolTip().toStdString(),
+                  "Not ejected: it is in use by sleep (" + std::to_string(holder) + ")");
+        EXPECT_TRUE(isMounted(mountPoint));
+        disk->load();
+        list.update();
+        EXPECT_EQ(list.contents().size(), count);
+        EXPECT_TRUE(list.stackView->views().contains(stick->view()));
 
-    stick->eject();
-    // Out of the stack at once; the list's contents stay until the resource drops the volume.
-    EXPECT_EQ(list.stackView->views().size(), static_cast<qsizetype>(count - 1));
-    EXPECT_FALSE(list.stackView->views().contains(stick->view()));
-    EXPECT_EQ(list.contents().size(), count);
-
-    ASSERT_TRUE(test::waitUntil([&] { return !isMounted(loop.mountPoint); }));
-    disk->load();
-    list.update();
-    EXPECT_EQ(list.contents().size(), count - 1);
-    for (const auto& controller : list.contents())
-        EXPECT_NE(controller->volume.device, loop.device);
-    list.viewWillDisappear();
-    EXPECT_TRUE(test::waitUntil([] { return DiskViewController::smartQueriesInFlight() == 0; }));
+        ::kill(holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
+        stick->eject();
+        EXPECT_TRUE(test::waitUntil([&] { return !isMounted(mountPoint); }));
+        EXPECT_TRUE(
+            test::waitUntil([&] { return !list.stackView->views().contains(stick->view()); }));
+        disk->load();
+        list.update();
+        EXPECT_EQ(list.contents().size(), count - 1);
+        list.viewWillDisappear();
+    });
 }
 
 }  // namespace

@@ -194,7 +194,7 @@ TEST(Bus, EjectGoesThroughUDisksWhenItRuns) {
         options.root = test::fixturePath("disk-desktop");
         options.busAddress = daemon.address();
         DiskCollector collector(options);
-        auto outcome = collector.eject("sdb1");
+        auto outcome = collector.eject("/media/user/My Disk");
         EXPECT_TRUE(outcome.viaUDisks);
         EXPECT_TRUE(outcome.unmounted);
         EXPECT_TRUE(outcome.ejected);
@@ -215,11 +215,11 @@ TEST(Bus, EjectRefusesTheRootDisk) {
     EXPECT_TRUE(collector.holdsRootFileSystem("sda2"));
     EXPECT_TRUE(collector.holdsRootFileSystem("sda1"));  // /boot/efi sits on the root's disk
     EXPECT_FALSE(collector.holdsRootFileSystem("sdb1"));
-    auto outcome = collector.eject("sda1");
+    auto outcome = collector.eject("/boot/efi");
     EXPECT_FALSE(outcome.unmounted);
     EXPECT_NE(outcome.error.find("root file system"), std::string::npos);
     EXPECT_FALSE(collector.ejectDisk("sda2"));
-    EXPECT_FALSE(collector.eject("nosuchdevice").unmounted);
+    EXPECT_FALSE(collector.eject("/nosuch").unmounted);
 }
 
 }  // namespace

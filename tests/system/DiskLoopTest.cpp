@@ -2,15 +2,22 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <vector>
 
 #include "platform/MountWatch.h"
+#include "support/PrivateMounts.h"
 #include "support/TestSupport.h"
 #include "system/Disk.h"
 
@@ -126,8 +133,8 @@ TEST(DiskLoop, VolumeAppearsWithItsCapacityAndLabel) {
     DiskCollector collector(localOptions());
     Disk disk(nullptr, &collector);
     auto volumes = disk.volumes();
-    ASSERT_EQ(volumes.count(loop.device), 1u) << loop.device;
-    const auto& volume = volumes.at(loop.device);
+    ASSERT_EQ(volumes.count(loop.mountPoint), 1u) << loop.mountPoint;
+    const auto& volume = volumes.at(loop.mountPoint);
     EXPECT_EQ(volume.name, "Vigil Test");
     EXPECT_EQ(volume.path, loop.mountPoint);
     EXPECT_EQ(volume.fstype, "ext4");
@@ -149,8 +156,8 @@ TEST(DiskLoop, WrittenBytesShowInTheActivity) {
     VIGIL_REQUIRE_LOOP(loop);
     DiskCollector collector(localOptions());
     Disk disk(nullptr, &collector);
-    ASSERT_EQ(disk.volumes().count(loop.device), 1u);
-    int64_t before = disk.volumes().at(loop.device).wbytes;
+    ASSERT_EQ(disk.volumes().count(loop.mountPoint), 1u);
+    int64_t before = disk.volumes().at(loop.mountPoint).wbytes;
     {
         std::vector<char> block(1 << 20, 'v');
         int fd = ::open((loop.mountPoint + "/data").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -164,7 +171,7 @@ TEST(DiskLoop, WrittenBytesShowInTheActivity) {
     }
     letTimePass();
     disk.update();
-    auto volume = disk.volumes().at(loop.device);
+    auto volume = disk.volumes().at(loop.mountPoint);
     EXPECT_GE(volume.wbytes - before, 4LL << 20);
     EXPECT_GT(volume.wbytesps, 0);
     EXPECT_GT(volume.used, 4LL << 20);
@@ -186,7 +193,7 @@ TEST(DiskLoop, MountWatchSeesRenameAndUnmount) {
                                                ++renames;
                                        }});
     Disk disk(watch, &collector);
-    ASSERT_EQ(disk.volumes().at(loop.device).name, "before");
+    ASSERT_EQ(disk.volumes().at(loop.mountPoint).name, "before");
 
     int status = 0;
     run("e2label " + loop.node() + " after", &status);
@@ -194,11 +201,11 @@ TEST(DiskLoop, MountWatchSeesRenameAndUnmount) {
     // Another test's mount may make the resource reload (and read the new label) before the
     // watch's label check reports the rename: wait for both.
     EXPECT_TRUE(test::waitUntil(
-        [&] { return disk.volumes().at(loop.device).name == "after" && renames.load() == 1; }));
-    EXPECT_EQ(disk.volumes().at(loop.device).path, loop.mountPoint);
+        [&] { return disk.volumes().at(loop.mountPoint).name == "after" && renames.load() == 1; }));
+    EXPECT_EQ(disk.volumes().at(loop.mountPoint).path, loop.mountPoint);
 
     ASSERT_EQ(::umount2(loop.mountPoint.c_str(), 0), 0);
-    EXPECT_TRUE(test::waitUntil([&] { return disk.volumes().count(loop.device) == 0; }));
+    EXPECT_TRUE(test::waitUntil([&] { return disk.volumes().count(loop.mountPoint) == 0; }));
     EXPECT_GE(watch->changes(), 1u);
     watch->removeListener(listener);
     watch->stop();
@@ -208,7 +215,7 @@ TEST(DiskLoop, EjectUnmountsThroughUmount2WithoutUDisks) {
     LoopVolume loop("eject");
     VIGIL_REQUIRE_LOOP(loop);
     DiskCollector collector(DiskCollector::Options{});  // UDisks2 first, when it runs
-    auto outcome = collector.eject(loop.device);
+    auto outcome = collector.eject(loop.mountPoint);
     if (outcome.viaUDisks)
         GTEST_SKIP() << "UDisks2 runs on this machine's system bus";
     EXPECT_TRUE(outcome.unmounted) << outcome.error;
@@ -219,9 +226,17 @@ TEST(DiskLoop, EjectUnmountsThroughUmount2WithoutUDisks) {
     LoopVolume second("eject2");
     ASSERT_TRUE(second.ready()) << second.skipReason;
     Disk disk(nullptr, &collector);
-    auto volume = disk.volumes().at(second.device);
-    EXPECT_TRUE(volume.eject());
-    EXPECT_TRUE(test::waitUntil([&] { return !isMounted(second.mountPoint); }));
+    auto volume = disk.volumes().at(second.mountPoint);
+    // The collector must outlive the eject running on its helper thread: wait for the outcome.
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto unmounted = std::make_shared<std::atomic<bool>>(false);
+    ASSERT_TRUE(volume.eject([done, unmounted](const DiskCollector::EjectOutcome& outcome) {
+        *unmounted = outcome.unmounted;
+        *done = true;
+    }));
+    ASSERT_TRUE(test::waitUntil([&] { return done->load(); }));
+    EXPECT_TRUE(unmounted->load());
+    EXPECT_FALSE(isMounted(second.mountPoint));
 }
 
 TEST(DiskLoop, BusyVolumeReportsTheFailure) {
@@ -230,12 +245,109 @@ TEST(DiskLoop, BusyVolumeReportsTheFailure) {
     DiskCollector collector(localOptions());
     int fd = ::open((loop.mountPoint + "/open-file").c_str(), O_WRONLY | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
-    auto outcome = collector.eject(loop.device);
+    auto outcome = collector.eject(loop.mountPoint);
     EXPECT_FALSE(outcome.unmounted);
     EXPECT_NE(outcome.error.find("umount2 " + loop.mountPoint), std::string::npos) << outcome.error;
     EXPECT_TRUE(isMounted(loop.mountPoint));
     ::close(fd);
-    EXPECT_TRUE(collector.eject(loop.device).unmounted);
+    EXPECT_TRUE(collector.eject(loop.mountPoint).unmounted);
+}
+
+// Two file systems whose sources end alike, as two shares alpha:/export/data and beta:/srv/data
+// do: real ext4 volumes mounted through device nodes named after the shares, so the mount table
+// shows those names as sources.
+TEST(DiskLoopPrivate, VolumesNamedAlikeAreTwoAndEjectTakesOnlyTheOneAsked) {
+    const std::string why = test::whyNoLoopDevices();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    VIGIL_IN_PRIVATE_MOUNTS([] {
+        test::ScratchFolder scratch("vigil-alike");
+        const fs::path& folder = scratch.path;
+        fs::create_directories(folder / "alpha:/export");
+        fs::create_directories(folder / "beta:/srv");
+        test::LoopImage alpha(folder.string(), 16, "mkfs.ext4 -q -L data");
+        test::LoopImage beta(folder.string(), 16, "mkfs.ext4 -q -L data");
+        ASSERT_TRUE(alpha.ready() && beta.ready()) << alpha.reason << beta.reason;
+        std::map<std::string, std::string> mountPoints;
+        ASSERT_EQ(::chdir(folder.c_str()), 0);
+        for (const auto& [source, node] : {std::pair{std::string("alpha:/export/data"), alpha.node},
+                                           std::pair{std::string("beta:/srv/data"), beta.node}}) {
+            struct stat st {};
+            ASSERT_EQ(::stat(node.c_str(), &st), 0);
+            ASSERT_EQ(::mknod(source.c_str(), S_IFBLK | 0600, st.st_rdev), 0) << source;
+            const std::string where = (folder / source.substr(0, source.find(':'))).string();
+            fs::create_directories(where);
+            ASSERT_EQ(::mount(source.c_str(), where.c_str(), "ext4", 0, nullptr), 0)
+                << source << ": " << std::strerror(errno);
+            mountPoints[source] = where;
+        }
+        DiskCollector collector(localOptions());
+        Disk disk(nullptr, &collector);
+        auto volumes = disk.volumes();
+        const std::string& first = mountPoints.at("alpha:/export/data");
+        const std::string& second = mountPoints.at("beta:/srv/data");
+        ASSERT_EQ(volumes.count(first), 1u);
+        ASSERT_EQ(volumes.count(second), 1u);
+        EXPECT_EQ(volumes.at(first).device, "data");
+        EXPECT_EQ(volumes.at(second).device, "data");
+        EXPECT_NE(volumes.at(first).deviceNumber, volumes.at(second).deviceNumber);
+
+        auto outcome = collector.eject(first);
+        EXPECT_TRUE(outcome.unmounted) << outcome.error;
+        EXPECT_FALSE(isMounted(first));
+        EXPECT_TRUE(isMounted(second));
+        disk.load();
+        volumes = disk.volumes();
+        EXPECT_EQ(volumes.count(first), 0u);
+        ASSERT_EQ(volumes.count(second), 1u);
+        EXPECT_GT(volumes.at(second).total, 10LL << 20);
+        ::umount2(second.c_str(), MNT_DETACH);
+        ASSERT_EQ(::chdir("/"), 0);
+    });
+}
+
+// ext4 keeps 5 % of its blocks for root: df leaves them out of both used and available, and so
+// must the share in use.
+TEST(DiskLoopPrivate, UsageOfAVolumeWithReservedBlocksIsDfs) {
+    const std::string why = test::whyNoLoopDevices();
+    if (!why.empty())
+        GTEST_SKIP() << why;
+    if (std::system("command -v df >/dev/null") != 0)
+        GTEST_SKIP() << "needs df (coreutils)";
+    VIGIL_IN_PRIVATE_MOUNTS([] {
+        test::ScratchFolder scratch("vigil-reserved");
+        const fs::path& folder = scratch.path;
+        fs::create_directories(folder / "mnt");
+        // 64 MiB in 1 KiB blocks, 5 % reserved, no journal to keep the counts plain.
+        test::LoopImage image(folder.string(), 64, "mkfs.ext4 -q -F -m 5 -b 1024 -O ^has_journal");
+        ASSERT_TRUE(image.ready()) << image.reason;
+        const std::string mountPoint = (folder / "mnt").string();
+        ASSERT_EQ(::mount(image.node.c_str(), mountPoint.c_str(), "ext4", 0, nullptr), 0);
+        {
+            std::ofstream filler(mountPoint + "/filler", std::ios::binary);
+            const std::string block(1 << 20, 'x');
+            for (int i = 0; i < 40; ++i)
+                filler << block;
+        }
+        ::sync();
+        DiskCollector collector(localOptions());
+        Disk disk(nullptr, &collector);
+        ASSERT_EQ(disk.volumes().count(mountPoint), 1u);
+        const auto volume = disk.volumes().at(mountPoint);
+        const std::string df =
+            test::commandOutput("df -B1 --output=used,avail,pcent " + mountPoint + " | tail -1");
+        long long dfUsed = 0, dfAvailable = 0;
+        int dfPercent = 0;
+        ASSERT_EQ(std::sscanf(df.c_str(), "%lld %lld %d%%", &dfUsed, &dfAvailable, &dfPercent), 3)
+            << df;
+        EXPECT_EQ(volume.used, dfUsed);
+        EXPECT_EQ(volume.free, dfAvailable);
+        EXPECT_EQ(volume.usagePercent(), dfPercent);
+        // The reserve is real here, and used / total would have shown less than df.
+        EXPECT_GT(volume.total, volume.used + volume.free);
+        EXPECT_LT(volume.used * 100 / volume.total, dfPercent);
+        ::umount2(mountPoint.c_str(), MNT_DETACH);
+    });
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #include "system/Disk.h"
 
 #include <gtest/gtest.h>
+#include <sys/statvfs.h>
 
+#include <cerrno>
+
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -87,12 +91,12 @@ TEST(Disk, ListsVolumesWithTheRootAsHD) {
     EXPECT_EQ(hd->model, "Samsung SSD 860");
     EXPECT_EQ(hd->icon, "drive-harddisk");
     // Never offered for eject: the root, and /boot/efi on the same disk.
-    EXPECT_FALSE(volumes.at("sda2").canEject());
-    EXPECT_FALSE(volumes.at("sda1").canEject());
-    EXPECT_TRUE(volumes.at("sdb1").canEject());
-    EXPECT_TRUE(volumes.at("media").canEject());
+    EXPECT_FALSE(volumes.at("/").canEject());
+    EXPECT_FALSE(volumes.at("/boot/efi").canEject());
+    EXPECT_TRUE(volumes.at("/media/user/My Disk").canEject());
+    EXPECT_TRUE(volumes.at("/mnt/nas").canEject());
     // Fresh volumes have no rates yet.
-    EXPECT_EQ(volumes.at("sdb1").wbytesps, 0);
+    EXPECT_EQ(volumes.at("/media/user/My Disk").wbytesps, 0);
     uint8_t usage = disk.usage();
     EXPECT_EQ(usage, disk.HD()->usagePercent());
     EXPECT_LE(usage, 100);
@@ -106,7 +110,7 @@ TEST(Disk, RatesFollowTheCountersAndSurviveResetsAndVanishing) {
     letTimePass();
     fixture.setSectors("sdb", 1000 + 2048, 2000 + 4096);
     disk.update();
-    auto stick = disk.volumes().at("sdb1");
+    auto stick = disk.volumes().at("/media/user/My Disk");
     EXPECT_EQ(stick.rbytes, (1000 + 2048) * 512LL);
     EXPECT_EQ(stick.wbytes, (2000 + 4096) * 512LL);
     EXPECT_GT(stick.rbytesps, 0);
@@ -117,7 +121,7 @@ TEST(Disk, RatesFollowTheCountersAndSurviveResetsAndVanishing) {
     letTimePass();
     fixture.setSectors("sdb", 10, 20);
     disk.update();
-    stick = disk.volumes().at("sdb1");
+    stick = disk.volumes().at("/media/user/My Disk");
     EXPECT_EQ(stick.rbytesps, 0);
     EXPECT_EQ(stick.wbytesps, 0);
     EXPECT_EQ(stick.wbytes, 20 * 512);
@@ -126,18 +130,18 @@ TEST(Disk, RatesFollowTheCountersAndSurviveResetsAndVanishing) {
     fs::remove(fs::path(fixture.root()) / "sys/block/sdb/stat");
     letTimePass();
     disk.update();
-    stick = disk.volumes().at("sdb1");
+    stick = disk.volumes().at("/media/user/My Disk");
     EXPECT_EQ(stick.wbytes, 20 * 512);
     EXPECT_EQ(stick.wbytesps, 0);
     // It comes back with large counters: the first sample after is a new baseline, not a jump.
     fixture.setSectors("sdb", 5000000, 9000000);
     letTimePass();
     disk.update();
-    EXPECT_EQ(disk.volumes().at("sdb1").wbytesps, 0);
+    EXPECT_EQ(disk.volumes().at("/media/user/My Disk").wbytesps, 0);
     fixture.setSectors("sdb", 5000000, 9000000 + 2);
     letTimePass();
     disk.update();
-    EXPECT_GT(disk.volumes().at("sdb1").wbytesps, 0);
+    EXPECT_GT(disk.volumes().at("/media/user/My Disk").wbytesps, 0);
 }
 
 TEST(Disk, LoadDropsUnmountedVolumesAndKeepsTheOthers) {
@@ -149,11 +153,11 @@ TEST(Disk, LoadDropsUnmountedVolumesAndKeepsTheOthers) {
     disk.load();
     auto volumes = disk.volumes();
     // A volume that stays gets its rates from the previous sample.
-    EXPECT_GT(volumes.at("sda2").wbytesps, 0);
+    EXPECT_GT(volumes.at("/").wbytesps, 0);
     fixture.unmount("/dev/sdb1");
     disk.load();
     volumes = disk.volumes();
-    EXPECT_EQ(volumes.count("sdb1"), 0u);
+    EXPECT_EQ(volumes.count("/media/user/My Disk"), 0u);
     EXPECT_EQ(volumes.size(), 6u);
     // No root listed: no HD and a usage of 0.
     fixture.unmount(" / / ");
@@ -169,15 +173,50 @@ TEST(Disk, RenameKeepsTheKey) {
     FixtureCopy fixture;
     DiskCollector collector(optionsFor(fixture));
     Disk disk(nullptr, &collector);
-    disk.handleRenameNotification({"sdb1", "sdb1", "Backup", "/media/user/Backup"});
+    disk.handleRenameNotification({"sdb1", "sdb1", "Backup", "/media/user/My Disk"});
     auto volumes = disk.volumes();
-    EXPECT_EQ(volumes.at("sdb1").name, "Backup");
-    EXPECT_EQ(volumes.at("sdb1").path, "/media/user/Backup");
-    EXPECT_EQ(volumes.at("sdb1").device, "sdb1");
-    // Another volume with the same old name is not touched: renames go by device.
-    EXPECT_EQ(volumes.at("sda1").name, "sda1");
+    EXPECT_EQ(volumes.at("/media/user/My Disk").name, "Backup");
+    EXPECT_EQ(volumes.at("/media/user/My Disk").device, "sdb1");
+    // Another volume with the same old name is not touched.
+    EXPECT_EQ(volumes.at("/boot/efi").name, "sda1");
     disk.handleRenameNotification({"sdz1", "x", "y", "/z"});
     EXPECT_EQ(disk.volumes().size(), 7u);
+}
+
+TEST(Disk, AFailingVolumeKeepsItsFiguresMarkedStaleAndWritesOneLine) {
+    FixtureCopy fixture;
+    auto options = optionsFor(fixture);
+    auto failing = std::make_shared<std::atomic<bool>>(false);
+    options.statFunction = [failing](const char* path, struct statvfs* st) {
+        if (*failing && std::string(path).find("/srv/data") != std::string::npos) {
+            errno = EIO;
+            return -1;
+        }
+        return ::statvfs(path, st);
+    };
+    DiskCollector collector(options);
+    Disk disk(nullptr, &collector);
+    const auto before = disk.volumes().at("/srv/data");
+    ASSERT_GT(before.total, 0);
+    *failing = true;
+    forgetReportedPlatformErrors();
+    testing::internal::CaptureStderr();
+    for (int tick = 0; tick < 5; ++tick) {
+        disk.update();
+        disk.load();
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string line = "Error: statfs /srv/data -- Input/output error\n";
+    EXPECT_NE(err.find(line), std::string::npos) << err;
+    EXPECT_EQ(err.find(line), err.rfind(line)) << "written more than once:\n" << err;
+    auto failed = disk.volumes().at("/srv/data");
+    EXPECT_TRUE(failed.stale);
+    EXPECT_EQ(failed.total, before.total);
+    EXPECT_EQ(failed.used, before.used);
+    EXPECT_FALSE(disk.volumes().at("/").stale);
+    *failing = false;
+    disk.update();
+    EXPECT_FALSE(disk.volumes().at("/srv/data").stale);
 }
 
 TEST(DiskDeathTest, EjectingTheRootVolumeIsAContractViolation) {
@@ -197,22 +236,24 @@ TEST(Disk, EjectOfAnUnknownDeviceIsRefusedAtOnce) {
     EXPECT_FALSE(collector.ejectDisk(nullptr));
 }
 
-TEST(Disk, UsagePercentGuardsItsDenominator) {
+TEST(Disk, UsagePercentIsDfsShareAndGuardsItsDenominator) {
     Disk::Volume volume;
     EXPECT_EQ(volume.usagePercent(), 0);
+    // 1000 blocks, 50 reserved for root: df calls 170 used of 170 + 780 available 18 %.
     volume.total = 1000;
-    volume.used = 999;
-    EXPECT_EQ(volume.usagePercent(), 99);  // truncated
-    volume.used = 5000;
-    EXPECT_EQ(volume.usagePercent(), 100);
-    volume.total = -1;
+    volume.used = 170;
+    volume.free = 780;
+    EXPECT_EQ(volume.usagePercent(), 18);  // rounded up, as df does
+    volume.free = 0;
+    EXPECT_EQ(volume.usagePercent(), 100);  // full to the reserve
+    volume.free = -1;
     EXPECT_EQ(volume.usagePercent(), 0);
 }
 
 TEST(Disk, SmartRecordOnlyForCapableDrives) {
     FixtureCopy fixture;
     auto options = optionsFor(fixture);
-    int opened = 0;
+    std::atomic<int> opened{0};
     options.smartTransport = [&](const std::string& disk) -> std::unique_ptr<SmartTransport> {
         ++opened;
         if (disk != "nvme0n1")
@@ -232,19 +273,24 @@ TEST(Disk, SmartRecordOnlyForCapableDrives) {
     };
     DiskCollector collector(options);
     Disk disk(nullptr, &collector);
+    // The drives are asked on helper threads once the volumes are listed.
+    ASSERT_TRUE(test::waitUntil([&] { return disk.volumes().at("/home").smart.has_value(); }));
+    int disks = 0;
+    for (const auto& [path, volume] : disk.volumes())
+        disks += volume.wholeDisk.empty() ? 0 : 1;
+    ASSERT_TRUE(test::waitUntil([&] { return opened.load() == disks; })) << opened.load();
     auto volumes = disk.volumes();
-    ASSERT_TRUE(volumes.at("nvme0n1p2").smart);
-    EXPECT_FALSE(volumes.at("sda2").smart);
-    EXPECT_FALSE(volumes.at("media").smart);
-    auto status = volumes.at("nvme0n1p2").smartStatus();
+    EXPECT_FALSE(volumes.at("/").smart);
+    EXPECT_FALSE(volumes.at("/mnt/nas").smart);
+    auto status = volumes.at("/home").smartStatus();
     ASSERT_TRUE(status);
     EXPECT_TRUE(status->status);
     EXPECT_DOUBLE_EQ(status->temp, 41);
-    EXPECT_FALSE(volumes.at("sda2").smartStatus());
+    EXPECT_FALSE(volumes.at("/").smartStatus());
     // Asked once per new volume on a known disk; a reload does not ask again.
-    int before = opened;
+    int before = opened.load();
     disk.load();
-    EXPECT_EQ(opened, before);
+    EXPECT_EQ(opened.load(), before);
 }
 
 TEST(Disk, FollowsTheMountWatch) {
@@ -256,9 +302,9 @@ TEST(Disk, FollowsTheMountWatch) {
     auto watch = std::make_shared<MountWatch>(watchOptions);
     ASSERT_TRUE(watch->start());
     Disk disk(watch, &collector);
-    ASSERT_EQ(disk.volumes().count("sdb1"), 1u);
+    ASSERT_EQ(disk.volumes().count("/media/user/My Disk"), 1u);
     fixture.unmount("/dev/sdb1");
-    EXPECT_TRUE(test::waitUntil([&] { return disk.volumes().count("sdb1") == 0; }));
+    EXPECT_TRUE(test::waitUntil([&] { return disk.volumes().count("/media/user/My Disk") == 0; }));
     EXPECT_GE(watch->changes(), 1u);
     watch->stop();
 }
