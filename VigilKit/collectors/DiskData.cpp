@@ -26,21 +26,6 @@ namespace {
 constexpr auto busTimeout = std::chrono::seconds(5);
 constexpr auto unmountTimeout = std::chrono::seconds(30);
 
-// UDisks2 object names: every byte outside [A-Za-z0-9] becomes _XX (hex).
-std::string udisksObjectName(const std::string& name) {
-    std::string out;
-    for (unsigned char c : name) {
-        if (std::isalnum(c)) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "_%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 DiskCollector::DiskCollector(Options options)
@@ -358,7 +343,7 @@ bool DiskCollector::ejectThroughUDisks(const std::string& disk,
         if (!kernel || !done.insert(*kernel).second)
             continue;
         const std::string& device = *kernel;
-        Bus::Target target{"org.freedesktop.UDisks2", base + udisksObjectName(device),
+        Bus::Target target{"org.freedesktop.UDisks2", base + UDisksSmart::objectName(device),
                            "org.freedesktop.UDisks2.Filesystem"};
         if (!bus->call(target, "Unmount", Bus::appendEmptyOptions, unmountTimeout, &error)) {
             outcome->error = error;
@@ -367,7 +352,7 @@ bool DiskCollector::ejectThroughUDisks(const std::string& disk,
         }
     }
     outcome->unmounted = true;
-    Bus::Target block{"org.freedesktop.UDisks2", base + udisksObjectName(disk),
+    Bus::Target block{"org.freedesktop.UDisks2", base + UDisksSmart::objectName(disk),
                       "org.freedesktop.UDisks2.Block"};
     auto driveReply = bus->getProperty(block, "Drive", busTimeout, &error);
     auto drive = driveReply ? driveReply->readVariantString('o') : std::nullopt;

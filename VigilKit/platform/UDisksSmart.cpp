@@ -184,18 +184,22 @@ std::optional<SmartReading> nvmeReading(const Properties& nvme, std::string* why
 UDisksSmart::UDisksSmart(std::string busAddress, std::chrono::milliseconds timeout)
     : busAddress_(std::move(busAddress)), timeout_(timeout) {}
 
-std::string UDisksSmart::blockObjectPath(const std::string& device) {
-    std::string path = "/org/freedesktop/UDisks2/block_devices/";
-    for (unsigned char c : device) {
+std::string UDisksSmart::objectName(const std::string& name) {
+    std::string out;
+    for (unsigned char c : name) {
         if (std::isalnum(c)) {
-            path.push_back(static_cast<char>(c));
+            out.push_back(static_cast<char>(c));
         } else {
             char hex[4];
             std::snprintf(hex, sizeof hex, "_%02x", c);
-            path += hex;
+            out += hex;
         }
     }
-    return path;
+    return out;
+}
+
+std::string UDisksSmart::blockObjectPath(const std::string& device) {
+    return "/org/freedesktop/UDisks2/block_devices/" + objectName(device);
 }
 
 std::optional<SmartReading> UDisksSmart::read(const std::string& disk, std::string* why) const {

@@ -26,6 +26,9 @@ class UDisksSmart {
     // The object path of a block device: /org/freedesktop/UDisks2/block_devices/<name>, every byte
     // of the name outside [A-Za-z0-9] written as _XX (hex).
     static std::string blockObjectPath(const std::string& device);
+    // A name as UDisks2 puts it in an object path: every byte outside [A-Za-z0-9] becomes _XX
+    // (hex).
+    static std::string objectName(const std::string& name);
 
   private:
     std::string busAddress_;

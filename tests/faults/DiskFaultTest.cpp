@@ -36,22 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string run(const std::string& command, int* status = nullptr) {
-    std::string output;
-    int rc = -1;
-    if (FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        rc = ::pclose(pipe);
-    }
-    if (status)
-        *status = rc;
-    while (!output.empty() && (output.back() == '\n' || output.back() == ' '))
-        output.pop_back();
-    return output;
-}
-
 // A small ext4 image on a loop device, mounted in a temporary folder; undone at the end.
 struct Loop {
     Loop() {
@@ -60,19 +44,20 @@ struct Loop {
         mountPoint = (folder / "mnt").string();
         const std::string image = (folder / "image").string();
         int status = 0;
-        run("truncate -s 32M " + image + " && mkfs.ext4 -q -L fault " + image, &status);
+        test::commandOutput("truncate -s 32M " + image + " && mkfs.ext4 -q -L fault " + image,
+                            &status);
         if (status != 0) {
             reason = "mkfs.ext4 failed (is e2fsprogs installed?)";
             return;
         }
-        node = run("losetup --find --show " + image, &status);
+        node = test::commandOutput("losetup --find --show " + image, &status);
         if (status != 0 || node.rfind("/dev/", 0) != 0) {
             reason = "no free loop device (losetup --find failed)";
             node.clear();
             return;
         }
         device = node.substr(5);
-        run("mount -t ext4 " + node + " " + mountPoint, &status);
+        test::commandOutput("mount -t ext4 " + node + " " + mountPoint, &status);
         if (status != 0) {
             reason = "mounting " + node + " failed";
             return;
@@ -82,7 +67,7 @@ struct Loop {
     ~Loop() {
         ::umount2(mountPoint.c_str(), MNT_DETACH);
         if (!node.empty())
-            run("losetup -d " + node);
+            test::commandOutput("losetup -d " + node);
         std::error_code ignored;
         fs::remove_all(folder, ignored);
     }
@@ -104,7 +89,7 @@ TEST(DiskFaultTest, AVolumeUnmountedAndDetachedInTheMiddleOfAnUpdate) {
     options.statFunction = [&](const char* path, struct statvfs* out) {
         if (loop.mountPoint == path && pullOut.exchange(false)) {
             ::umount2(loop.mountPoint.c_str(), MNT_DETACH);
-            run("losetup -d " + loop.node);
+            test::commandOutput("losetup -d " + loop.node);
         }
         return ::statvfs(path, out);
     };

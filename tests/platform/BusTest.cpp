@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "collectors/DiskData.h"
+#include "support/SessionBus.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -22,72 +23,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A private dbus-daemon on a socket in a temporary folder, stopped when the test ends.
-class PrivateBus {
-  public:
-    PrivateBus() {
-        folder_ = fs::temp_directory_path() /
-                  ("vigil-bus-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        fs::create_directories(folder_);
-        int out[2];
-        if (::pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string address = "--address=unix:path=" + (folder_ / "bus").string();
-        const char* argv[] = {"dbus-daemon",   "--config-file=/usr/share/dbus-1/session.conf",
-                              address.c_str(), "--nofork",
-                              "--nopidfile",   "--print-address",
-                              nullptr};
-        if (posix_spawnp(&pid_, "dbus-daemon", &actions, nullptr, const_cast<char**>(argv),
-                         environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        // The daemon prints its address once it listens.
-        pollfd pfd{out[0], POLLIN, 0};
-        std::string line;
-        while (pid_ > 0 && ::poll(&pfd, 1, 10000) > 0) {
-            char buffer[256];
-            ssize_t n = ::read(out[0], buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            line.append(buffer, static_cast<size_t>(n));
-            if (line.find('\n') != std::string::npos)
-                break;
-        }
-        ::close(out[0]);
-        auto end = line.find('\n');
-        if (end != std::string::npos)
-            address_ = line.substr(0, end);
-    }
-    ~PrivateBus() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-    const std::string& address() const { return address_; }
-
-  private:
-    static inline std::atomic<int> counter_{0};
-    fs::path folder_;
-    pid_t pid_ = -1;
-    std::string address_;
-};
-
 #define VIGIL_REQUIRE_BUS(bus)                          \
     if ((bus).address().empty())                        \
     GTEST_SKIP() << "dbus-daemon could not be started " \
                     "(package dbus-daemon)"
 
 TEST(Bus, CallsTheDaemonAndReportsErrorsInOneLine) {
-    PrivateBus daemon;
+    test::PrivateBus daemon;
     VIGIL_REQUIRE_BUS(daemon);
     std::string error;
     auto bus = Bus::open(daemon.address(), &error);
@@ -113,7 +55,7 @@ TEST(Bus, CallsTheDaemonAndReportsErrorsInOneLine) {
 }
 
 TEST(Bus, CallToAPeerThatNeverAnswersTimesOut) {
-    PrivateBus daemon;
+    test::PrivateBus daemon;
     VIGIL_REQUIRE_BUS(daemon);
     auto caller = Bus::open(daemon.address());
     auto silent = Bus::open(daemon.address());  // never processes its messages
@@ -186,7 +128,7 @@ class FakeUDisks {
 };
 
 TEST(Bus, EjectGoesThroughUDisksWhenItRuns) {
-    PrivateBus daemon;
+    test::PrivateBus daemon;
     VIGIL_REQUIRE_BUS(daemon);
     for (bool powerOff : {true, false}) {
         FakeUDisks udisks(daemon.address(), powerOff);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "collectors/DiskData.h"
+#include "support/SessionBus.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -28,70 +29,6 @@ namespace vigil {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A private dbus-daemon configured like the system bus (any user may connect, as desktop users
-// reach udisksd), listening on a socket in a temporary folder.
-class PrivateSystemBus {
-  public:
-    PrivateSystemBus() {
-        folder_ = fs::temp_directory_path() /
-                  ("vigil-sysbus-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        fs::create_directories(folder_);
-        fs::permissions(folder_, fs::perms::all, fs::perm_options::add);
-        std::ofstream(folder_ / "system.conf")
-            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration "
-               "1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-               "<busconfig><type>system</type>\n"
-            << "<listen>unix:path=" << (folder_ / "system_bus_socket").string() << "</listen>\n"
-            << "<auth>EXTERNAL</auth>\n"
-               "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
-               "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy>\n"
-               "</busconfig>\n";
-        int out[2];
-        if (::pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string config = "--config-file=" + (folder_ / "system.conf").string();
-        const char* argv[] = {"dbus-daemon", config.c_str(),    "--nofork",
-                              "--nopidfile", "--print-address", nullptr};
-        if (posix_spawnp(&pid_, "dbus-daemon", &actions, nullptr, const_cast<char**>(argv),
-                         environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        pollfd pfd{out[0], POLLIN, 0};
-        std::string line;
-        while (pid_ > 0 && line.find('\n') == std::string::npos && ::poll(&pfd, 1, 10000) > 0) {
-            char buffer[256];
-            ssize_t n = ::read(out[0], buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            line.append(buffer, static_cast<size_t>(n));
-        }
-        ::close(out[0]);
-        if (auto end = line.find('\n'); end != std::string::npos)
-            address_ = line.substr(0, end);
-    }
-    ~PrivateSystemBus() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-    const std::string& address() const { return address_; }
-
-  private:
-    static inline std::atomic<int> counter_{0};
-    fs::path folder_;
-    pid_t pid_ = -1;
-    std::string address_;
-};
 
 using Append = std::function<int(sd_bus_message*)>;
 template <typename T>
@@ -343,7 +280,7 @@ fs::path recordedRoot() {
     GTEST_SKIP() << "dbus-daemon could not be started (package dbus-daemon)"
 
 TEST(UDisksSmart, RecordedDrivesOnAPrivateSystemBus) {
-    PrivateSystemBus bus;
+    test::PrivateBus bus(test::PrivateBus::Kind::system);
     VIGIL_REQUIRE_BUS(bus);
     RecordedUDisks udisksd(recordedDesktop());
     ASSERT_TRUE(udisksd.start(bus.address()));
@@ -423,7 +360,8 @@ TEST(UDisksSmart, RecordedDrivesOnAPrivateSystemBus) {
 // A desktop user on a machine without UDisks2: the drive's node is root's alone, so SMART could not
 // be read here, which differs from a drive without SMART.
 TEST(UDisksSmart, WithoutUDisksAndRootSmartIsNotReadableHere) {
-    PrivateSystemBus bus;  // a system bus where UDisks2 does not run
+    test::PrivateBus bus(
+        test::PrivateBus::Kind::system);  // a system bus where UDisks2 does not run
     VIGIL_REQUIRE_BUS(bus);
     const fs::path root = recordedRoot();
     std::ofstream(root / "dev/sda") << std::string(4096, '\0');
@@ -469,7 +407,7 @@ TEST(UDisksSmart, RealUDisksSaysALoopDeviceHasNoSmart) {
     VIGIL_REQUIRE_ROOT();
     if (::access(udisksd, X_OK) != 0)
         GTEST_SKIP() << "udisksd is not installed (package udisks2)";
-    PrivateSystemBus bus;
+    test::PrivateBus bus(test::PrivateBus::Kind::system);
     VIGIL_REQUIRE_BUS(bus);
     const fs::path image =
         fs::temp_directory_path() / ("vigil-smart-loop-" + std::to_string(::getpid()));

@@ -9,18 +9,43 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace vigil::test {
 
-PrivateBus::PrivateBus() {
+std::string PrivateBus::configFile(Kind kind) {
+    if (kind == Kind::session)
+        return "/usr/share/dbus-1/session.conf";
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/vigil-system-bus-XXXXXX";
+    if (!mkdtemp(pattern))
+        return {};
+    folder_ = pattern;
+    fs::permissions(folder_, fs::perms::all, fs::perm_options::add);
+    const std::string config = folder_ + "/system.conf";
+    std::ofstream(config)
+        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig><type>system</type>\n"
+        << "<listen>unix:path=" << folder_ << "/system_bus_socket</listen>\n"
+        << "<auth>EXTERNAL</auth>\n"
+           "<policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
+           "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy>\n"
+           "</busconfig>\n";
+    return config;
+}
+
+PrivateBus::PrivateBus(Kind kind) {
+    const std::string config = "--config-file=" + configFile(kind);
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0)
         return;
     pid_ = fork();
     if (pid_ == 0) {
         dup2(pipeFds[1], 3);
-        execlp("dbus-daemon", "dbus-daemon", "--config-file=/usr/share/dbus-1/session.conf",
-               "--nofork", "--nopidfile", "--print-address=3", nullptr);
+        execlp("dbus-daemon", "dbus-daemon", config.c_str(), "--nofork", "--nopidfile",
+               "--print-address=3", nullptr);
         _exit(127);
     }
     close(pipeFds[1]);
@@ -50,6 +75,10 @@ PrivateBus::~PrivateBus() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
+    }
+    if (!folder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
     }
 }
 

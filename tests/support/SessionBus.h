@@ -10,10 +10,13 @@
 
 namespace vigil::test {
 
-// A private dbus-daemon for one test; stopped when the object goes.
+// A private dbus-daemon for one test; stopped when the object goes. A system-like bus lets any
+// user connect and own any name (as desktop users reach udisksd), on a socket in a folder of its
+// own that every user may enter.
 class PrivateBus {
   public:
-    PrivateBus();
+    enum class Kind { session, system };
+    explicit PrivateBus(Kind kind = Kind::session);
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
@@ -22,6 +25,9 @@ class PrivateBus {
     const std::string& address() const { return address_; }
 
   private:
+    std::string configFile(Kind kind);
+
+    std::string folder_;
     pid_t pid_ = -1;
     std::string address_;
 };
