@@ -53,7 +53,7 @@ constexpr uint32_t kProbePids = 128;
 // ...and more than that start a walk, but not sooner than this many polls after the last one (a
 // machine starting hundreds of processes a second would otherwise be walked at every poll); the
 // newest pids are looked up meanwhile.
-constexpr uint64_t kPollsBetweenWalks = 4;
+constexpr uint64_t kPollsBetweenWalks = 6;
 
 }  // namespace
 
@@ -118,6 +118,7 @@ platform::Workspace::Known platform::Workspace::firstFacts(const ProcessEntry& e
     facts.startTime = stat.startTime;
     facts.comm = stat.comm;
     facts.firstSeen = generation_;
+    facts.readAt = generation_;
     return facts;
 }
 
@@ -127,6 +128,7 @@ bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool is
     // same pid comes with another folder. A kernel thread stays what it was.
     if (!isNew && facts.inode == entry.inode && (facts.kernelThread || !isDue(pid, facts)))
         return true;
+    facts.readAt = generation_;
     facts.candidate = false;
     if (facts.kernelThread)
         isNew = true;  // its folder changed: whatever runs under the pid now is learnt afresh
@@ -383,6 +385,13 @@ std::vector<RunningApplicationPtr> platform::Workspace::scanProcesses() {
     for (auto& [pid, facts] : known_) {
         if (!facts.candidate)
             continue;
+        // Judged before and not read again: nothing it was judged by changed (a parent's unit
+        // settles while its children, younger, are still read at every poll).
+        if (facts.judged && facts.readAt != generation_) {
+            if (facts.app)
+                list.push_back(facts.app);
+            continue;
+        }
         std::optional<std::string> parentUnit;
         if (const auto parent = known_.find(facts.stat.ppid);
             parent != known_.end() && parent->second.candidate) {
@@ -399,10 +408,6 @@ std::vector<RunningApplicationPtr> platform::Workspace::scanProcesses() {
         if (facts.app)
             list.push_back(facts.app);
     }
-    std::sort(list.begin(), list.end(),
-              [](const RunningApplicationPtr& a, const RunningApplicationPtr& b) {
-                  return a->pid < b->pid;
-              });
     return list;
 }
 

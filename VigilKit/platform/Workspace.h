@@ -127,6 +127,7 @@ class Workspace {
         std::string unit;
         uint64_t firstSeen = 0;
         uint64_t seen = 0;       // the last poll that listed it
+        uint64_t readAt = 0;     // the last poll that read its files
         bool candidate = false;  // the user's, running a program: judged in this poll
         ProcessStat stat;        // as of this poll (candidates only)
         // The last judgement and what it rested on; judged again when any of these changed.
