@@ -104,9 +104,11 @@ bool platform::Workspace::isLauncher(pid_t ppid) const {
 }
 
 bool platform::Workspace::isDue(pid_t pid, const Known& facts) const {
-    const uint64_t age = generation_ - facts.firstSeen;
-    if (age < kCgroupSettlePolls || facts.app)
-        return true;  // settling, or an application: whether it still runs it
+    // What ran before the first poll is no newcomer: it settled long ago.
+    const uint64_t age = facts.firstSeen == 1 ? kYoungPolls : generation_ - facts.firstSeen;
+    // Settling, an application (whether it still runs it), or caught in exec.
+    if (age < kCgroupSettlePolls || facts.app || (facts.mine && facts.argv0.empty()))
+        return true;
     const uint64_t every = age < kYoungPolls ? kRecheckPolls : kRecheckOldPolls;
     return (generation_ + static_cast<uint64_t>(pid)) % every == 0;
 }
