@@ -245,6 +245,7 @@ bool platform::Workspace::learnListed(const ProcessEntry& entry, bool isNew) {
 void platform::Workspace::walk(const std::optional<ProcessTable::TaskCounters>& counters) {
     listedAt_ = counters;
     listedGeneration_ = generation_;
+    probedTo_ = counters ? counters->lastPid : 0;
     serviceManagers_.clear();
     for (const ProcessEntry& entry : processes_.entries())
         learnListed(entry, false);
@@ -253,6 +254,10 @@ void platform::Workspace::walk(const std::optional<ProcessTable::TaskCounters>& 
 }
 
 void platform::Workspace::probe(uint32_t first, uint32_t last) {
+    // Pids looked up by an earlier poll since the last walk are not looked up again.
+    if (probedTo_ >= first && probedTo_ <= last)
+        first = probedTo_ + 1;
+    probedTo_ = last;
     for (uint32_t pid = first; pid <= last && pid > 0; ++pid) {
         const auto stat = processes_.stat(static_cast<pid_t>(pid));
         if (!stat || stat->thread)

@@ -161,6 +161,7 @@ class Workspace {
     uint64_t generation_ = 0;
     std::optional<ProcessTable::TaskCounters> listedAt_;  // read just before the walk
     uint64_t listedGeneration_ = 0;
+    uint32_t probedTo_ = 0;  // the last pid looked up
     Observer observer_;
 };
 
