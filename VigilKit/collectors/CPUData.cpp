@@ -121,12 +121,22 @@ int CPUCollector::data(CPUData* data) {
 // goes up) and none is reaped (the thread total goes down, or the fork count up when another is
 // created meanwhile). Both are read before the walk, so a change while it runs shows in the next
 // sample's pair.
+// The walk costs the kernel a microsecond or two per process: a machine of thousands of them,
+// where tasks come and go all the time, would be walked at every sample.
+std::chrono::steady_clock::duration CPUCollector::recountSpacing(std::uint32_t processes) {
+    if (processes < kManyProcesses)
+        return std::chrono::steady_clock::duration::zero();
+    return std::min<std::chrono::steady_clock::duration>(kProcessRecount,
+                                                         kRecountPerProcess * processes);
+}
+
 platform::Read<std::uint32_t> CPUCollector::countProcesses(
     std::optional<std::uint64_t> forks, const platform::Read<platform::LoadAverage>& load) {
     const auto now = std::chrono::steady_clock::now();
     const bool known = forks && load;
-    if (known && counted_ && counted_->forks == *forks && counted_->threads == load.value.total &&
-        now - counted_->at < kProcessRecount) {
+    if (known && counted_ && now - counted_->at < kProcessRecount &&
+        ((counted_->forks == *forks && counted_->threads == load.value.total) ||
+         now - counted_->at < recountSpacing(counted_->processes))) {
         return platform::Read<std::uint32_t>::of(counted_->processes);
     }
     auto processes = procfs_.processCount();

@@ -90,8 +90,13 @@ class CPUCollector {
     // The /proc walk that counts processes is skipped while no task was created or reaped since
     // the last one, but done at least this often.
     static constexpr std::chrono::seconds kProcessRecount{30};
+    // From this many processes on, the count is walked again no sooner than this long per
+    // process after the last walk (up to kProcessRecount), whatever tasks came or went.
+    static constexpr std::uint32_t kManyProcesses = 1000;
+    static constexpr std::chrono::milliseconds kRecountPerProcess{6};
 
   private:
+    static std::chrono::steady_clock::duration recountSpacing(std::uint32_t processes);
     platform::Read<std::uint32_t> countProcesses(std::optional<std::uint64_t> forks,
                                                  const platform::Read<platform::LoadAverage>& load);
 

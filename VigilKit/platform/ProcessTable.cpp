@@ -99,10 +99,13 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
     if (!parseNumber(pidField, stat.pid) || stat.pid <= 0)
         return std::nullopt;
     // After the name: state(3) ppid(4) ... flags(9) ... utime(14) stime(15) ... num_threads(20) ...
-    // starttime(22); fields[0] is field 3. Only the first 20 are needed.
-    std::array<std::string_view, 20> fields;
-    if (firstFields(text.substr(close + 1), fields) < fields.size() || fields[0].size() != 1)
+    // starttime(22) ... exit_signal(38); fields[0] is field 3. The first 20 are needed.
+    std::array<std::string_view, 36> fields;
+    const size_t count = firstFields(text.substr(close + 1), fields);
+    if (count < 20 || fields[0].size() != 1)
         return std::nullopt;
+    // A thread other than the leader was cloned with CLONE_THREAD: its exit signal is -1.
+    stat.thread = count == fields.size() && fields[35] == "-1";
     stat.state = fields[0][0];
     if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[6], stat.flags) ||
         !parseNumber(fields[11], stat.utime) || !parseNumber(fields[12], stat.stime) ||

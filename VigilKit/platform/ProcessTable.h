@@ -29,6 +29,8 @@ struct ProcessStat {
     uint64_t stime = 0;
     int64_t threads = 0;
     uint64_t startTime = 0;  // clock ticks after boot
+    // A thread that does not lead its process: reachable as /proc/<tid>, never listed there.
+    bool thread = false;
 
     // Kernel threads never exec, change parent or join a user's cgroup.
     bool isKernelThread() const { return (flags & kKernelThreadFlag) != 0; }

@@ -4,9 +4,13 @@
 #include <cctype>
 #include <map>
 
+#include "platform/AppCgroups.h"
+
 namespace vigil {
 
 namespace {
+
+using platform::isAppUnit;
 
 std::string basenameOf(std::string_view path) {
     const size_t slash = path.rfind('/');
@@ -29,10 +33,6 @@ std::string unescapeUnit(std::string_view text) {
     return out;
 }
 
-bool isAppUnit(std::string_view unit) {
-    return unit.starts_with("app-") && (unit.ends_with(".scope") || unit.ends_with(".service"));
-}
-
 std::string lastComponent(std::string_view path) {
     while (!path.empty() && path.back() == '/')
         path.remove_suffix(1);
@@ -41,10 +41,19 @@ std::string lastComponent(std::string_view path) {
 
 constexpr uint64_t kCgroupSettlePolls = 5;
 // A process whose folder kept its inode is read again on one poll in this many (spread over the
-// polls by pid).
+// polls by pid): often while it is young, seldom once it has run for a while (what is looked for,
+// an exec into an application or a change of user, happens mostly early in a process's life).
 constexpr uint64_t kRecheckPolls = 4;
+constexpr uint64_t kYoungPolls = 30;
+constexpr uint64_t kRecheckOldPolls = 128;
 // The /proc listing is walked at least this often, whatever the task counters say.
 constexpr uint64_t kWalkEveryPolls = 15;
+// New pids up to this many are looked up one by one instead of walking the listing...
+constexpr uint32_t kProbePids = 128;
+// ...and more than that start a walk, but not sooner than this many polls after the last one (a
+// machine starting hundreds of processes a second would otherwise be walked at every poll); the
+// newest pids are looked up meanwhile.
+constexpr uint64_t kPollsBetweenWalks = 6;
 
 }  // namespace
 
@@ -83,15 +92,25 @@ platform::Workspace::Workspace(Options options)
       processes_(options_.root),
       desktop_(options_.applicationDirectories
                    ? DesktopEntries(options_.root, *options_.applicationDirectories)
-                   : DesktopEntries(options_.root)) {}
+                   : DesktopEntries(options_.root)) {
+    const auto tree =
+        options_.appCgroups ? options_.appCgroups : AppCgroups::locate(options_.root, options_.uid);
+    if (tree && !tree->empty())
+        appTree_.emplace(*tree);
+}
 
 bool platform::Workspace::isLauncher(pid_t ppid) const {
     return ppid == 1 || serviceManagers_.contains(ppid);
 }
 
 bool platform::Workspace::isDue(pid_t pid, const Known& facts) const {
-    return generation_ - facts.firstSeen < kCgroupSettlePolls ||
-           (generation_ + static_cast<uint64_t>(pid)) % kRecheckPolls == 0;
+    // What ran before the first poll is no newcomer: it settled long ago.
+    const uint64_t age = facts.firstSeen == 1 ? kYoungPolls : generation_ - facts.firstSeen;
+    // Settling, an application (whether it still runs it), or caught in exec.
+    if (age < kCgroupSettlePolls || facts.app || (facts.mine && facts.argv0.empty()))
+        return true;
+    const uint64_t every = age < kYoungPolls ? kRecheckPolls : kRecheckOldPolls;
+    return (generation_ + static_cast<uint64_t>(pid)) % every == 0;
 }
 
 platform::Workspace::Known platform::Workspace::firstFacts(const ProcessEntry& entry,
@@ -101,6 +120,7 @@ platform::Workspace::Known platform::Workspace::firstFacts(const ProcessEntry& e
     facts.startTime = stat.startTime;
     facts.comm = stat.comm;
     facts.firstSeen = generation_;
+    facts.readAt = generation_;
     return facts;
 }
 
@@ -110,6 +130,7 @@ bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool is
     // same pid comes with another folder. A kernel thread stays what it was.
     if (!isNew && facts.inode == entry.inode && (facts.kernelThread || !isDue(pid, facts)))
         return true;
+    facts.readAt = generation_;
     facts.candidate = false;
     if (facts.kernelThread)
         isNew = true;  // its folder changed: whatever runs under the pid now is learnt afresh
@@ -163,7 +184,8 @@ bool platform::Workspace::learn(const ProcessEntry& entry, Known& facts, bool is
     return true;
 }
 
-RunningApplicationPtr platform::Workspace::judge(pid_t pid, const Known& facts, bool leads) const {
+RunningApplicationPtr platform::Workspace::judge(pid_t pid, const Known& facts, bool leads,
+                                                 const std::string& cgroup) const {
     const std::string argv0 = basenameOf(facts.argv0);
     const DesktopEntry* entry = desktop_.match(argv0);
     if (!entry) {
@@ -196,6 +218,7 @@ RunningApplicationPtr platform::Workspace::judge(pid_t pid, const Known& facts, 
     auto app = std::make_shared<RunningApplication>();
     app->pid = pid;
     app->startTime = facts.startTime;
+    app->cgroup = cgroup;
     if (entry) {
         app->bundleIdentifier = entry->id;
         app->localizedName = entry->name;
@@ -207,42 +230,175 @@ RunningApplicationPtr platform::Workspace::judge(pid_t pid, const Known& facts, 
     return app;
 }
 
-const std::vector<ProcessEntry>& platform::Workspace::listing() {
-    const auto counters = processes_.taskCounters();
-    if (!counters || counters != listedAt_ || generation_ - listedGeneration_ >= kWalkEveryPolls) {
-        listed_ = processes_.entries();
-        listedAt_ = counters;
-        listedGeneration_ = generation_;
+bool platform::Workspace::learnListed(const ProcessEntry& entry, bool isNew) {
+    auto [it, inserted] = known_.try_emplace(entry.pid);
+    if (!learn(entry, it->second, isNew || inserted)) {
+        known_.erase(it);
+        return false;
     }
-    return listed_;
+    it->second.seen = generation_;
+    if (it->second.candidate && it->second.comm == "systemd" && entry.pid != 1)
+        serviceManagers_.insert(entry.pid);
+    return true;
+}
+
+void platform::Workspace::walk(const std::optional<ProcessTable::TaskCounters>& counters) {
+    listedAt_ = counters;
+    listedGeneration_ = generation_;
+    probedTo_ = counters ? counters->lastPid : 0;
+    serviceManagers_.clear();
+    for (const ProcessEntry& entry : processes_.entries())
+        learnListed(entry, false);
+    // Processes no longer listed are gone.
+    std::erase_if(known_, [this](const auto& item) { return item.second.seen != generation_; });
+}
+
+void platform::Workspace::probe(uint32_t first, uint32_t last) {
+    // Pids looked up by an earlier poll since the last walk are not looked up again.
+    if (probedTo_ >= first && probedTo_ <= last)
+        first = probedTo_ + 1;
+    probedTo_ = last;
+    for (uint32_t pid = first; pid <= last && pid > 0; ++pid) {
+        const auto stat = processes_.stat(static_cast<pid_t>(pid));
+        if (!stat || stat->thread)
+            continue;  // gone already, or a thread (reachable by its id, but no process)
+        const auto known = known_.find(static_cast<pid_t>(pid));
+        if (known != known_.end() && known->second.startTime == stat->startTime)
+            continue;
+        // A new process, or one under a reused pid: learnt afresh. Its folder's inode is learnt
+        // at the next walk.
+        learnListed({static_cast<pid_t>(pid), 0}, true);
+    }
+}
+
+void platform::Workspace::list() {
+    const auto counters = processes_.taskCounters();
+    if (!counters || !listedAt_ || generation_ - listedGeneration_ >= kWalkEveryPolls) {
+        walk(counters);
+        return;
+    }
+    if (*counters == *listedAt_)
+        return;  // no task created or reaped since
+    const uint32_t from = listedAt_->lastPid;
+    const uint32_t to = counters->lastPid;
+    if (to >= from && to - from <= kProbePids) {
+        // Tasks that were reaped are found by the rechecks (applications at every poll) and by
+        // the next walk.
+        probe(from + 1, to);
+        listedAt_ = counters;
+    } else if (generation_ - listedGeneration_ >= kPollsBetweenWalks) {
+        walk(counters);
+    } else {
+        probe(to > kProbePids ? to - kProbePids + 1 : 1, to);
+    }
+}
+
+void platform::Workspace::recheck() {
+    for (auto it = known_.begin(); it != known_.end();) {
+        Known& facts = it->second;
+        const bool listedNow = facts.seen == generation_;
+        if (listedNow || facts.kernelThread || !isDue(it->first, facts)) {
+            ++it;
+            continue;
+        }
+        if (!learn({it->first, facts.inode}, facts, false)) {
+            it = known_.erase(it);
+            continue;
+        }
+        facts.seen = generation_;
+        ++it;
+    }
+}
+
+bool platform::Workspace::leaderStands(const Group& group) const {
+    if (group.pid <= 0)
+        return false;
+    const auto stat = processes_.stat(group.pid);
+    return stat && stat->startTime == group.facts.startTime && stat->comm == group.facts.comm &&
+           stat->state != 'Z' && stat->state != 'X';
+}
+
+platform::Workspace::Group platform::Workspace::leadGroup(const AppGroup& unit) const {
+    const std::vector<pid_t> pids = AppCgroups::processes(unit.path);
+    std::vector<ProcessStat> members;
+    for (const pid_t pid : pids) {
+        if (auto stat = processes_.stat(pid); stat && stat->state != 'Z' && stat->state != 'X')
+            members.push_back(std::move(*stat));
+    }
+    const ProcessStat* leader = nullptr;
+    for (const ProcessStat& member : members) {
+        const bool parentInside = std::find(pids.begin(), pids.end(), member.ppid) != pids.end();
+        if (!parentInside && (!leader || member.startTime < leader->startTime))
+            leader = &member;
+    }
+    Group group;
+    if (!leader)
+        return group;  // empty, or only zombies: looked at again next poll
+    group.pid = leader->pid;
+    group.facts.startTime = leader->startTime;
+    group.facts.comm = leader->comm;
+    group.facts.unit = unit.unit;
+    group.facts.stat = *leader;
+    const auto argv = processes_.commandLine(leader->pid);
+    group.facts.argv0 = argv.empty() ? std::string() : argv[0];
+    group.app = judge(group.pid, group.facts, /*leads=*/true, unit.path);
+    return group;
+}
+
+std::optional<std::vector<RunningApplicationPtr>> platform::Workspace::scanGroups() {
+    const std::vector<AppGroup> units = appTree_->groups();
+    if (units.empty())
+        return std::nullopt;
+    // The desktop entries changed: every group is judged again.
+    if (desktop_.refresh())
+        groups_.clear();
+    std::map<std::string, Group> next;
+    std::vector<RunningApplicationPtr> list;
+    for (const AppGroup& unit : units) {
+        auto known = groups_.find(unit.path);
+        Group group = known != groups_.end() && leaderStands(known->second)
+                          ? std::move(known->second)
+                          : leadGroup(unit);
+        if (group.app)
+            list.push_back(group.app);
+        next.emplace(unit.path, std::move(group));
+    }
+    groups_ = std::move(next);
+    return list;
 }
 
 std::vector<RunningApplicationPtr> platform::Workspace::scan() {
+    if (appTree_) {
+        if (auto list = scanGroups()) {
+            listedGroups_ = true;
+            return std::move(*list);
+        }
+    }
+    listedGroups_ = false;
+    return scanProcesses();
+}
+
+std::vector<RunningApplicationPtr> platform::Workspace::scanProcesses() {
     // The desktop entries changed: every process is judged again.
     if (desktop_.refresh()) {
         for (auto& [pid, facts] : known_)
             facts.judged = false;
     }
     ++generation_;
-    std::set<pid_t> managers;
-    for (const ProcessEntry& entry : listing()) {
-        auto [it, isNew] = known_.try_emplace(entry.pid);
-        if (!learn(entry, it->second, isNew)) {
-            known_.erase(it);
-            continue;
-        }
-        it->second.seen = generation_;
-        if (it->second.candidate && it->second.comm == "systemd" && entry.pid != 1)
-            managers.insert(entry.pid);
-    }
-    // Processes no longer listed are gone.
-    std::erase_if(known_, [this](const auto& item) { return item.second.seen != generation_; });
-    serviceManagers_ = std::move(managers);
+    list();
+    recheck();
 
     std::vector<RunningApplicationPtr> list;
     for (auto& [pid, facts] : known_) {
         if (!facts.candidate)
             continue;
+        // Judged before and not read again: nothing it was judged by changed (a parent's unit
+        // settles while its children, younger, are still read at every poll).
+        if (facts.judged && facts.readAt != generation_) {
+            if (facts.app)
+                list.push_back(facts.app);
+            continue;
+        }
         std::optional<std::string> parentUnit;
         if (const auto parent = known_.find(facts.stat.ppid);
             parent != known_.end() && parent->second.candidate) {

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/AppCgroups.h"
 #include "platform/DesktopEntries.h"
 #include "platform/ProcessTable.h"
 
@@ -27,6 +28,9 @@ struct RunningApplication {
     std::string bundleIdentifier;  // the desktop file ID (or the cgroup's application ID)
     std::string localizedName;     // the entry's Name, else the process name
     std::string icon;              // the entry's Icon (theme name or path); may be empty
+    // The folder of the app unit's cgroup when the list comes from the user's cgroup tree: its
+    // figures are the group's. Empty when the process was found by the /proc walk.
+    std::string cgroup;
     bool terminated = false;
 
     bool isSameProcess(const RunningApplication& other) const {
@@ -42,7 +46,11 @@ std::vector<std::string> applicationIdsOfUnit(std::string_view unit);
 
 namespace platform {
 
-// The workspace's list of running applications, read from /proc below a root directory. Each
+// The workspace's list of running applications. Where the user's service manager keeps its
+// applications in app-*.scope / app-*.service groups of the cgroup v2 tree, the list is those
+// groups, each led by its first process; elsewhere it is read from /proc below a root directory,
+// walking the processes only when tasks came or went and reading again only those new or due.
+// Each
 // poll() reads the list again and reports what changed to the observer: an insertion (the new
 // applications) or a removal (copies of the gone ones, marked terminated). Not thread-safe: the
 // owner calls it from one thread (the main queue).
@@ -60,6 +68,9 @@ class Workspace {
         // The applications directories; empty: from the environment.
         std::optional<std::vector<std::string>> applicationDirectories;
         uid_t uid = ::getuid();
+        // The folder of the user's app units (".../user@UID.service/app.slice"). Unset: found
+        // below `root` (AppCgroups::locate); empty: none, the /proc walk only.
+        std::optional<std::string> appCgroups;
     };
 
     Workspace();
@@ -76,14 +87,26 @@ class Workspace {
 
     // Whether a parent pid stands for the launcher: pid 1, or the user's service manager.
     bool isLauncher(pid_t ppid) const;
+    // Whether the last poll listed the app units of the cgroup tree (else it walked /proc).
+    bool listsCgroups() const { return listedGroups_; }
 
     const ProcessTable& processes() const { return processes_; }
 
   private:
     std::vector<RunningApplicationPtr> scan();
-    // The processes by pid: walked again when the task counters moved, when they are unknown,
-    // and every kWalkEveryPolls polls at the latest.
-    const std::vector<ProcessEntry>& listing();
+    std::vector<RunningApplicationPtr> scanProcesses();
+    // The app units, or nullopt when the tree holds none (the /proc walk then stands in).
+    std::optional<std::vector<RunningApplicationPtr>> scanGroups();
+    // Finds the processes that came: walks the listing when the task counters are unknown, every
+    // few polls, and when more pids were given out than are worth looking up one by one; looks
+    // up the pids given out since the last poll otherwise.
+    void list();
+    void walk(const std::optional<ProcessTable::TaskCounters>& counters);
+    void probe(uint32_t first, uint32_t last);
+    // Learns one listed (or looked-up) process; drops it when it is gone.
+    bool learnListed(const ProcessEntry& entry, bool isNew);
+    // Reads again the known processes that are due and were not read by this poll's listing.
+    void recheck();
 
     Options options_;
     ProcessTable processes_;
@@ -104,6 +127,7 @@ class Workspace {
         std::string unit;
         uint64_t firstSeen = 0;
         uint64_t seen = 0;       // the last poll that listed it
+        uint64_t readAt = 0;     // the last poll that read its files
         bool candidate = false;  // the user's, running a program: judged in this poll
         ProcessStat stat;        // as of this poll (candidates only)
         // The last judgement and what it rested on; judged again when any of these changed.
@@ -118,12 +142,26 @@ class Workspace {
     // Brings `facts` up to date for one listed process; false when it is gone.
     bool learn(const ProcessEntry& entry, Known& facts, bool isNew);
     bool isDue(pid_t pid, const Known& facts) const;
-    RunningApplicationPtr judge(pid_t pid, const Known& facts, bool leads) const;
+    RunningApplicationPtr judge(pid_t pid, const Known& facts, bool leads,
+                                const std::string& cgroup = {}) const;
+    // One app unit and the process that leads it: the one whose parent is outside the group
+    // (the earliest started, should there be several).
+    struct Group {
+        pid_t pid = 0;
+        Known facts;
+        RunningApplicationPtr app;
+    };
+    // Whether the group's leader still runs the program it was judged by.
+    bool leaderStands(const Group& group) const;
+    Group leadGroup(const AppGroup& unit) const;
+    std::optional<AppCgroups> appTree_;
+    std::map<std::string, Group> groups_;  // by folder
+    bool listedGroups_ = false;
     std::map<pid_t, Known> known_;
     uint64_t generation_ = 0;
-    std::vector<ProcessEntry> listed_;
     std::optional<ProcessTable::TaskCounters> listedAt_;  // read just before the walk
     uint64_t listedGeneration_ = 0;
+    uint32_t probedTo_ = 0;  // the last pid looked up
     Observer observer_;
 };
 

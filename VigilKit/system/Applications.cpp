@@ -7,6 +7,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "platform/AppCgroups.h"
 #include "system/Timer.h"
 
 namespace vigil {
@@ -106,6 +107,20 @@ void Applications::observeValue(const platform::Workspace::Change& change) {
     }
 }
 
+std::optional<ApplicationAttributes> Applications::figuresOf(const RunningApplication& app) const {
+    const ProcessTable& table = workspace_.processes();
+    if (!app.cgroup.empty()) {
+        const auto usage = platform::AppCgroups::usage(app.cgroup, table);
+        if (!usage)
+            return std::nullopt;
+        return ApplicationAttributes{usage->cputime, usage->mem, usage->threads};
+    }
+    ApplicationAttributes attributes;
+    if (!table.applicationAttributes(app.pid, &attributes))
+        return std::nullopt;
+    return attributes;
+}
+
 std::shared_ptr<Applications::Process> Applications::makeProcess(
     const RunningApplicationPtr& app) const {
     auto process = std::make_shared<Process>();
@@ -113,14 +128,17 @@ std::shared_ptr<Applications::Process> Applications::makeProcess(
     if (!app->icon.empty())
         process->icon = app->icon;
     process->pid = app->pid;
-    const ProcessTable& table = workspace_.processes();
-    process->ppid = table.parentPid(app->pid);
-    // Started by the launcher: pid 1 or the user's service manager.
-    if (process->ppid > 1 && workspace_.isLauncher(process->ppid))
+    if (!app->cgroup.empty()) {
+        // The unit's group holds its children already, whoever started it.
         process->ppid = 1;
-    ApplicationAttributes attributes;
-    if (table.applicationAttributes(app->pid, &attributes)) {
-        process->prevcputime = attributes.cputime;
+    } else {
+        process->ppid = workspace_.processes().parentPid(app->pid);
+        // Started by the launcher: pid 1 or the user's service manager.
+        if (process->ppid > 1 && workspace_.isLauncher(process->ppid))
+            process->ppid = 1;
+    }
+    if (const auto figures = figuresOf(*app)) {
+        process->prevcputime = figures->cputime;
         process->prevtime = nowMilliseconds();
     }
     return process;
@@ -188,56 +206,78 @@ void Applications::sync(const std::vector<RunningApplicationPtr>& apps) {
     }
 }
 
+void Applications::resolveWaitingHelpers() {
+    if (unresolvedNamedProcesses_ < 1)
+        return;
+    for (const auto& p : prevProcesses_) {
+        if (!p->isUnResolvedName)
+            continue;
+        const std::string owner = auxiliaryOwnerName(p->name());
+        if (owner.empty())
+            continue;
+        associateNamedParent(p, owner);
+        p->isUnResolvedName = false;
+        --unresolvedNamedProcesses_;
+    }
+    if (unresolvedNamedProcesses_ < 0)
+        unresolvedNamedProcesses_ = 0;
+}
+
+void Applications::takeOwnFigures(Process& p, const ApplicationAttributes& figures,
+                                  int64_t now) const {
+    p.ownMem = figures.mem;
+    const double deltaCpu = figures.cputime - p.prevcputime;
+    p.prevcputime = figures.cputime;
+    const int64_t deltaTime = now - p.prevtime;
+    p.prevtime = now;
+    const int64_t divisor =
+        figures.threads < 2 ? 1 : std::min<int64_t>(figures.threads, activeLogicalCores());
+    double share = 0;
+    // A counter that went down (a reused pid) or no time passed gives 0.
+    if (deltaTime > 0 && deltaCpu > 0) {
+        share = deltaCpu * 100.0 / static_cast<double>(deltaTime) / static_cast<double>(divisor);
+    }
+    p.ownCpu = std::isfinite(share) ? share : 0;
+}
+
 void Applications::update() {
-    const ProcessTable& table = workspace_.processes();
-    const int64_t cores = activeLogicalCores();
+    // The entries are read outside the lock: the readers on the main thread never wait for the
+    // files of the whole table.
+    struct Sample {
+        std::shared_ptr<Process> process;
+        std::optional<ApplicationAttributes> figures;
+    };
+    std::vector<Sample> samples = mutex_.synchronise([&] {
+        resolveWaitingHelpers();
+        std::vector<Sample> due;
+        for (const auto& p : prevProcesses_) {
+            // A helper still waiting for its owner keeps its figures until it is resolved.
+            if (!p->isUnResolvedName)
+                due.push_back({p, std::nullopt});
+        }
+        return due;
+    });
+    for (Sample& sample : samples)
+        sample.figures = figuresOf(*sample.process->app);
+    const int64_t now = nowMilliseconds();
     mutex_.synchronise([&] {
-        if (unresolvedNamedProcesses_ < 1) {
-            for (const auto& p : prevProcesses_) {
-                ApplicationAttributes attributes;
-                if (table.applicationAttributes(p->pid, &attributes)) {
-                    p->ownMem = attributes.mem;
-                    const double deltaCpu = attributes.cputime - p->prevcputime;
-                    p->prevcputime = attributes.cputime;
-                    const int64_t now = nowMilliseconds();
-                    const int64_t deltaTime = now - p->prevtime;
-                    p->prevtime = now;
-                    const int64_t divisor =
-                        attributes.threads < 2 ? 1 : std::min<int64_t>(attributes.threads, cores);
-                    double share = 0;
-                    // A counter that went down (a reused pid) or no time passed gives 0.
-                    if (deltaTime > 0 && deltaCpu > 0) {
-                        share = deltaCpu * 100.0 / static_cast<double>(deltaTime) /
-                                static_cast<double>(divisor);
-                    }
-                    p->ownCpu = std::isfinite(share) ? share : 0;
-                }
-                // A process that could not be read keeps its last own figures.
-                p->cpu = p->ownCpu;
-                p->mem = p->ownMem;
-            }
-            for (const auto& p : prevProcesses_) {
-                if (!p->parent)
-                    continue;
-                p->parent->cpu += p->cpu;
-                p->parent->mem += p->mem;
-                p->cpu = 0;
-                p->mem = 0;
-            }
-            return;
+        for (const Sample& sample : samples) {
+            // A process that could not be read keeps its last own figures.
+            if (sample.figures)
+                takeOwnFigures(*sample.process, *sample.figures, now);
         }
         for (const auto& p : prevProcesses_) {
-            if (!p->isUnResolvedName)
-                continue;
-            const std::string owner = auxiliaryOwnerName(p->name());
-            if (owner.empty())
-                continue;
-            associateNamedParent(p, owner);
-            p->isUnResolvedName = false;
-            --unresolvedNamedProcesses_;
+            p->cpu = p->ownCpu;
+            p->mem = p->ownMem;
         }
-        if (unresolvedNamedProcesses_ < 0)
-            unresolvedNamedProcesses_ = 0;
+        for (const auto& p : prevProcesses_) {
+            if (!p->parent || p->isUnResolvedName)
+                continue;
+            p->parent->cpu += p->cpu;
+            p->parent->mem += p->mem;
+            p->cpu = 0;
+            p->mem = 0;
+        }
     });
 }
 

@@ -17,8 +17,12 @@ class Timer;
 
 // The user's running applications with their processor share and resident memory, ranked for the
 // top-applications tables. The table follows the workspace's list (re-read every 2 s on the main
-// queue); update() samples the figures on the background queue. Auxiliary processes are folded
-// into the application they belong to. The table is guarded by one Mutex; readers get copies.
+// queue); update() samples the figures on the background queue: an application in an app unit of
+// the cgroup tree is its group (cpu.stat, and memory.current or, where the memory controller is not
+// on that hierarchy, its processes' resident memory summed), any other is its own process.
+// Auxiliary processes are folded into the application they belong to; a helper whose owner is not
+// known yet keeps its figures while the others refresh. The table is guarded by one Mutex; readers
+// get copies.
 class Applications : public SystemResource, public Trackable {
   public:
     class Process {
@@ -79,6 +83,11 @@ class Applications : public SystemResource, public Trackable {
     std::vector<Process> top(TopList list) const;
     void sync(const std::vector<RunningApplicationPtr>& apps);
     std::shared_ptr<Process> makeProcess(const RunningApplicationPtr& app) const;
+    // The figures of an application: its unit's group where it has one, else its process's.
+    std::optional<ApplicationAttributes> figuresOf(const RunningApplication& app) const;
+    void takeOwnFigures(Process& process, const ApplicationAttributes& figures, int64_t now) const;
+    // Counts waiting helpers under their owner once their name tells it.
+    void resolveWaitingHelpers();
     void associateNamedParent(const std::shared_ptr<Process>& process, const std::string& owner);
     static Process copyOf(const Process& process);
 

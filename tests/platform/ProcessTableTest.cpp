@@ -67,11 +67,20 @@ TEST(ProcessTableTest, ReadsThisProcessFromRealProc) {
         EXPECT_TRUE(kthreadd->isKernelThread());
     }
 
+    EXPECT_FALSE(stat->thread);
+
     std::atomic<bool> stop{false};
+    std::atomic<pid_t> busyTid{0};
     std::thread busy([&] {
+        busyTid = ::gettid();
         while (!stop.load()) {
         }
     });
+    // A thread answers as /proc/<tid> too, and tells it is one.
+    ASSERT_TRUE(test::waitUntil([&] { return busyTid.load() != 0; }));
+    const auto thread = table.stat(busyTid.load());
+    ASSERT_TRUE(thread);
+    EXPECT_TRUE(thread->thread);
     ApplicationAttributes before;
     ASSERT_EQ(table.applicationAttributes(::getpid(), &before), 1);
     EXPECT_GE(before.threads, 2);

@@ -129,12 +129,14 @@ TEST(WorkspaceTest, TheProcessListIsWalkedAgainWhenTasksComeOrGo) {
     auto listed = [&](pid_t pid) { return findPid(workspace.runningApplications(), pid); };
     ASSERT_NE(listed(1400), nullptr);
 
-    startCalculator(1450);
+    // A new process takes the pid given out last: that pid alone is looked up.
+    startCalculator(2001);
     workspace.poll();
-    EXPECT_EQ(listed(1450), nullptr) << "no task created or reaped: the last walk stands";
+    EXPECT_EQ(listed(2001), nullptr) << "no task created or reaped: the last walk stands";
     counters(101, 2001);
     workspace.poll();
-    EXPECT_NE(listed(1450), nullptr);
+    EXPECT_NE(listed(2001), nullptr);
+    // An application that ends is missed at the next poll, walk or no walk.
     fs::remove_all(root / "proc/1400");
     counters(100, 2001);
     workspace.poll();

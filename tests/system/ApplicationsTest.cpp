@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/WorkspaceTestChild.h"
@@ -218,24 +220,33 @@ TEST(ApplicationsTest, AuxiliaryProcessesFoundByName) {
     EXPECT_EQ(apps.processes().size(), 3u);
 }
 
+// A sleeping process whose parent exits at once: adopted by pid 1 or by a subreaper. Killed at the
+// end.
+struct Orphan {
+    explicit Orphan(const std::string& seconds) {
+        const std::string marker = seconds + "." + std::to_string(::getpid());
+        Child starter({"sh", "-c", "sleep " + marker + " & exit 0"});
+        test::waitUntil([&] {
+            for (pid_t candidate : ProcessTable().pids()) {
+                const auto argv = ProcessTable().commandLine(candidate);
+                if (argv.size() == 2 && argv[0] == "sleep" && argv[1] == marker)
+                    pid = candidate;
+            }
+            return pid > 0;
+        });
+    }
+    ~Orphan() {
+        if (pid > 0)
+            ::kill(pid, SIGKILL);
+    }
+    pid_t pid = -1;
+};
+
 TEST(ApplicationsTest, ParentThatCannotBeReadDoesNotPileUpItsChildrensFigures) {
     Entries entries;
-    // An orphan (its parent exits at once) is adopted by pid 1 or by a subreaper.
-    const std::string marker = "1000." + std::to_string(::getpid());
-    Child starter({"sh", "-c", "sleep " + marker + " & exit 0"});
-    pid_t orphan = -1;
-    ASSERT_TRUE(test::waitUntil([&] {
-        for (pid_t pid : ProcessTable().pids()) {
-            const auto argv = ProcessTable().commandLine(pid);
-            if (argv.size() == 2 && argv[0] == "sleep" && argv[1] == marker)
-                orphan = pid;
-        }
-        return orphan > 0;
-    }));
-    struct Reaper {
-        pid_t pid;
-        ~Reaper() { ::kill(pid, SIGKILL); }
-    } reaper{orphan};
+    Orphan orphaned("1000");
+    const pid_t orphan = orphaned.pid;
+    ASSERT_GT(orphan, 0);
     if (getParentPid(orphan) != 1)
         GTEST_SKIP() << "orphans go to a subreaper here, not to pid 1";
 
@@ -259,21 +270,205 @@ TEST(ApplicationsTest, ParentThatCannotBeReadDoesNotPileUpItsChildrensFigures) {
     }
 }
 
-TEST(ApplicationsTest, UnresolvedHelperHoldsFiguresOnlyWhileItRuns) {
+TEST(ApplicationsTest, AHelperWaitingForItsOwnerHoldsOnlyItsOwnFigures) {
     Entries entries;
     Child sleeper({"sleep", "1000"});
     waitForExec(sleeper.pid, "sleep");
-    Applications apps(entries.options(0));
-    apps.observeValue({platform::Workspace::ChangeKind::insertion,
-                       {fake(999995, "com.apple.WebKit.WebContent")}});
-    apps.update();
-    // While a helper waits for its name, no figures are taken.
-    EXPECT_EQ(find(apps.processes(), sleeper.pid)->mem, 0u);
-    // Once it is gone, figures flow again (it no longer counts as waiting).
+    // A helper waits for its owner's name only when the launcher started it.
+    Orphan helper("1001");
+    ASSERT_GT(helper.pid, 0);
+    if (getParentPid(helper.pid) != 1)
+        GTEST_SKIP() << "orphans go to a subreaper here, not to pid 1";
+    auto options = entries.options(0);
+    options.workspace.applicationDirectories = std::vector<std::string>{};  // no entries
+    Applications apps(options);
+    apps.observeValue(
+        {platform::Workspace::ChangeKind::insertion,
+         {fake(sleeper.pid, "Sleeper"), fake(helper.pid, "com.apple.WebKit.WebContent")}});
+    for (int tick = 0; tick < 2; ++tick) {
+        apps.update();
+        // The others refresh while it waits; it alone is not sampled (its process has memory).
+        EXPECT_GT(find(apps.processes(), sleeper.pid)->mem, 0u) << "tick " << tick;
+        EXPECT_EQ(find(apps.processes(), helper.pid)->mem, 0u) << "tick " << tick;
+    }
     apps.observeValue({platform::Workspace::ChangeKind::removal,
-                       {fake(999995, "com.apple.WebKit.WebContent", true)}});
+                       {fake(helper.pid, "com.apple.WebKit.WebContent", true)}});
     apps.update();
+    EXPECT_FALSE(find(apps.processes(), helper.pid));
     EXPECT_GT(find(apps.processes(), sleeper.pid)->mem, 0u);
+}
+
+// The mount point of the cgroup v2 hierarchy, from this process's mount table; empty when none.
+std::string cgroup2MountPoint() {
+    std::ifstream mountinfo("/proc/self/mountinfo");
+    for (std::string line; std::getline(mountinfo, line);) {
+        const size_t dash = line.find(" - ");
+        if (dash == std::string::npos || line.compare(dash + 3, 8, "cgroup2 ") != 0)
+            continue;
+        std::istringstream fields(line);
+        std::string field, mountPoint;
+        for (int i = 0; i < 5 && fields >> field; ++i)
+            mountPoint = field;
+        return mountPoint;
+    }
+    return {};
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A user's session tree built below the cgroup v2 hierarchy, as systemd lays it out:
+// <top>/user.slice/user-<uid>.slice/user@<uid>.service/app.slice/<units>. Processes are started
+// inside a unit (the child joins it before exec). While it stands this process adopts orphans (pid
+// 1 may not reap them); at the end every process of a unit is killed and reaped, and the groups
+// are removed.
+struct SessionTree {
+    explicit SessionTree(const std::string& mount) {
+        top = mount + "/vigil-test-" + std::to_string(::getpid());
+        const std::string uid = std::to_string(::getuid());
+        appSlice = top + "/user.slice/user-" + uid + ".slice/user@" + uid + ".service/app.slice";
+        ok = fs::create_directories(appSlice, error);
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    }
+    ~SessionTree() {
+        for (pid_t pid : started)
+            ::kill(pid, SIGKILL);
+        for (const auto& unit : units) {
+            killAll(unit);
+            ::rmdir(unit.c_str());
+        }
+        for (fs::path folder = appSlice; folder.string().size() >= top.size();
+             folder = folder.parent_path())
+            ::rmdir(folder.c_str());
+        ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    }
+    // Kills every process of a group and reaps them until it holds none.
+    static void killAll(const std::string& unit) {
+        test::waitUntil([&] {
+            std::istringstream pids(readText(unit + "/cgroup.procs"));
+            bool any = false;
+            for (pid_t pid; pids >> pid; any = true)
+                ::kill(pid, SIGKILL);
+            while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+            }
+            return !any;
+        });
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+    }
+    std::string unit(const std::string& name) {
+        units.push_back(appSlice + "/" + name);
+        fs::create_directory(units.back());
+        return units.back();
+    }
+    pid_t start(const std::string& unit, const std::string& script) {
+        const std::string procs = unit + "/cgroup.procs";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int fd = ::open(procs.c_str(), O_WRONLY);
+            if (fd < 0 || ::write(fd, "0", 1) != 1)
+                ::_exit(127);
+            ::close(fd);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::execl("/bin/sh", "sh", "-c", script.c_str(), nullptr);
+            ::_exit(127);
+        }
+        started.push_back(pid);
+        return pid;
+    }
+    // Takes a started process off the list; killAll reaps it with the rest of its group.
+    void forget(pid_t pid) { std::erase(started, pid); }
+    std::string top;
+    std::string appSlice;
+    std::error_code error;
+    bool ok = false;
+    std::vector<std::string> units;
+    std::vector<pid_t> started;
+};
+
+uint64_t residentOf(pid_t pid) {
+    std::istringstream statm(readText("/proc/" + std::to_string(pid) + "/statm"));
+    uint64_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+TEST(ApplicationsTest, AppUnitsOfTheSessionTreeCountTheirWholeGroup) {
+    VIGIL_REQUIRE_ROOT();
+    const std::string mount = cgroup2MountPoint();
+    if (mount.empty())
+        GTEST_SKIP() << "no cgroup v2 hierarchy is mounted here";
+    SessionTree tree(mount);
+    if (!tree.ok)
+        GTEST_SKIP() << "cannot make groups below " << mount << ": " << tree.error.message();
+    Entries entries;
+    // "Sleeper" leads its unit; the yes it started burns a processor inside the same group.
+    const std::string sleeperUnit = tree.unit("app-test-sleeper-41.scope");
+    const pid_t sleeper = tree.start(sleeperUnit, "yes & exec sleep 1000");
+    const std::string burnerUnit = tree.unit("app-test-burner-42.scope");
+    const pid_t burner = tree.start(burnerUnit, "exec yes");
+    // Outside the tree a Sleeper is no application of the session.
+    Child outside({"sleep", "1000"});
+    waitForExec(sleeper, "sleep");
+    waitForExec(burner, "yes");
+    pid_t sleepersChild = -1;
+    ASSERT_TRUE(test::waitUntil([&] {
+        std::istringstream pids(readText(sleeperUnit + "/cgroup.procs"));
+        for (pid_t pid; pids >> pid;)
+            if (pid != sleeper &&
+                ProcessTable().commandLine(pid) == std::vector<std::string>{"yes"})
+                sleepersChild = pid;
+        return sleepersChild > 0;
+    }));
+
+    auto options = entries.options(0);
+    options.workspace.appCgroups = tree.appSlice;
+    Applications apps(options);
+    ASSERT_EQ(apps.processes().size(), 2u);
+    EXPECT_FALSE(find(apps.processes(), outside.pid));
+    const auto listed = find(apps.processes(), sleeper);
+    ASSERT_TRUE(listed);
+    EXPECT_EQ(listed->name(), "Sleeper");
+    EXPECT_EQ(listed->app->cgroup, sleeperUnit);
+    EXPECT_EQ(find(apps.processes(), burner)->name(), "Burner");
+
+    // sleep alone uses no processor; its group does, through the child.
+    apps.update();
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            apps.update();
+            const auto p = find(apps.processes(), sleeper);
+            return p && p->cpu > 10;
+        },
+        std::chrono::seconds(20)));
+    const uint64_t mem = find(apps.processes(), sleeper)->mem;
+    if (::access((sleeperUnit + "/memory.current").c_str(), F_OK) == 0) {
+        EXPECT_NEAR(static_cast<double>(mem),
+                    static_cast<double>(std::stoull(readText(sleeperUnit + "/memory.current"))),
+                    4 << 20);
+    } else {
+        // The memory controller is on another hierarchy: the members' resident memory, summed.
+        EXPECT_NEAR(static_cast<double>(mem),
+                    static_cast<double>(residentOf(sleeper) + residentOf(sleepersChild)), 1 << 20);
+        EXPECT_GT(mem, residentOf(sleeper));
+    }
+
+    // A unit that empties and goes between two samples keeps its figures, quietly, until the
+    // next listing lets it go.
+    tree.forget(burner);
+    SessionTree::killAll(burnerUnit);
+    ASSERT_EQ(::rmdir(burnerUnit.c_str()), 0);
+    const auto before = find(apps.processes(), burner);
+    testing::internal::CaptureStderr();
+    apps.update();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(find(apps.processes(), burner)->mem, before->mem);
+    apps.pollWorkspace();
+    EXPECT_FALSE(find(apps.processes(), burner));
+    EXPECT_TRUE(find(apps.processes(), sleeper));
 }
 
 TEST(ApplicationsTest, BackgroundUpdatesWhileTheMainThreadReadsAndRelists) {
