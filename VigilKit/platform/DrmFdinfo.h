@@ -42,9 +42,10 @@ struct DrmSample {
 };
 
 // A device's or a process's share of the GPU between two samples: the busiest engine's share
-// (0-100), and the memory it holds at the later one.
+// (0-100; nullopt when none of its clients was there at the earlier one), and the memory it
+// holds at the later one.
 struct DrmUsage {
-    double busyPercent = 0;
+    std::optional<double> busyPercent;
     std::uint64_t memoryBytes = 0;
 };
 struct DrmUsageReport {

@@ -36,6 +36,14 @@ std::string driverOf(const std::string& deviceFolder) {
     return {};
 }
 
+const platform::DrmUsage* drmUsageOf(const std::optional<platform::DrmUsageReport>& report,
+                                     const std::string& pciAddress) {
+    if (!report)
+        return nullptr;
+    auto it = report->byDevice.find(pciAddress);
+    return it == report->byDevice.end() ? nullptr : &it->second;
+}
+
 // amdgpu's busy share is an instant reading: the figure shown is the mean of the last few.
 constexpr std::size_t kBusyReadings = 3;
 }  // namespace
@@ -124,8 +132,7 @@ void GPU::sampleUsage() {
     std::optional<platform::DrmUsageReport> drm;
     if (needsDrmScan()) {
         auto sample = drmScan_.sample();
-        if (lastDrmSample_)
-            drm = platform::compareDrmSamples(*lastDrmSample_, sample);
+        drm = platform::compareDrmSamples(lastDrmSample_.value_or(platform::DrmSample{}), sample);
         lastDrmSample_ = std::move(sample);
     }
     std::vector<Usage> all;
@@ -141,12 +148,13 @@ void GPU::sampleUsage() {
                 u.temperatureC = r->temperatureC;
                 u.powerW = r->powerW;
             }
-        } else if (drm) {
-            auto it = drm->byDevice.find(u.pciAddress);
+        } else if (const platform::DrmUsage* seen = drmUsageOf(drm, u.pciAddress)) {
+            // Only where some process of the user holds a client of the device: with none,
+            // the user's share is nil but the device's own load is not known.
             if (!u.busyPercent)
-                u.busyPercent = it != drm->byDevice.end() ? it->second.busyPercent : 0.0;
-            if (!u.memoryUsed && it != drm->byDevice.end())
-                u.memoryUsed = it->second.memoryBytes;
+                u.busyPercent = seen->busyPercent;
+            if (!u.memoryUsed)
+                u.memoryUsed = seen->memoryBytes;
         }
         all.push_back(std::move(u));
     }
@@ -154,7 +162,8 @@ void GPU::sampleUsage() {
     std::unordered_map<pid_t, double> shares;
     if (drm) {
         for (const auto& [pid, use] : drm->byProcess)
-            shares.emplace(pid, use.busyPercent);
+            if (use.busyPercent)
+                shares.emplace(pid, *use.busyPercent);
     }
     processShares_.setValue(std::move(shares));
 }

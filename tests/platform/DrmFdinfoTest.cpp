@@ -56,12 +56,12 @@ TEST(DrmFdinfo, RecordedClientsOfI915XeAndAmdgpu) {
 
     auto report = compareDrmSamples(first, second);
     // i915: render 412 ms of 1 s; video 300 ms over two engines is 15 %.
-    EXPECT_NEAR(report.byDevice.at("0000:00:02.0").busyPercent, 41.2, 1e-9);
+    EXPECT_NEAR(*report.byDevice.at("0000:00:02.0").busyPercent, 41.2, 1e-9);
     // xe: 24 M of 96 M cycles on the render engine.
-    EXPECT_NEAR(report.byDevice.at("0000:03:00.0").busyPercent, 25.0, 1e-9);
-    EXPECT_NEAR(report.byDevice.at("0000:05:00.0").busyPercent, 62.5, 1e-9);
+    EXPECT_NEAR(*report.byDevice.at("0000:03:00.0").busyPercent, 25.0, 1e-9);
+    EXPECT_NEAR(*report.byDevice.at("0000:05:00.0").busyPercent, 62.5, 1e-9);
     EXPECT_EQ(report.byDevice.at("0000:05:00.0").memoryBytes, 133120u * 1024);
-    EXPECT_NEAR(report.byProcess.at(2315).busyPercent, 62.5, 1e-9);
+    EXPECT_NEAR(*report.byProcess.at(2315).busyPercent, 62.5, 1e-9);
 
     // A client first seen in the later sample has no share yet; counters that went back (a
     // reused client id) give none rather than an enormous one.
@@ -70,6 +70,7 @@ TEST(DrmFdinfo, RecordedClientsOfI915XeAndAmdgpu) {
     auto reversed = compareDrmSamples(second, first);
     EXPECT_EQ(reversed.byDevice.at("0000:05:00.0").busyPercent, 0.0);
     EXPECT_EQ(reversed.byDevice.count("0000:00:02.0"), 0u);
+    EXPECT_FALSE(compareDrmSamples({}, second).byDevice.at("0000:03:00.0").busyPercent);
 
     EXPECT_FALSE(parseDrmFdinfo("pos:\t0\nflags:\t02100002\nmnt_id:\t24\n"));
     auto junk = parseDrmFdinfo(
