@@ -45,19 +45,19 @@ QString usageText(const std::optional<GPU::Usage>& usage) {
     QStringList parts;
     if (usage->busyPercent)
         parts << QStringLiteral("%1%\u00a0busy").arg(std::llround(*usage->busyPercent));
+    // A figure and its unit stay on one line.
+    auto bytes = [](std::uint64_t n) {
+        return QString::fromStdString(byteStr(n)).replace(QLatin1Char(' '), QChar(0x00a0));
+    };
     if (usage->memoryUsed && usage->memoryTotal)
         parts << QStringLiteral("%1 of %2")
-                     .arg(QString::fromStdString(byteStr(*usage->memoryUsed)),
-                          QString::fromStdString(byteStr(*usage->memoryTotal)));
+                     .arg(bytes(*usage->memoryUsed), bytes(*usage->memoryTotal));
     else if (usage->memoryUsed)
-        parts << QString::fromStdString(byteStr(*usage->memoryUsed)) + QStringLiteral(" used");
+        parts << bytes(*usage->memoryUsed) + QStringLiteral(" used");
     if (usage->temperatureC)
         parts << QString::fromStdString(degrees(*usage->temperatureC));
     if (usage->powerW)
         parts << QString::asprintf("%.1f\u00a0W", *usage->powerW);
-    // Lines break only between figures, never inside "192 MB of 512 MB".
-    for (QString& part : parts)
-        part.replace(QLatin1Char(' '), QChar(0x00a0));
     return parts.join(QStringLiteral(" · "));
 }
 

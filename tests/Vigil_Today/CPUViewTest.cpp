@@ -217,9 +217,9 @@ TEST(CPUViewGraphicsTest, NamesWhatIsKnownAndIsLeftOutWithoutIt) {
         {"hybrid-amd-nvidia",
          "Advanced Micro Devices, Inc. [AMD/ATI] Cezanne [Radeon Vega Series / Radeon Vega Mobile "
          "Series] ·\u00a0integrated,\u00a0in\u00a0use\n"
-         "37%\u00a0busy · 192\u00a0MB\u00a0of\u00a0512\u00a0MB · 46° · 8.3\u00a0W\n"
+         "37%\u00a0busy · 192\u00a0MB of 512\u00a0MB · 46° · 8.3\u00a0W\n"
          "NVIDIA Corporation GA106M [GeForce RTX 3060 Mobile / Max-Q] ·\u00a0discrete\n"
-         "71%\u00a0busy · 1.50\u00a0GB\u00a0of\u00a06\u00a0GB · 63° · 42.5\u00a0W",
+         "71%\u00a0busy · 1.50\u00a0GB of 6\u00a0GB · 63° · 42.5\u00a0W",
          "cpu-details-two-gpus"},
         {"intel-arc",
          "Intel Corporation Alder Lake-S GT1 [UHD Graphics 770] ·\u00a0integrated\n"
