@@ -60,7 +60,7 @@ DrmUsageReport compareDrmSamples(const DrmSample& before, const DrmSample& after
 // every `recheckEvery` samples (a process may open a DRM file later). One caller at a time.
 class DrmClientScan {
   public:
-    explicit DrmClientScan(std::string root = "/", uid_t user = ::getuid(), int recheckEvery = 16);
+    explicit DrmClientScan(std::string root = "/", uid_t user = ::getuid(), int recheckEvery = 64);
     DrmSample sample();
 
   private:
