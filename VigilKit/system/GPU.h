@@ -4,15 +4,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/DeviceRegistry.h"
+#include "platform/DrmFdinfo.h"
+#include "platform/Nvml.h"
 #include "system/Atomic.h"
 #include "system/SystemResource.h"
 
 namespace vigil {
 
 // Which graphics processor drives the main display, on machines with an integrated and a discrete
-// one. The devices are found once at construction; update() only re-checks which one is in use.
+// one, and how hard each one works. The devices are found once at construction; update()
+// re-checks which one is in use and samples each device's figures: amdgpu's own files, NVIDIA's
+// management library, else the DRM usage figures of the user's processes (drm fdinfo).
 class GPU : public SystemResource {
   public:
     // A graphics processor: its model name and its device identifier.
@@ -23,9 +29,23 @@ class GPU : public SystemResource {
     };
     using ActiveDeviceID = std::function<std::optional<platform::Blob>()>;
 
+    // One device at work. A figure the driver does not give is nullopt.
+    struct Usage {
+        std::string name;
+        std::string pciAddress;  // "0000:05:00.0"
+        std::string driver;      // "amdgpu", "i915", "nvidia", ...
+        bool integrated = false;
+        std::optional<double> busyPercent;
+        std::optional<std::uint64_t> memoryUsed, memoryTotal;  // bytes
+        std::optional<double> temperatureC;
+        std::optional<double> powerW;
+    };
+
     // Reads the device registry under `root`. `activeDeviceID` names the identifier of the device
     // driving the main display (by default asked of the same registry).
-    explicit GPU(std::string root = "/", ActiveDeviceID activeDeviceID = nullptr);
+    // `nvmlLibrary` is the NVIDIA management library's name or path.
+    explicit GPU(std::string root = "/", ActiveDeviceID activeDeviceID = nullptr,
+                 std::string nvmlLibrary = platform::Nvml::kLibrary);
 
     SystemResourceType type() const override { return SystemResourceType::gpu; }
     void update() override;
@@ -40,13 +60,34 @@ class GPU : public SystemResource {
     const std::optional<Pair>& discrete() const { return discrete_; }
     std::optional<Pair> current() const { return current_.value(); }
 
+    // Every display device's figures of the last update, integrated first.
+    std::vector<Usage> usage() const { return usage_.value(); }
+    // The GPU share of each process that holds a DRM client, by pid (from drm fdinfo).
+    std::unordered_map<pid_t, double> processShares() const { return processShares_.value(); }
+
   private:
+    struct Device {
+        Usage usage;                     // name, address, driver and kind
+        std::string folder;              // the PCI device's folder under the root
+        std::vector<double> recentBusy;  // amdgpu's last instant readings
+    };
     void chooseCurrent();
+    void sampleUsage();
+    void readAmdGpu(Device& device, Usage& out);
+    bool needsDrmScan() const;
 
     platform::DeviceRegistry registry_;
     ActiveDeviceID activeDeviceID_;
     std::optional<Pair> integrated_, discrete_;
     Atomic<std::optional<Pair>> current_;
+
+    // Touched by update() only (two updates never overlap).
+    std::vector<Device> devices_;
+    platform::Nvml nvml_;
+    platform::DrmClientScan drmScan_;
+    std::optional<platform::DrmSample> lastDrmSample_;
+    Atomic<std::vector<Usage>> usage_;
+    Atomic<std::unordered_map<pid_t, double>> processShares_;
 };
 
 }  // namespace vigil

@@ -35,7 +35,7 @@ std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resou
     sampled.disk = resources.disk;
     sampled.apps = resources.apps;
     sampled.gpu = resources.gpu;
-    sampled.gpuHasBothKinds = resources.gpu && resources.gpu->hasBoth();
+    sampled.gpuIsWatched = resources.gpu && !resources.gpu->usage().empty();
     return productionTaskSpecs(sampled);
 }
 

@@ -85,12 +85,9 @@ void System::stop(SystemResourceType type) {
 std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& r) {
     using G = System::Group;
     const System::TaskSpec table[] = {
-        {r.cpu, 1.1, G::system, false},
-        {r.mem, 2.0, G::system, false},
-        {r.net, 1.1, G::network, false},
-        {r.disk, 1.1, G::system, true},
-        {r.apps, 1.3, G::system, true},
-        {r.gpuHasBothKinds ? r.gpu : nullptr, 1.1, G::system, true},
+        {r.cpu, 1.1, G::system, false},  {r.mem, 2.0, G::system, false},
+        {r.net, 1.1, G::network, false}, {r.disk, 1.1, G::system, true},
+        {r.apps, 1.3, G::system, true},  {r.gpuIsWatched ? r.gpu : nullptr, 1.1, G::system, true},
     };
     std::vector<System::TaskSpec> specs;
     for (const auto& spec : table) {

@@ -95,10 +95,10 @@ const char* toString(System::Group group);
 
 // The production task table: which resources are sampled, how often, in which group, and which
 // wait for a view to start them. Absent resources are skipped; graphics gets a task only on a
-// machine with both an integrated and a discrete graphics processor.
+// machine with a graphics processor to watch (which one is in use, how busy each one is).
 struct SampledResources {
     std::shared_ptr<SystemResource> cpu, mem, net, disk, apps, gpu;
-    bool gpuHasBothKinds = false;
+    bool gpuIsWatched = false;
 };
 std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& resources);
 // The same table over a set of real resources (graphics tasked when it has both kinds).

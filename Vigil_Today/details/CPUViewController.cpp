@@ -37,9 +37,50 @@ QLabel* centredTitle(const QString& text, QWidget* parent) {
     return label;
 }
 
-// The graphics line: both processors with their kind and the one in use, else the one known;
-// empty when none is known.
+// A device's figures, only those its driver gives: "37% busy · 192 MB of 512 MB · 46°C · 8.3 W";
+// empty when it gives none.
+QString usageText(const std::optional<GPU::Usage>& usage) {
+    if (!usage)
+        return {};
+    QStringList parts;
+    if (usage->busyPercent)
+        parts << QStringLiteral("%1%\u00a0busy").arg(std::llround(*usage->busyPercent));
+    // A figure and its unit stay on one line.
+    auto bytes = [](std::uint64_t n) {
+        return QString::fromStdString(byteStr(n)).replace(QLatin1Char(' '), QChar(0x00a0));
+    };
+    if (usage->memoryUsed && usage->memoryTotal)
+        parts << QStringLiteral("%1 of %2")
+                     .arg(bytes(*usage->memoryUsed), bytes(*usage->memoryTotal));
+    else if (usage->memoryUsed)
+        parts << bytes(*usage->memoryUsed) + QStringLiteral(" used");
+    if (usage->temperatureC)
+        parts << QString::fromStdString(degrees(*usage->temperatureC));
+    if (usage->powerW)
+        parts << QString::asprintf("%.1f\u00a0W", *usage->powerW);
+    return parts.join(QStringLiteral(" · "));
+}
+
+// The first device of a kind among the sampled ones.
+std::optional<GPU::Usage> usageOfKind(const std::vector<GPU::Usage>& all, bool integrated) {
+    for (const auto& u : all) {
+        if (u.integrated == integrated)
+            return u;
+    }
+    return std::nullopt;
+}
+
+// A device's name with its figures on the next line, where it has any.
+QString withUsage(QString line, const std::optional<GPU::Usage>& usage) {
+    if (QString figures = usageText(usage); !figures.isEmpty())
+        line += QLatin1Char('\n') + figures;
+    return line;
+}
+
+// The graphics lines: both processors with their kind and the one in use, else the one known,
+// each with its figures; empty when none is known.
 QString graphicsText(const GPU& gpu) {
+    const auto usage = gpu.usage();
     if (gpu.hasBoth()) {
         const bool integratedInUse = gpu.isUsingIntegratedGPU();
         // The kind and use wrap as one word (no-break spaces), never "in" and "use" apart.
@@ -48,13 +89,24 @@ QString graphicsText(const GPU& gpu) {
                 .arg(QString::fromStdString(name), QLatin1String(kind),
                      inUse ? QStringLiteral(",\u00a0in\u00a0use") : QString());
         };
-        return line(gpu.integrated()->name, "integrated", integratedInUse) + QLatin1Char('\n') +
-               line(gpu.discrete()->name, "discrete", !integratedInUse);
+        return withUsage(line(gpu.integrated()->name, "integrated", integratedInUse),
+                         usageOfKind(usage, true)) +
+               QLatin1Char('\n') +
+               withUsage(line(gpu.discrete()->name, "discrete", !integratedInUse),
+                         usageOfKind(usage, false));
     }
-    if (std::string name = gpu.name(); !name.empty())
-        return QString::fromStdString(name);
     const auto& only = gpu.integrated() ? gpu.integrated() : gpu.discrete();
-    return only ? QString::fromStdString(only->name) : QString();
+    std::string name = gpu.name();
+    if (name.empty() && only)
+        name = only->name;
+    if (name.empty())
+        return {};
+    std::optional<GPU::Usage> shown;
+    for (const auto& u : usage) {
+        if (u.name == name && !shown)
+            shown = u;
+    }
+    return withUsage(QString::fromStdString(name), shown);
 }
 
 QString percentText(int64_t value) {

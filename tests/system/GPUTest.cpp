@@ -112,7 +112,7 @@ TEST(SharedSystem, ProductionTasksOfTheseResources) {
     sampled.mem = std::make_shared<Memory>(fixturePath("no-gpu"));
     auto gpu = std::make_shared<GPU>(fixturePath("two-gpu"));
     sampled.gpu = gpu;
-    sampled.gpuHasBothKinds = gpu->hasBoth();
+    sampled.gpuIsWatched = !gpu->usage().empty();
     auto specs = productionTaskSpecs(sampled);
     ASSERT_EQ(specs.size(), 3u);
     EXPECT_EQ(specs[0].resource->type(), SystemResourceType::cpu);
@@ -122,7 +122,7 @@ TEST(SharedSystem, ProductionTasksOfTheseResources) {
     EXPECT_EQ(specs[2].resource->type(), SystemResourceType::gpu);
     EXPECT_TRUE(specs[2].delayed);
 
-    // The process-wide System holds all three; graphics is sampled only with both kinds.
+    // The process-wide System holds all three; graphics is sampled where there is a device.
     System& system = System::shared();
     ASSERT_TRUE(system.resources().cpu);
     ASSERT_TRUE(system.resources().mem);
@@ -130,5 +130,83 @@ TEST(SharedSystem, ProductionTasksOfTheseResources) {
     bool gpuTask = false;
     for (const auto& task : system.tasks())
         gpuTask = gpuTask || task->resource().type() == SystemResourceType::gpu;
-    EXPECT_EQ(gpuTask, system.gpu().hasBoth());
+    EXPECT_EQ(gpuTask, !system.gpu().usage().empty());
+}
+
+TEST(GPUResource, FiguresOfAnAmdLaptopWithAGeForce) {
+    // The APU's figures come from amdgpu's files; the GeForce's from NVIDIA's management library,
+    // here the tests' stand-in for the driver's library (it knows the card at 0000:01:00.0).
+    TempTree tree("hybrid-amd-nvidia");
+    const std::string apu = "sys/devices/pci0000:00/0000:00:08.1/0000:05:00.0/";
+    GPU gpu(tree.root, nullptr, VIGIL_NVML_STANDIN);
+    ASSERT_EQ(gpu.usage().size(), 2u);
+    EXPECT_FALSE(gpu.usage()[0].busyPercent);  // nothing sampled yet
+    gpu.update();
+    auto usage = gpu.usage();
+    const GPU::Usage& amd = usage[0];
+    EXPECT_TRUE(amd.integrated);
+    EXPECT_EQ(amd.driver, "amdgpu");
+    EXPECT_EQ(amd.pciAddress, "0000:05:00.0");
+    EXPECT_EQ(amd.busyPercent, 37.0);
+    EXPECT_EQ(amd.memoryUsed, 201326592u);
+    EXPECT_EQ(amd.memoryTotal, 536870912u);
+    EXPECT_EQ(amd.temperatureC, 46.0);
+    EXPECT_EQ(amd.powerW, 8.25);
+    const GPU::Usage& nvidia = usage[1];
+    EXPECT_FALSE(nvidia.integrated);
+    EXPECT_EQ(nvidia.busyPercent, 71.0);
+    EXPECT_EQ(nvidia.memoryUsed, 3ull << 29);
+    EXPECT_EQ(nvidia.memoryTotal, 6ull << 30);
+    EXPECT_EQ(nvidia.temperatureC, 63.0);
+    EXPECT_EQ(nvidia.powerW, 42.5);
+
+    // gpu_busy_percent is an instant reading: the figure is the mean of the last three.
+    for (const char* busy : {"80\n", "90\n", "100\n"}) {
+        tree.write(apu + "gpu_busy_percent", busy);
+        gpu.update();
+    }
+    EXPECT_EQ(gpu.usage()[0].busyPercent, 90.0);
+    // A chip that refuses it, and a card without a hwmon power figure but an instant one.
+    tree.remove(apu + "gpu_busy_percent");
+    tree.remove(apu + "hwmon/hwmon4/power1_average");
+    tree.write(apu + "hwmon/hwmon4/power1_input", "11500000\n");
+    gpu.update();
+    EXPECT_FALSE(gpu.usage()[0].busyPercent);
+    EXPECT_EQ(gpu.usage()[0].powerW, 11.5);
+
+    // Without the driver's library the GeForce's figures are unknown, not zero.
+    GPU withoutDriver(tree.root, nullptr, tree.path("no-such-libnvidia-ml.so.1"));
+    withoutDriver.update();
+    EXPECT_FALSE(withoutDriver.usage()[1].busyPercent);
+    EXPECT_FALSE(withoutDriver.usage()[1].memoryTotal);
+}
+
+TEST(GPUResource, IntelFiguresFromTheUsersDrmClients) {
+    // The Arc desktop with the recorded DRM clients' /proc, read twice: the i915 client on the
+    // processor's graphics and the one on the card counted in GPU cycles (25 % of its render
+    // engine, whatever the time between the reads).
+    TempTree tree("intel-arc");
+    std::filesystem::copy(
+        fixturePath("drm-clients/first/proc"), tree.path("proc"),
+        std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+    GPU gpu(tree.root);
+    gpu.update();
+    EXPECT_FALSE(gpu.usage()[1].busyPercent);  // one reading: no share yet
+    EXPECT_EQ(gpu.usage()[0].memoryUsed, 48u << 20);
+    tree.remove("proc");
+    std::filesystem::copy(
+        fixturePath("drm-clients/second/proc"), tree.path("proc"),
+        std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+    gpu.update();
+    auto usage = gpu.usage();
+    ASSERT_EQ(usage.size(), 2u);
+    EXPECT_EQ(usage[1].pciAddress, "0000:03:00.0");
+    EXPECT_DOUBLE_EQ(*usage[1].busyPercent, 25.0);
+    EXPECT_EQ(usage[1].memoryUsed, 24004u * 1024);
+    EXPECT_FALSE(usage[1].memoryTotal);
+    EXPECT_FALSE(usage[1].temperatureC);
+    EXPECT_GT(*usage[0].busyPercent, 0.0);
+    auto shares = gpu.processShares();
+    EXPECT_DOUBLE_EQ(shares.at(2207), 25.0);
+    EXPECT_EQ(shares.count(2402), 0u);  // a display node without client figures
 }

@@ -103,6 +103,17 @@ TEST(VigilSnapshot, PositionalArgumentsAndRootPickWhatIsRead) {
     EXPECT_EQ(j["gpu"]["name"], "Intel Corporation CometLake-H GT2 [UHD Graphics]");
     EXPECT_EQ(run.err, "");
 
+    // The AMD laptop's figures from the fixture's files; none for the GeForce without its driver.
+    Outcome laptop =
+        snapshot("--interval 0 --root " + vigil::test::fixturePath("hybrid-amd-nvidia") + " gpu");
+    ASSERT_EQ(laptop.status, 0) << laptop.err;
+    json apu = json::parse(laptop.out)["gpu"]["devices"][0];
+    EXPECT_EQ(apu["pciAddress"], "0000:05:00.0");
+    EXPECT_EQ(apu["busyPercent"], 37.0);
+    EXPECT_EQ(apu["memoryUsed"], 201326592);
+    EXPECT_EQ(apu["memoryTotal"], 536870912);
+    EXPECT_EQ(apu["temperatureC"], 46.0);
+
     Outcome unknown =
         snapshot("--interval 0 --root " + vigil::test::fixturePath("no-gpu") + " cpu disks");
     EXPECT_EQ(unknown.status, 0);

@@ -4,6 +4,29 @@
 namespace vigil::snapshot {
 namespace {
 
+template <typename T>
+nlohmann::ordered_json orNull(const std::optional<T>& v) {
+    return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
+}
+
+nlohmann::ordered_json devicesJson(const std::vector<GPU::Usage>& usage) {
+    auto list = nlohmann::ordered_json::array();
+    for (const auto& u : usage) {
+        list.push_back({
+            {"name", u.name},
+            {"pciAddress", u.pciAddress},
+            {"driver", u.driver},
+            {"integrated", u.integrated},
+            {"busyPercent", orNull(u.busyPercent)},
+            {"memoryUsed", orNull(u.memoryUsed)},
+            {"memoryTotal", orNull(u.memoryTotal)},
+            {"temperatureC", orNull(u.temperatureC)},
+            {"powerW", orNull(u.powerW)},
+        });
+    }
+    return list;
+}
+
 class GPUSampler : public Sampler {
   public:
     explicit GPUSampler(const Options& options) : gpu_(options.root) {}
@@ -14,6 +37,7 @@ class GPUSampler : public Sampler {
             {"isUsingIntegratedGPU", gpu_.isUsingIntegratedGPU()},
             {"isUsingDiscreteGPU", gpu_.isUsingDiscreteGPU()},
             {"hasBoth", gpu_.hasBoth()},
+            {"devices", devicesJson(gpu_.usage())},
         };
     }
 
