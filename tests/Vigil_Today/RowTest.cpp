@@ -10,6 +10,7 @@
 #include "rows/RowStyle.h"
 #include "rows/SecondRowViewController.h"
 #include "settings/WidgetDefaults.h"
+#include "support/QtTestApp.h"
 #include "system/Applications.h"
 #include "system/Battery.h"
 #include "system/CPU.h"
@@ -17,7 +18,6 @@
 #include "system/Memory.h"
 #include "system/Network.h"
 #include "ui/FUIColor.h"
-#include "ui/QtTestApp.h"
 
 namespace vigil {
 namespace {

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/WorkspaceTestChild.h"
 #include "support/TestSupport.h"
+#include "support/WorkspaceTestChild.h"
 #include "system/Applications.h"
 
 namespace vigil {
