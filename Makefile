@@ -12,7 +12,7 @@ all: build
 deps:
 	scripts/install-deps
 
-build:
+build: deps
 	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVIGIL_TESTS=OFF -DVIGIL_BENCH=ON
 	cmake --build build/release -j $(JOBS)
 
