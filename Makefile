@@ -3,17 +3,22 @@ JOBS ?= $(shell nproc)
 GENERATOR := -G Ninja
 CMAKE_COMMON := $(GENERATOR) -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: all build run test asan tsan test-asan test-tsan bench fuzz format format-check clean
+.PHONY: all deps build run test asan tsan test-asan test-tsan bench fuzz format format-check clean
 
 all: build
 
-build:
+# What the build and the tests need, installed through apt-get when missing (sudo where not root);
+# a quick check when everything is there. `make run` and `make test` start with it.
+deps:
+	scripts/install-deps
+
+build: deps
 	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVIGIL_TESTS=OFF -DVIGIL_BENCH=ON
 	cmake --build build/release -j $(JOBS)
 
 # Builds the widget alone (Release) and starts it on the current display; without a display it
 # renders the panel after two refresh ticks to ./vigil-panel.png and prints the path.
-run:
+run: deps
 	cmake -S . -B build/release $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DVIGIL_TESTS=OFF -DVIGIL_BENCH=ON
 	cmake --build build/release -j $(JOBS) --target Vigil_Today
 	./build/release/Vigil_Today/Vigil_Today
@@ -32,7 +37,9 @@ test-asan: asan
 
 # The core under TSan first, then everything under ASan and UBSan: the last line is ctest's summary
 # of the whole suite.
-test: tsan test-asan
+test: deps
+	$(MAKE) tsan
+	$(MAKE) test-asan
 
 bench: build
 	for b in build/release/bench/bench_*; do $$b; done

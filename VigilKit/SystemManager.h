@@ -23,10 +23,10 @@ struct NetworkConfiguration {
     bool operator==(const NetworkConfiguration&) const = default;
 };
 
-// The collector layer's one object: it owns what the collectors share (the CPU brand and public
-// address text fields, the configuration watch) and the callbacks through which the collector layer
-// reaches the resources. The process-wide instance is created on first use and lives until the
-// process ends; tests build their own over a fixture root.
+// The collector layer's one object: it owns what the collectors share (the network configuration
+// watch, the CPU brand and public address text fields, the disk session) and the power-source
+// callback through which the battery collector reaches its resource. The process-wide instance is
+// created on first use and lives until the process ends; tests build their own over a fixture root.
 //
 // The watch follows the default route (rtnetlink route, address and link notices), the name servers
 // (inotify on resolv.conf and systemd-resolved's upstream file) and the host name (the kernel's
@@ -71,7 +71,6 @@ class SystemManager {
     std::string publicAddress() const;
     void setPublicAddress(std::string address);
 
-    // The power-source callback slot, for the battery collector.
     // The volume session the disk collector shares: the mount watch of this manager's root,
     // created and started on first use.
     std::shared_ptr<MountWatch> diskSession();
@@ -80,10 +79,9 @@ class SystemManager {
     // returns from main; the shared instance also does at exit. Safe to call more than once.
     void shutdown();
 
+    // The power-source callback slot, for the battery collector.
     void setPowerSourcesCallback(std::function<void()> callback);
     std::function<void()> powerSourcesCallback() const;
-
-    // (The volume session that the disk collector shares joins here.)
 
     struct Core;
 

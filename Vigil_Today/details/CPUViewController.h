@@ -66,7 +66,8 @@ class CPUViewController : public TopApplicationsViewController {
 
     std::optional<TableCell> tableViewCell(int row, int column) const override;
 
-    // "EEEE d MMM, HH:mm" in a metric locale, "EEEE d MMM, h:mm a" otherwise, as Qt patterns.
+    // The boot time's pattern for QLocale::toString: "dddd d MMM, h:mm AP" where the locale
+    // measures in US units (a 12-hour clock), "dddd d MMM, HH:mm" elsewhere.
     static QString dateFormat(const QLocale& locale);
     // The value column's text: one decimal and a percent sign.
     static QString cpuText(double percent);

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "C/LoopbackServer.h"
 #include "C/net/Socket.h"
 #include "C/system/Net.h"
+#include "support/LoopbackServer.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <thread>
 
 #include "C/ExactText.h"
-#include "C/LoopbackServer.h"
 #include "C/io/InputStream.h"
 #include "C/io/OutputStream.h"
 #include "C/net/Socket.h"
 #include "C/system/Net.h"
+#include "support/LoopbackServer.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/TestTree.h"
-#include "platform/WorkspaceTestChild.h"
 #include "support/TestSupport.h"
+#include "support/TestTree.h"
+#include "support/WorkspaceTestChild.h"
 #include "system/CPU.h"
 
 using namespace vigil;

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "C/LoopbackServer.h"
 #include "C/system/Net.h"
+#include "support/LoopbackServer.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 
 using namespace vigil;
 using vigil::test::TempTree;

@@ -12,13 +12,13 @@
 #include "Vigil_Today/DiskNetworkBatterySupport.h"
 #include "details/BatteryViewController.h"
 #include "settings/Defaults.h"
-#include "settings/TempFolder.h"
+#include "support/QtTestApp.h"
+#include "support/TempFolder.h"
 #include "support/TestSupport.h"
 #include "system/Battery.h"
 #include "system/System.h"
 #include "themes/Theme.h"
 #include "ui/FUIColor.h"
-#include "ui/QtTestApp.h"
 #include "views/CallbackStackView.h"
 
 namespace vigil {

@@ -17,8 +17,9 @@
 #include <vector>
 
 #include "host/Workspace.h"
-#include "platform/TestTree.h"
 #include "settings/Defaults.h"
+#include "support/QtTestApp.h"
+#include "support/TestTree.h"
 #include "system/Applications.h"
 #include "system/Battery.h"
 #include "system/CPU.h"
@@ -26,7 +27,6 @@
 #include "system/Memory.h"
 #include "system/System.h"
 #include "themes/Theme.h"
-#include "ui/QtTestApp.h"
 
 namespace vigil::test {
 

@@ -20,13 +20,13 @@
 #include "host/Workspace.h"
 #include "platform/Smart.h"
 #include "settings/Defaults.h"
-#include "settings/TempFolder.h"
+#include "support/QtTestApp.h"
+#include "support/TempFolder.h"
 #include "support/TestSupport.h"
 #include "system/Disk.h"
 #include "system/System.h"
 #include "themes/Theme.h"
 #include "ui/FUIColor.h"
-#include "ui/QtTestApp.h"
 #include "views/CallbackStackView.h"
 
 namespace vigil {

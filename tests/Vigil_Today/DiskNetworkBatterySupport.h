@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <ostream>
 
+#include "support/QtTestApp.h"
 #include "themes/Theme.h"
-#include "ui/QtTestApp.h"
 
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';

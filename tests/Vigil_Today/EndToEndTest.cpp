@@ -41,9 +41,9 @@
 #include "settings/SettingsPanelPlaceStore.h"
 #include "settings/SettingsViewController.h"
 #include "settings/WidgetDefaults.h"
+#include "support/QtTestApp.h"
 #include "support/SessionBus.h"
 #include "support/TestSupport.h"
-#include "ui/QtTestApp.h"
 
 extern char** environ;
 

@@ -9,9 +9,9 @@
 
 #include "Vigil_Today/HostTestSupport.h"
 #include "host/PanelWindow.h"
+#include "support/QtTestApp.h"
 #include "ui/CircleChart.h"
 #include "ui/FUIFont.h"
-#include "ui/QtTestApp.h"
 #include "views/CallbackStackView.h"
 #include "views/MenuItemView.h"
 

@@ -9,7 +9,7 @@
 #include "host/PanelMenu.h"
 #include "host/PanelTray.h"
 #include "host/PanelWindow.h"
-#include "ui/QtTestApp.h"
+#include "support/QtTestApp.h"
 
 namespace vigil {
 namespace {

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "support/QtTestApp.h"
 #include "system/Timer.h"
 #include "system/TimerScheduler.h"
-#include "ui/QtTestApp.h"
 
 namespace vigil {
 namespace {

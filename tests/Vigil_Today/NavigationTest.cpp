@@ -6,7 +6,7 @@
 #include "HostTestSupport.h"
 #include "NavigationController.h"
 #include "settings/WidgetDefaults.h"
-#include "ui/QtTestApp.h"
+#include "support/QtTestApp.h"
 
 namespace vigil {
 namespace {

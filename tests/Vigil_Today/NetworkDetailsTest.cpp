@@ -15,14 +15,14 @@
 #include "details/NetworkViewController.h"
 #include "host/Workspace.h"
 #include "settings/Defaults.h"
-#include "settings/TempFolder.h"
+#include "support/QtTestApp.h"
+#include "support/TempFolder.h"
 #include "support/TestSupport.h"
 #include "system/Formatting.h"
 #include "system/Network.h"
 #include "system/System.h"
 #include "themes/Theme.h"
 #include "ui/FUIColor.h"
-#include "ui/QtTestApp.h"
 #include "views/CallbackStackView.h"
 
 namespace vigil {

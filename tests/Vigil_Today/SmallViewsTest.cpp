@@ -2,7 +2,7 @@
 #include <QLabel>
 #include <QMenu>
 
-#include "ui/QtTestApp.h"
+#include "support/QtTestApp.h"
 #include "views/CallbackStackView.h"
 #include "views/MenuItemView.h"
 

@@ -7,8 +7,8 @@
 #include "host/PanelWindow.h"
 #include "rows/FirstRowViewControllerWithBattery.h"
 #include "rows/SecondRowViewController.h"
+#include "support/QtTestApp.h"
 #include "system/Network.h"
-#include "ui/QtTestApp.h"
 
 namespace vigil {
 namespace {

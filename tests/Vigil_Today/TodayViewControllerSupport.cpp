@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "host/MainEventLoop.h"
+#include "support/QtTestApp.h"
 #include "support/TestSupport.h"
 #include "system/Applications.h"
 #include "system/Battery.h"
@@ -16,7 +17,6 @@
 #include "system/Memory.h"
 #include "system/Network.h"
 #include "system/Queue.h"
-#include "ui/QtTestApp.h"
 
 namespace vigil::test {
 

@@ -20,7 +20,7 @@
 #include "rows/SecondRowViewController.h"
 #include "settings/SettingsViewController.h"
 #include "settings/WidgetDefaults.h"
-#include "ui/QtTestApp.h"
+#include "support/QtTestApp.h"
 
 namespace vigil {
 namespace {

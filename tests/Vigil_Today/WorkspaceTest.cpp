@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "host/Workspace.h"
-#include "ui/QtTestApp.h"
+#include "support/QtTestApp.h"
 
 namespace vigil {
 namespace {

@@ -14,8 +14,8 @@
 #include <set>
 #include <thread>
 
-#include "platform/WorkspaceTestChild.h"
 #include "support/TestSupport.h"
+#include "support/WorkspaceTestChild.h"
 #include "system/Applications.h"
 
 namespace vigil {

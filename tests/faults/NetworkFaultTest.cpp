@@ -15,13 +15,13 @@
 
 #include <gtest/gtest.h>
 
-#include "C/LoopbackServer.h"
 #include "collectors/NetworkData.h"
 #include "collectors/PublicAddress.h"
 #include "platform/NetworkLinks.h"
 #include "settings/Defaults.h"
-#include "settings/TempFolder.h"
+#include "support/LoopbackServer.h"
 #include "support/Namespaces.h"
+#include "support/TempFolder.h"
 #include "support/TestSupport.h"
 #include "system/Network.h"
 

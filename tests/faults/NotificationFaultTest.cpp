@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/TempFolder.h"
 #include "support/SessionBus.h"
+#include "support/TempFolder.h"
 #include "support/TestSupport.h"
 #include "system/Notification.h"
 

@@ -23,8 +23,8 @@
 #include "support/TmpfsMount.h"
 
 #include "settings/Defaults.h"
-#include "settings/SelfExec.h"
-#include "settings/TempFolder.h"
+#include "support/SelfExec.h"
+#include "support/TempFolder.h"
 
 namespace vigil {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 
 using namespace vigil::platform;
 using vigil::test::fixturePath;

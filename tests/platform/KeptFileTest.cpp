@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 
 namespace vigil::platform {
 namespace {

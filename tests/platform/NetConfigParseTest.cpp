@@ -8,7 +8,7 @@
 
 #include "platform/HostConfig.h"
 #include "platform/RouteWatch.h"
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 
 using namespace vigil::platform;
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 
 using namespace vigil::platform;
 using vigil::test::TempTree;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 
 using namespace vigil::platform;
 using vigil::test::fixturePath;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/Workspace.h"
-#include "platform/WorkspaceTestChild.h"
 #include "support/TestSupport.h"
+#include "support/WorkspaceTestChild.h"
 
 namespace vigil {
 namespace {

@@ -9,7 +9,7 @@
 #include "support/TmpfsMount.h"
 
 #include "settings/Defaults.h"
-#include "settings/TempFolder.h"
+#include "support/TempFolder.h"
 
 namespace vigil {
 namespace {

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/Defaults.h"
-#include "settings/TempFolder.h"
+#include "support/TempFolder.h"
 
 namespace vigil {
 

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/WorkspaceTestChild.h"
 #include "support/TestSupport.h"
+#include "support/WorkspaceTestChild.h"
 #include "system/Applications.h"
 
 namespace vigil {

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "platform/Procfs.h"
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 
 using namespace vigil;
 using vigil::test::TempTree;

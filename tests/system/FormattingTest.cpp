@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "settings/Defaults.h"
-#include "settings/SelfExec.h"
-#include "settings/TempFolder.h"
+#include "support/SelfExec.h"
+#include "support/TempFolder.h"
 
 namespace vigil {
 namespace {

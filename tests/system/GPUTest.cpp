@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 #include "system/CPU.h"
 #include "system/Memory.h"
 #include "system/System.h"

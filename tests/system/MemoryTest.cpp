@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 
 using namespace vigil;
 using vigil::test::TempTree;

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "platform/TestTree.h"
 #include "support/Namespaces.h"
 #include "support/TestSupport.h"
+#include "support/TestTree.h"
 
 using nlohmann::json;
 using vigil::test::TempTree;

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <limits>
 
+#include "support/QtTestApp.h"
 #include "ui/Bar.h"
 #include "ui/CircleChart.h"
 #include "ui/FUIColor.h"
 #include "ui/PieChart.h"
-#include "ui/QtTestApp.h"
 #include "ui/RingImage.h"
 #include "ui/Shape.h"
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "support/QtTestApp.h"
 #include "ui/Controls.h"
 #include "ui/FUIColor.h"
-#include "ui/QtTestApp.h"
 #include "ui/Thermometer.h"
 
 namespace vigil {

@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QWidget>
 
-#include "ui/QtTestApp.h"
+#include "support/QtTestApp.h"
 
 namespace vigil {
 namespace {

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "support/QtTestApp.h"
 #include "ui/Bar.h"
 #include "ui/CircleChart.h"
 #include "ui/Controls.h"
@@ -15,7 +16,6 @@
 #include "ui/FUIFont.h"
 #include "ui/Glyph.h"
 #include "ui/PieChart.h"
-#include "ui/QtTestApp.h"
 #include "ui/Shape.h"
 #include "ui/Thermometer.h"
 

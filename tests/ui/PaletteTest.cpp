@@ -7,10 +7,10 @@
 #include <set>
 #include <string>
 
+#include "support/QtTestApp.h"
 #include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
 #include "ui/Glyph.h"
-#include "ui/QtTestApp.h"
 
 namespace vigil {
 namespace {

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <string>
 
-#include "C/LoopbackServer.h"
 #include "collectors/NetworkData.h"
 #include "collectors/PublicAddressServer.h"
 #include "settings/Defaults.h"
+#include "support/LoopbackServer.h"
 #include "support/SessionBus.h"
 #include "system/Network.h"
 #include "system/Notification.h"

@@ -11,8 +11,6 @@
 
 namespace vigil::test {
 
-// A private, writable copy of a fixture machine (or an empty tree) in a temporary folder, removed
-// when the test ends. Tests change files in it between samples.
 // The whole text of a file ("" when it cannot be read).
 inline std::string readText(const std::string& path) {
     std::ifstream in(path);
@@ -21,6 +19,8 @@ inline std::string readText(const std::string& path) {
     return text.str();
 }
 
+// A private, writable copy of a fixture machine (or an empty tree) in a temporary folder, removed
+// when the test ends. Tests change files in it between samples.
 class TempTree {
   public:
     explicit TempTree(const std::string& fixture = "") {
