@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/TestTree.h"
+#include "support/TestTree.h"
 
 using namespace vigil::platform;
 using vigil::test::fixturePath;
