@@ -6,6 +6,7 @@
 #include "system/GPU.h"
 #include "system/Memory.h"
 #include "system/Network.h"
+#include "system/Sensors.h"
 #include "system/System.h"
 
 namespace vigil {
@@ -22,6 +23,7 @@ System& System::shared() {
         resources.net = std::make_shared<Network>();
         resources.battery = std::make_shared<Battery>();
         resources.apps = std::make_shared<Applications>();
+        resources.sensors = std::make_shared<Sensors>();
         return new System(resources, productionTaskSpecs(resources));
     }();
     return *instance;
@@ -35,6 +37,7 @@ std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resou
     sampled.disk = resources.disk;
     sampled.apps = resources.apps;
     sampled.gpu = resources.gpu;
+    sampled.sensors = resources.sensors;
     sampled.gpuHasBothKinds = resources.gpu && resources.gpu->hasBoth();
     return productionTaskSpecs(sampled);
 }

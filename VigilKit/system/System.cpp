@@ -55,6 +55,9 @@ Battery& System::battery() const {
 Applications& System::apps() const {
     return present(resources_.apps, "apps");
 }
+Sensors& System::sensors() const {
+    return present(resources_.sensors, "sensors");
+}
 
 void System::start(Group group) {
     for (auto& task : tasks_) {
@@ -91,6 +94,7 @@ std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& r) {
         {r.disk, 1.1, G::system, true},
         {r.apps, 1.3, G::system, true},
         {r.gpuHasBothKinds ? r.gpu : nullptr, 1.1, G::system, true},
+        {r.sensors, 2.0, G::system, false},
     };
     std::vector<System::TaskSpec> specs;
     for (const auto& spec : table) {
