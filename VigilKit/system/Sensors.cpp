@@ -54,7 +54,7 @@ std::optional<Sensors::CPUTemperature> temperatureOf(const SensorChip& chip,
                                                      const std::string& label) {
     for (const auto& sensor : chip.sensors) {
         if (sensor.kind == SensorKind::temperature && sensor.label == label && sensor.value)
-            return Sensors::CPUTemperature{sensor.id, *sensor.value};
+            return Sensors::CPUTemperature{sensor.id, *sensor.value, sensor.max, sensor.critical};
     }
     return std::nullopt;
 }
@@ -87,7 +87,7 @@ std::optional<Sensors::CPUTemperature> Sensors::chooseCPUSensor(
         for (const auto& chip : chips) {
             for (const auto& sensor : chip.sensors) {
                 if (sensor.id == preferred && sensor.value)
-                    return CPUTemperature{sensor.id, *sensor.value};
+                    return CPUTemperature{sensor.id, *sensor.value, sensor.max, sensor.critical};
             }
         }
     }
@@ -99,7 +99,7 @@ std::optional<Sensors::CPUTemperature> Sensors::chooseCPUSensor(
             continue;
         const double celsius = static_cast<double>(zone.milliCelsius) / 1000.0;
         if (!hottest || celsius > hottest->celsius)
-            hottest = CPUTemperature{zone.type, celsius};
+            hottest = CPUTemperature{zone.type, celsius, std::nullopt, std::nullopt};
     }
     return hottest;
 }

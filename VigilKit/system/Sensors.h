@@ -23,6 +23,7 @@ class Sensors : public SystemResource {
     struct CPUTemperature {
         std::string source;
         double celsius = 0;
+        std::optional<double> max, critical;  // the chip's limits, where it gives them
         bool operator==(const CPUTemperature&) const = default;
     };
     struct Snapshot {

@@ -37,9 +37,12 @@ std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resou
     sampled.disk = resources.disk;
     sampled.apps = resources.apps;
     sampled.gpu = resources.gpu;
-    sampled.sensors = resources.sensors;
     sampled.gpuHasBothKinds = resources.gpu && resources.gpu->hasBoth();
-    return productionTaskSpecs(sampled);
+    auto specs = productionTaskSpecs(sampled);
+    // The sensors: levels read every 2 s with the system group.
+    if (resources.sensors)
+        specs.push_back({resources.sensors, 2.0, System::Group::system, false});
+    return specs;
 }
 
 }  // namespace vigil

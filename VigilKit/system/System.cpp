@@ -94,7 +94,6 @@ std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& r) {
         {r.disk, 1.1, G::system, true},
         {r.apps, 1.3, G::system, true},
         {r.gpuHasBothKinds ? r.gpu : nullptr, 1.1, G::system, true},
-        {r.sensors, 2.0, G::system, false},
     };
     std::vector<System::TaskSpec> specs;
     for (const auto& spec : table) {

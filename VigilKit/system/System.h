@@ -102,7 +102,6 @@ const char* toString(System::Group group);
 struct SampledResources {
     std::shared_ptr<SystemResource> cpu, mem, net, disk, apps, gpu;
     bool gpuHasBothKinds = false;
-    std::shared_ptr<SystemResource> sensors;
 };
 std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& resources);
 // The same table over a set of real resources (graphics tasked when it has both kinds).

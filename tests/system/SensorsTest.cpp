@@ -26,25 +26,28 @@ TEST(SensorsResourceTest, TheProcessorsSensorByRuleOrByChoiceAndTheDrivesOwnSens
     desktop.update();
     EXPECT_EQ(desktop.snapshot()->chips.size(), 3u);
     EXPECT_EQ(desktop.cpuTemperature(),
-              (Sensors::CPUTemperature{"coretemp-isa-0000/Package id 0", 45.0}));
+              (Sensors::CPUTemperature{"coretemp-isa-0000/Package id 0", 45.0, 80.0, 100.0}));
     EXPECT_EQ(desktop.driveTemperature("nvme0n1"), 38.85);
     EXPECT_EQ(desktop.driveTemperature("sda"), std::nullopt);
 
     desktop.setPreferredCPUSensor("nct6798-isa-0290/CPUTIN");
     desktop.update();
-    EXPECT_EQ(desktop.cpuTemperature(), (Sensors::CPUTemperature{"nct6798-isa-0290/CPUTIN", 39.5}));
+    EXPECT_EQ(desktop.cpuTemperature(),
+              (Sensors::CPUTemperature{"nct6798-isa-0290/CPUTIN", 39.5, 80.0, std::nullopt}));
     desktop.setPreferredCPUSensor("nct6798-isa-0290/gone");
     desktop.update();
     EXPECT_EQ(desktop.cpuTemperature()->source, "coretemp-isa-0000/Package id 0");
 
     Sensors laptop(test::fixturePath("sensors-amd-laptop"));
     laptop.update();
-    EXPECT_EQ(laptop.cpuTemperature(), (Sensors::CPUTemperature{"k10temp-pci-00c3/Tctl", 62.875}));
+    EXPECT_EQ(laptop.cpuTemperature(), (Sensors::CPUTemperature{"k10temp-pci-00c3/Tctl", 62.875,
+                                                                std::nullopt, std::nullopt}));
 
     // No processor chip: the hottest thermal zone of the cpu, not the hotter graphics zone.
     Sensors board(test::fixturePath("sensors-unlabelled"));
     board.update();
-    EXPECT_EQ(board.cpuTemperature(), (Sensors::CPUTemperature{"cpu1-thermal", 49.5}));
+    EXPECT_EQ(board.cpuTemperature(),
+              (Sensors::CPUTemperature{"cpu1-thermal", 49.5, std::nullopt, std::nullopt}));
 }
 
 TEST(SensorsResourceTest, NoSensorsAtAllGiveNoProcessorTemperature) {
