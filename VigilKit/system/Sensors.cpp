@@ -111,7 +111,12 @@ std::optional<double> Sensors::driveTemperature(const std::string& disk) const {
     // device is the controller, whose own device is the PCI function that holds the nvme chip.
     std::vector<std::string> devices;
     std::error_code error;
-    fs::path device = fs::path(sysfs_.path("/sys/block/")) / disk / "device";
+    // A partition's drive is the folder above it.
+    std::string whole = disk;
+    const fs::path entry = fs::path(sysfs_.path("/sys/class/block/")) / disk;
+    if (fs::exists(entry / "partition", error))
+        whole = fs::canonical(entry, error).parent_path().filename().string();
+    fs::path device = fs::path(sysfs_.path("/sys/block/")) / whole / "device";
     for (int depth = 0; depth < 2; ++depth) {
         const auto target = fs::read_symlink(device, error);
         if (error)

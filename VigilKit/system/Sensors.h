@@ -43,7 +43,7 @@ class Sensors : public SystemResource {
     std::optional<CPUTemperature> cpuTemperature() const { return snapshot()->cpu; }
     // The sensor the user picked for the processor ("" or an id that is not there: by rule).
     void setPreferredCPUSensor(std::string id);
-    // The temperature of a disk (a name under /sys/block: "nvme0n1", "sda") from the drive's own
+    // The temperature of a disk or of a partition's disk ("nvme0n1", "sda1") from the drive's own
     // sensor chip (nvme, drivetemp), when it has one.
     std::optional<double> driveTemperature(const std::string& disk) const;
 

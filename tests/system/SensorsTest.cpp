@@ -28,6 +28,7 @@ TEST(SensorsResourceTest, TheProcessorsSensorByRuleOrByChoiceAndTheDrivesOwnSens
     EXPECT_EQ(desktop.cpuTemperature(),
               (Sensors::CPUTemperature{"coretemp-isa-0000/Package id 0", 45.0, 80.0, 100.0}));
     EXPECT_EQ(desktop.driveTemperature("nvme0n1"), 38.85);
+    EXPECT_EQ(desktop.driveTemperature("nvme0n1p2"), 38.85);
     EXPECT_EQ(desktop.driveTemperature("sda"), std::nullopt);
 
     desktop.setPreferredCPUSensor("nct6798-isa-0290/CPUTIN");
