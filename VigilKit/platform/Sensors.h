@@ -58,6 +58,7 @@ std::string mountSysTree(const std::string& root);
 // Reads the sensors of the tree under `root` in a forked child that enters a private mount
 // namespace and mounts the tree there (root only); `root` "/" reads this machine in-process.
 // The configuration is root's etc/sensors3.conf when there is one, else none.
+// A tree without sys/class/hwmon has no sensors (not an error).
 struct SensorTreeRead {
     std::vector<SensorChip> chips;
     std::string error;  // why the tree could not be read; empty on success
