@@ -6,6 +6,7 @@
 #include "system/GPU.h"
 #include "system/Memory.h"
 #include "system/Network.h"
+#include "system/Sensors.h"
 #include "system/System.h"
 
 namespace vigil {
@@ -22,6 +23,7 @@ System& System::shared() {
         resources.net = std::make_shared<Network>();
         resources.battery = std::make_shared<Battery>();
         resources.apps = std::make_shared<Applications>();
+        resources.sensors = std::make_shared<Sensors>();
         return new System(resources, productionTaskSpecs(resources));
     }();
     return *instance;
@@ -36,7 +38,11 @@ std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resou
     sampled.apps = resources.apps;
     sampled.gpu = resources.gpu;
     sampled.gpuIsWatched = resources.gpu && !resources.gpu->usage().empty();
-    return productionTaskSpecs(sampled);
+    auto specs = productionTaskSpecs(sampled);
+    // The sensors: levels read every 2 s with the system group.
+    if (resources.sensors)
+        specs.push_back({resources.sensors, 2.0, System::Group::system, false});
+    return specs;
 }
 
 }  // namespace vigil

@@ -55,6 +55,9 @@ Battery& System::battery() const {
 Applications& System::apps() const {
     return present(resources_.apps, "apps");
 }
+Sensors& System::sensors() const {
+    return present(resources_.sensors, "sensors");
+}
 
 void System::start(Group group) {
     for (auto& task : tasks_) {

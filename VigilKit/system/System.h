@@ -15,6 +15,7 @@ class Memory;
 class Network;
 class Battery;
 class Applications;
+class Sensors;
 
 // Owns every resource and one repeating background task per sampled resource. The program reads
 // resources through System::shared(), starts the group its rows need, starts delayed resources
@@ -55,6 +56,7 @@ class System {
         std::shared_ptr<Network> net;
         std::shared_ptr<Battery> battery;
         std::shared_ptr<Applications> apps;
+        std::shared_ptr<Sensors> sensors;
     };
 
     // The process-wide instance, created on first use (thread-safe) and never destroyed.
@@ -72,6 +74,7 @@ class System {
     Network& net() const;
     Battery& battery() const;
     Applications& apps() const;
+    Sensors& sensors() const;
     const Resources& resources() const { return resources_; }
 
     // Starts the tasks of the group (all of them for `all`) that are not delayed.

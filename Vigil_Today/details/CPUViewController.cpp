@@ -6,8 +6,10 @@
 #include <QLocale>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
+#include "details/SensorsSection.h"
 #include "host/Workspace.h"
 #include "settings/WidgetDefaults.h"
 #include "system/Formatting.h"
@@ -115,6 +117,18 @@ QString percentText(int64_t value) {
 
 }  // namespace
 
+CPU::ThermalState thermalStateWith(CPU::ThermalState zones,
+                                   const std::optional<Sensors::CPUTemperature>& sensor) {
+    CPU::ThermalState own = CPU::ThermalState::nominal;
+    if (sensor && sensor->critical && sensor->celsius >= *sensor->critical)
+        own = CPU::ThermalState::critical;
+    else if (sensor && sensor->max && sensor->celsius >= *sensor->max)
+        own = CPU::ThermalState::serious;
+    else if (sensor && sensor->max && sensor->celsius >= *sensor->max - 10)
+        own = CPU::ThermalState::fair;
+    return std::max(zones, own);
+}
+
 ThermalState thermometerState(CPU::ThermalState state) {
     switch (state) {
         case CPU::ThermalState::nominal:
@@ -131,7 +145,8 @@ ThermalState thermometerState(CPU::ThermalState state) {
 
 CPUViewController::CPUViewController(System& system, Workspace& workspace, ThemeManager& themes,
                                      Defaults& defaults, QObject* parent)
-    : TopApplicationsViewController(system, workspace, themes, defaults, parent) {}
+    : TopApplicationsViewController(system, workspace, themes, defaults, parent),
+      settings_(defaults) {}
 
 CPUViewController::CPUViewController(QObject* parent)
     : CPUViewController(System::shared(), defaultWorkspace(), ThemeManager::shared(),
@@ -201,7 +216,13 @@ QWidget* CPUViewController::loadView() {
     temp->setObjectName(QStringLiteral("temp"));
     temp->setFixedSize(64, 40);
     temp->setToolTip(QStringLiteral("Thermal state"));
-    hardware->addWidget(temp);
+    auto* thermal = new QVBoxLayout();
+    thermal->setSpacing(0);
+    thermal->addWidget(temp);
+    cpuTemperature = detailValue(root, QStringLiteral("cpuTemperature"));
+    cpuTemperature->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    thermal->addWidget(cpuTemperature);
+    hardware->addLayout(thermal);
     auto* brands = new QVBoxLayout();
     brands->setSpacing(1);
     cpuBrand = detailValue(root, QStringLiteral("cpuBrand"));
@@ -259,6 +280,10 @@ QWidget* CPUViewController::loadView() {
         *item.field = value;
     }
 
+    // Every sensor of the machine, by chip; hidden on a machine without any.
+    sensorsSection = new SensorsSection(settings_, root);
+    layout->addWidget(sensorsSection);
+
     // The heaviest applications, with the system monitor's button beside the heading.
     addApplicationsTable(root, layout);
     return root;
@@ -279,15 +304,26 @@ void CPUViewController::viewWillAppear() {
     placeSeparator();
     system.start(system.apps());
     system.start(system.gpu());
+    if (const auto& sensors = system.resources().sensors)
+        sensors->setPreferredCPUSensor(settings_.get(WidgetDefaultsKeys::cpuSensor()).value_or(""));
     update();
 }
 
 void CPUViewController::viewDidAppear() {
-    temp->setValue(thermometerState(system.cpu().thermalState()));
+    temp->setValue(thermometerState(thermalState()));
 }
 
 void CPUViewController::viewWillDisappear() {
     system.stop(system.gpu());
+}
+
+std::optional<Sensors::CPUTemperature> CPUViewController::cpuSensor() const {
+    const auto& sensors = system.resources().sensors;
+    return sensors ? sensors->cpuTemperature() : std::nullopt;
+}
+
+CPU::ThermalState CPUViewController::thermalState() const {
+    return thermalStateWith(system.cpu().thermalState(), cpuSensor());
 }
 
 void CPUViewController::update() {
@@ -312,7 +348,14 @@ void CPUViewController::update() {
     gpuBrand->setVisible(!graphics.isEmpty());
     showFigure(*uptime, QString::fromStdString(TimeFormat::uptime(cpu.uptime())));
 
-    const CPU::ThermalState state = cpu.thermalState();
+    const auto sensor = cpuSensor();
+    cpuTemperature->setText(sensor ? QString::fromStdString(degrees(sensor->celsius, settings_))
+                                   : QString());
+    cpuTemperature->setToolTip(sensor ? QString::fromStdString(sensor->source) : QString());
+    cpuTemperature->setVisible(sensor.has_value());
+    if (const auto& sensors = system.resources().sensors)
+        sensorsSection->show(sensors->snapshot()->chips);
+    const CPU::ThermalState state = thermalStateWith(cpu.thermalState(), sensor);
     if (!prevThermalState || *prevThermalState != state) {
         prevThermalState = state;
         temp->setValue(thermometerState(state));
@@ -350,6 +393,7 @@ void CPUViewController::setupTheme() {
 void CPUViewController::apply(const Theme& theme) {
     theme.updateText(view());
     temp->setIndicatorColor(theme.controllerColor);
+    sensorsSection->apply(theme);
     applyTableTheme(theme);
 }
 

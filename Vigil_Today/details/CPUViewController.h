@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "Updatable.h"
+#include "details/SensorsSection.h"
 #include "details/TopApplications.h"
 #include "host/ViewController.h"
 #include "system/Applications.h"
 #include "system/CPU.h"
+#include "system/Sensors.h"
 #include "ui/Thermometer.h"
 
 namespace vigil {
@@ -46,6 +48,8 @@ class CPUViewController : public TopApplicationsViewController {
     QPointer<QLabel> processes;
     QPointer<QLabel> threads;
     QPointer<Thermometer> temp;
+    QPointer<QLabel> cpuTemperature;  // the processor sensor's reading, under the thermometer
+    QPointer<SensorsSection> sensorsSection;  // every sensor, by chip
     QPointer<QLabel> cpuBrand;
     QPointer<QLabel> gpuBrand;
     QPointer<QLabel> uptime;
@@ -63,6 +67,9 @@ class CPUViewController : public TopApplicationsViewController {
     void update() override;
 
     void popUptime();
+    // The processor sensor's reading; none without a sensors resource or a known sensor.
+    std::optional<Sensors::CPUTemperature> cpuSensor() const;
+    CPU::ThermalState thermalState() const;
 
     std::optional<TableCell> tableViewCell(int row, int column) const override;
 
@@ -80,9 +87,15 @@ class CPUViewController : public TopApplicationsViewController {
     void maybeUpdateAppsTable();
     void setupTheme();
     void apply(const Theme& theme);
+
+    Defaults& settings_;  // the temperature unit and the chosen processor sensor
 };
 
 // The toolkit's thermal state for the processor's.
 ThermalState thermometerState(CPU::ThermalState state);
+// The worse of the thermal zones' state and the processor sensor's reading against its chip's
+// limits: critical at its critical limit, serious at its maximum, fair within 10 °C below it.
+CPU::ThermalState thermalStateWith(CPU::ThermalState zones,
+                                   const std::optional<Sensors::CPUTemperature>& sensor);
 
 }  // namespace vigil

@@ -18,6 +18,7 @@
 #include "settings/Defaults.h"
 #include "system/Formatting.h"
 #include "system/Notification.h"
+#include "system/Sensors.h"
 #include "system/System.h"
 #include "system/Timer.h"
 #include "themes/Theme.h"
@@ -267,7 +268,7 @@ void DiskViewController::showSmartStatus(const SMARTData& record) {
     if (!record.isSmart) {
         // The lights stay grey; the text tells a drive without SMART from one not readable here.
         setSmartText(smartUnavailableText(record.availability));
-        temperatureFrame->setVisible(false);
+        showTemperature(0);
         return;
     }
     const bool passed = record.isSmartPassed != 0;
@@ -275,8 +276,19 @@ void DiskViewController::showSmartStatus(const SMARTData& record) {
     smartLed->setColor(color);
     itemSmartLed->setColor(color);
     setSmartText(passed ? QStringLiteral("Verified") : QStringLiteral("Failing"));
-    temperatureFrame->setVisible(record.temperature > 0);
-    temperature->setText(qs(degrees(record.temperature, defaults_)));
+    showTemperature(record.temperature);
+}
+
+void DiskViewController::showTemperature(double smartCelsius) {
+    // Where SMART gives none, the drive's own sensor chip (nvme, drivetemp) may.
+    std::optional<double> celsius;
+    if (smartCelsius > 0)
+        celsius = smartCelsius;
+    else if (const auto& sensors = system_.resources().sensors)
+        celsius = sensors->driveTemperature(volume.device);
+    temperatureFrame->setVisible(celsius.has_value());
+    if (celsius)
+        temperature->setText(qs(degrees(*celsius, defaults_)));
 }
 
 void DiskViewController::setSmartText(const QString& text) {

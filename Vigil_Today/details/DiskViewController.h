@@ -104,6 +104,8 @@ class DiskViewController : public ViewController, public Updatable {
 
   private:
     void startSmartCheck();
+    // The SMART temperature, else the drive sensor's; the frame hides without either.
+    void showTemperature(double smartCelsius);
     void showSmartStatus(const SMARTData& record);
     void setSmartText(const QString& text);
     void showNote();

@@ -7,6 +7,7 @@
 
 #include "settings/WidgetDefaults.h"
 #include "system/Battery.h"
+#include "system/Sensors.h"
 #include "system/System.h"
 #include "themes/Theme.h"
 #include "ui/Controls.h"
@@ -145,6 +146,13 @@ QWidget* SettingsViewController::loadView() {
     temperatureSettings->setObjectName(QStringLiteral("temperatureSettings"));
     form->addRow(title(QStringLiteral("Temperature")), temperatureSettings);
 
+    cpuSensorSettings = new QComboBox(root);
+    cpuSensorSettings->setObjectName(QStringLiteral("cpuSensorSettings"));
+    // Sensor names are long; the pop-up's list shows them whole, the box keeps the panel's width.
+    cpuSensorSettings->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cpuSensorSettings->setMinimumContentsLength(12);
+    form->addRow(title(QStringLiteral("Processor sensor")), cpuSensorSettings);
+
     themeSettings = new QComboBox(root);
     themeSettings->setObjectName(QStringLiteral("themeSettings"));
     const QString themeNames[] = {QStringLiteral("Light"), QStringLiteral("Dark")};
@@ -173,6 +181,8 @@ void SettingsViewController::viewDidLoad() {
     vigilPage->setOpener([this](const QString&) { openVigilPage(); });
     QObject::connect(themeSettings, &QComboBox::activated, this,
                      [this] { themeSettingsChanged(); });
+    QObject::connect(cpuSensorSettings, &QComboBox::activated, this,
+                     [this] { cpuSensorSettingsChanged(); });
     apply(themes_.activeTheme());
     themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
@@ -183,6 +193,7 @@ void SettingsViewController::viewWillAppear() {
     const int64_t unit = defaults_.get(WidgetDefaultsKeys::temperature());
     temperatureSettings->selectSegment(unit >= 0 && unit <= 1 ? static_cast<int>(unit) : -1);
     selectTag(themeSettings, defaults_.get(WidgetDefaultsKeys::theme()));
+    listCPUSensors();
     defaults_.set(WidgetDefaultsKeys::detailsView(), rawValue(DetailsViewDefaults::none));
 }
 
@@ -201,6 +212,40 @@ void SettingsViewController::temperatureSettingsChanged() {
     Battery& battery = system_.battery();
     if (battery.hasBattery())
         battery.onBatteryChanged.fire();
+}
+
+void SettingsViewController::listCPUSensors() {
+    const QSignalBlocker quiet(cpuSensorSettings);
+    cpuSensorSettings->clear();
+    cpuSensorSettings->addItem(QStringLiteral("Automatic"), QString());
+    if (const auto& sensors = system_.resources().sensors) {
+        for (const auto& chip : sensors->snapshot()->chips) {
+            for (const auto& sensor : chip.sensors) {
+                if (sensor.kind != platform::SensorKind::temperature)
+                    continue;
+                // The chip's short name keeps the box narrow; its full name is the tip.
+                cpuSensorSettings->addItem(
+                    QString::fromStdString(sensor.label + " · " + chip.prefix),
+                    QString::fromStdString(sensor.id));
+                cpuSensorSettings->setItemData(cpuSensorSettings->count() - 1,
+                                               QString::fromStdString(sensor.id), Qt::ToolTipRole);
+            }
+        }
+    }
+    const auto chosen = defaults_.get(WidgetDefaultsKeys::cpuSensor()).value_or("");
+    const int index = cpuSensorSettings->findData(QString::fromStdString(chosen));
+    cpuSensorSettings->setCurrentIndex(index < 0 ? 0 : index);
+    cpuSensorSettings->setEnabled(cpuSensorSettings->count() > 1);
+}
+
+void SettingsViewController::cpuSensorSettingsChanged() {
+    const std::string id = cpuSensorSettings->currentData().toString().toStdString();
+    if (id.empty())
+        defaults_.set(WidgetDefaultsKeys::cpuSensor(), std::nullopt);
+    else
+        defaults_.set(WidgetDefaultsKeys::cpuSensor(), std::optional<std::string>(id));
+    if (const auto& sensors = system_.resources().sensors)
+        sensors->setPreferredCPUSensor(id);
 }
 
 void SettingsViewController::themeSettingsChanged() {
@@ -226,7 +271,7 @@ void SettingsViewController::apply(const Theme& theme) {
     theme.updateBackgroundColor(mainWidgetView);
     temperatureSettings->setColors(theme.controllerColor, theme.labelColor);
     // The pop-ups keep the style's own drawing (and arrow); only their colours follow the theme.
-    for (QComboBox* box : {rowSettings.data(), themeSettings.data()}) {
+    for (QComboBox* box : {rowSettings.data(), themeSettings.data(), cpuSensorSettings.data()}) {
         QPalette palette = QApplication::palette(box);
         if (theme.isDark) {
             palette.setColor(QPalette::Button, FUIColor::wetAsphalt());

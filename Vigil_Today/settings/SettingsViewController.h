@@ -44,7 +44,8 @@ class SegmentedControl : public QWidget {
 };
 
 // Shown instead of the rows while the widget is edited: which summary rows to show, the
-// temperature unit, the theme, and a link to the product's page. Every choice is stored at once.
+// temperature unit, the processor's sensor, the theme, and a link to the product's page. Every
+// choice is stored at once.
 class SettingsViewController : public ViewController {
   public:
     // The product's web page.
@@ -61,6 +62,8 @@ class SettingsViewController : public ViewController {
     QPointer<QComboBox> rowSettings;
     // Celsius, then Fahrenheit; segment index and tag are the raw value.
     QPointer<SegmentedControl> temperatureSettings;
+    // "Automatic", then every temperature sensor; the item data is the sensor's id ("" first).
+    QPointer<QComboBox> cpuSensorSettings;
     // One item per theme, its tag (item data) the theme's index.
     QPointer<QComboBox> themeSettings;
     QPointer<FUILink> vigilPage;
@@ -76,6 +79,7 @@ class SettingsViewController : public ViewController {
     void rowSettingsChanged();
     void temperatureSettingsChanged();
     void themeSettingsChanged();
+    void cpuSensorSettingsChanged();
     void openVigilPage();
 
   protected:
@@ -84,6 +88,7 @@ class SettingsViewController : public ViewController {
 
   private:
     void apply(const Theme& theme);
+    void listCPUSensors();
 
     ThemeManager& themes_;
     Defaults& defaults_;

@@ -78,6 +78,12 @@ struct WidgetDefaultsKeys : DefaultsKeys {
         static const DefaultsKey<int64_t> key("temperature");
         return key;
     }
+    // The sensor id ("coretemp-isa-0000/Package id 0") the user picked for the processor's
+    // temperature; absent or empty: chosen by rule.
+    static const DefaultsKey<std::optional<std::string>>& cpuSensor() {
+        static const DefaultsKey<std::optional<std::string>> key("cpuSensor");
+        return key;
+    }
     // The last public address the network list obtained.
     static const DefaultsKey<std::optional<std::string>>& publicAddress() {
         static const DefaultsKey<std::optional<std::string>> key("publicAddress");

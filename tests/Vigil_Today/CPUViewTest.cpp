@@ -3,8 +3,10 @@
 #include "Vigil_Today/CPUMemoryTestSupport.h"
 #include "details/CPUViewController.h"
 #include "details/MemoryViewController.h"
+#include "settings/SettingsViewController.h"
 #include "settings/WidgetDefaults.h"
 #include "system/Formatting.h"
+#include "system/Sensors.h"
 #include "views/CallbackStackView.h"
 
 namespace vigil {
@@ -281,6 +283,77 @@ TEST(CPUMemoryLiveTest, ThisMachineRendered) {
     test::renderOnTheme(cpu.view(), Themes::light(), "cpu-details-live");
     themes.setActiveTheme(Themes::dark());
     test::renderOnTheme(memory.view(), Themes::dark(), "memory-details-live");
+}
+
+// The processor's temperature under the thermometer, from the sensor chosen by rule on two fixture
+// machines (read through libsensors with the tree mounted over /sys in a private mount namespace).
+TEST(CPUViewSensorTest, TemperatureBesideTheThermalStateRendered) {
+    if (::geteuid() != 0)
+        GTEST_SKIP()
+            << "reading a fixture's sensors needs root for a mount namespace (CI runs as root)";
+    test::qtApp();
+    struct Case {
+        const char* fixture;
+        const char* text;
+        const char* source;
+        const char* gallery;
+        const Theme& theme;
+    };
+    const Case cases[] = {
+        {"sensors-desktop", "45°", "coretemp-isa-0000/Package id 0", "cpu-details-sensor-light",
+         Themes::light()},
+        {"sensors-amd-laptop", "63°", "k10temp-pci-00c3/Tctl", "cpu-details-sensor-dark",
+         Themes::dark()},
+    };
+    for (const Case& c : cases) {
+        System::Resources resources;
+        resources.cpu = std::make_shared<CPU>(test::fixturePath("no-gpu"));
+        resources.gpu = std::make_shared<GPU>(test::fixturePath("no-gpu"));
+        resources.mem = std::make_shared<Memory>(test::fixturePath("no-gpu"));
+        Applications::Options options;
+        options.interval = 0;
+        resources.apps = std::make_shared<Applications>(options);
+        resources.sensors = std::make_shared<Sensors>(test::fixturePath(c.fixture));
+        System system(resources, {});
+        resources.cpu->update();
+        resources.sensors->update();
+        test::TempDefaults store;
+        test::RecordingWorkspace workspace;
+        ThemeManager themes(store.defaults);
+        themes.setActiveTheme(c.theme);
+        CPUViewController details(system, workspace, themes, store.defaults);
+        details.viewWillAppear();
+        EXPECT_EQ(details.cpuTemperature->text().toStdString(), c.text) << c.fixture;
+        EXPECT_EQ(details.cpuTemperature->toolTip().toStdString(), c.source);
+        test::renderOnTheme(details.view(), c.theme, c.gallery);
+        if (std::string(c.fixture) != "sensors-desktop")
+            continue;
+
+        // Picking another sensor in the settings is stored and followed at the next sample.
+        SettingsViewController settings(themes, store.defaults, system);
+        settings.viewWillAppear();
+        QComboBox* box = settings.cpuSensorSettings;
+        ASSERT_EQ(box->count(), 8);  // automatic, 3 coretemp, 2 nct6798 (one ignored), 2 nvme
+        EXPECT_EQ(box->itemText(0).toStdString(), "Automatic");
+        box->setCurrentIndex(box->findData(QStringLiteral("nct6798-isa-0290/CPUTIN")));
+        settings.cpuSensorSettingsChanged();
+        EXPECT_EQ(store.defaults.get(WidgetDefaultsKeys::cpuSensor()), "nct6798-isa-0290/CPUTIN");
+        resources.sensors->update();
+        details.update();
+        EXPECT_EQ(details.cpuTemperature->text().toStdString(), "40°");
+        test::renderOnTheme(settings.view(), Themes::light(), "settings-cpu-sensor-light");
+        themes.setActiveTheme(Themes::dark());
+        test::renderOnTheme(settings.view(), Themes::dark(), "settings-cpu-sensor-dark");
+    }
+    // A sensor at its chip's maximum outweighs cool thermal zones; none leaves the zones' state.
+    using S = CPU::ThermalState;
+    EXPECT_EQ(thermalStateWith(S::nominal, Sensors::CPUTemperature{"x", 81, 80.0, 100.0}),
+              S::serious);
+    EXPECT_EQ(thermalStateWith(S::nominal, Sensors::CPUTemperature{"x", 100, 80.0, 100.0}),
+              S::critical);
+    EXPECT_EQ(thermalStateWith(S::nominal, Sensors::CPUTemperature{"x", 71, 80.0, std::nullopt}),
+              S::fair);
+    EXPECT_EQ(thermalStateWith(S::serious, std::nullopt), S::serious);
 }
 
 }  // namespace

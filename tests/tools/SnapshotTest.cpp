@@ -181,3 +181,28 @@ TEST(VigilSnapshot, FiguresTheMachineDoesNotReportAreNull) {
         EXPECT_EQ(interfaces["vea"]["linkSpeed"], 10'000'000'000LL) << interfaces["vea"];
     });
 }
+
+TEST(VigilSnapshot, SensorsOfATreeReadThroughLibsensorsInAPrivateMountNamespace) {
+    if (!toolBuilt())
+        GTEST_SKIP() << "vigil-snapshot is not built (build the whole tree)";
+    if (::geteuid() != 0)
+        GTEST_SKIP()
+            << "reading a tree's sensors needs root for a mount namespace (CI runs as root)";
+    Outcome run =
+        snapshot("--interval 0 --root " + vigil::test::fixturePath("sensors-desktop") + " sensors");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const json sensors = json::parse(run.out)["sensors"];
+    EXPECT_EQ(sensors["cpu"]["source"], "coretemp-isa-0000/Package id 0");
+    EXPECT_EQ(sensors["cpu"]["celsius"], 45.0);
+    ASSERT_EQ(sensors["chips"].size(), 3u);
+    for (const auto& chip : sensors["chips"]) {
+        if (chip["id"] != "nct6798-isa-0290")
+            continue;
+        // The tree's sensors3.conf names the fans and drops the loose input.
+        ASSERT_EQ(chip["sensors"].size(), 5u);
+        EXPECT_EQ(chip["sensors"][1]["id"], "nct6798-isa-0290/CPU fan");
+        EXPECT_EQ(chip["sensors"][2]["value"], 850.0);
+        EXPECT_EQ(chip["sensors"][2]["alarm"], true);
+        EXPECT_EQ(chip["adapter"], "ISA adapter");
+    }
+}

@@ -1,8 +1,12 @@
 // vigil-snapshot: samples every resource, waits one interval, samples again and prints one JSON
 // object with a key per resource.
 //
-//   vigil-snapshot [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection] [RESOURCE...]
-//   vigil-snapshot --public-address
+//   vigil-snapshot [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection]
+//   [RESOURCE...] vigil-snapshot --public-address
+//
+// With --root, the sensors of the tree are read by libsensors, which reads only the real /sys: a
+// forked child mounts the tree's sys/class/hwmon and sys/devices over /sys in a private mount
+// namespace (root only).
 
 #include <chrono>
 #include <cstdio>
@@ -52,7 +56,11 @@ int usage(const char* program) {
                  program, program);
     for (const auto& entry : vigil::snapshot::entries())
         std::fprintf(stderr, " %s", entry.key.c_str());
-    std::fprintf(stderr, "\n");
+    std::fprintf(stderr,
+                 "\n--root DIR reads /proc, /sys, /etc and /run under DIR. The sensors of DIR are "
+                 "read through libsensors,\nwhich reads only the real /sys: as root, in a private "
+                 "mount namespace with DIR's sys/class/hwmon\nand sys/devices mounted over /sys "
+                 "(and DIR/etc/sensors3.conf as the configuration).\n");
     return 2;
 }
 }  // namespace
