@@ -7,16 +7,12 @@
 #include <cmath>
 #include <sstream>
 
+#include "C/system/Time.h"
 #include "system/Timer.h"
 
 namespace vigil {
 
 namespace {
-
-int64_t nowMilliseconds() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 bool isWebKitHelper(const std::string& name) {
     return name.starts_with("com.apple.WebKit.WebContent") ||
@@ -121,7 +117,7 @@ std::shared_ptr<Applications::Process> Applications::makeProcess(
     ApplicationAttributes attributes;
     if (table.applicationAttributes(app->pid, &attributes)) {
         process->prevcputime = attributes.cputime;
-        process->prevtime = nowMilliseconds();
+        process->prevtime = Time_monotonicMilli();
     }
     return process;
 }
@@ -199,7 +195,7 @@ void Applications::update() {
                     p->ownMem = attributes.mem;
                     const double deltaCpu = attributes.cputime - p->prevcputime;
                     p->prevcputime = attributes.cputime;
-                    const int64_t now = nowMilliseconds();
+                    const int64_t now = Time_monotonicMilli();
                     const int64_t deltaTime = now - p->prevtime;
                     p->prevtime = now;
                     const int64_t divisor =
