@@ -25,7 +25,9 @@ std::string errorText(int error) {
 }
 
 void errorLine(const std::string& text) {
-    ErrorReport::shared().reportText(text);
+    // Each line here marks a change of state (the file moved aside, writes starting to fail), which
+    // the store itself writes once.
+    ErrorReport::shared().reportEach(text);
 }
 
 DefaultsFile::Identity identityOf(const struct stat& st) {

@@ -31,6 +31,8 @@ TEST(ErrorReportTest, EachCauseIsWrittenOnceAMinute) {
     now += 1s;  // a minute after the first line
     EXPECT_TRUE(report.report("read", "/proc/stat: Permission denied"));
     report.note("the stored theme 7 names no theme; using the light one");
+    report.reportEach("settings file /s.json is not valid JSON -- moved aside");
+    report.reportEach("settings file /s.json is not valid JSON -- moved aside");
 
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "Error: read -- /proc/stat: Permission denied",
@@ -38,6 +40,8 @@ TEST(ErrorReportTest, EachCauseIsWrittenOnceAMinute) {
                          "Error: cpu ticks -- /proc/loadavg: Permission denied",
                          "Error: read -- /proc/stat: Permission denied",
                          "Vigil: the stored theme 7 names no theme; using the light one",
+                         "Error: settings file /s.json is not valid JSON -- moved aside",
+                         "Error: settings file /s.json is not valid JSON -- moved aside",
                      }));
 }
 

@@ -32,6 +32,13 @@ bool ErrorReport::reportText(std::string_view text, std::string_view cause) {
     return write(std::move(line), cause);
 }
 
+void ErrorReport::reportEach(std::string_view text) {
+    std::string line = "Error: ";
+    line.append(text);
+    std::lock_guard lock(mutex_);
+    sink_(line);
+}
+
 bool ErrorReport::note(std::string_view text) {
     std::string line = "Vigil: ";
     line.append(text);

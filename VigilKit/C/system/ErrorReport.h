@@ -34,6 +34,10 @@ class ErrorReport {
     bool report(std::string_view call, std::string_view detail, std::string_view cause = {});
     // Writes "Error: <text>" under the same rule.
     bool reportText(std::string_view text, std::string_view cause = {});
+    // Writes "Error: <text>" every time. For callers that write a line only when something happens
+    // (a settings file moved aside, a store that starts failing) rather than at each sample: the
+    // same thing may rightly happen twice in a minute.
+    void reportEach(std::string_view text);
     // Writes "Vigil: <text>" under the same rule: a notice of something that works in a lesser way
     // (a stored choice that names nothing, a window system that cannot keep the panel on top).
     bool note(std::string_view text);
