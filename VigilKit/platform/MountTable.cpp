@@ -119,16 +119,19 @@ std::vector<MountEntry> parseMountInfo(std::string_view text, int* malformed) {
 }
 
 bool isNetworkFileSystem(std::string_view fstype) {
-    static const std::set<std::string_view> network = {"nfs", "nfs4", "cifs", "smb3", "smbfs"};
-    return network.count(fstype) > 0;
+    // Never destroyed, like the kept types below: the process-wide mount watch may still ask while
+    // the process exits.
+    static const auto* network =
+        new std::set<std::string_view>{"nfs", "nfs4", "cifs", "smb3", "smbfs"};
+    return network->count(fstype) > 0;
 }
 
 bool isKeptFileSystem(std::string_view fstype) {
-    static const std::set<std::string_view> kept = {
+    static const auto* kept = new std::set<std::string_view>{
         "ext2",    "ext3",  "ext4", "xfs",   "btrfs",   "f2fs",    "zfs", "vfat",
         "msdos",   "exfat", "ntfs", "ntfs3", "fuseblk", "iso9660", "udf", "hfs",
         "hfsplus", "apfs",  "ufs",  "nfs",   "nfs4",    "cifs",    "smb3"};
-    return kept.count(fstype) > 0;
+    return kept->count(fstype) > 0;
 }
 
 std::string MountEntry::deviceBaseName() const {
