@@ -102,7 +102,7 @@ int CPUCollector::data(CPUData* data) {
         data->idle = load.idle;
         previous_ = current;
     } else if (ticks.outcome == Outcome::absent) {
-        platform::reportError("processor ticks", procfs_.path("/proc/stat") + ": missing");
+        platform::reportUnreadable("processor ticks", procfs_.path("/proc/stat") + ": missing");
     }
     auto load = procfs_.loadAverage();
     platform::reportIfFailed(load, "load and processes");

@@ -65,9 +65,10 @@ int MemoryCollector::data(MEMData* data) {
     sampledSwap_.reset();
     auto info = procfs_.memInfo();
     if (!info) {
-        platform::reportError("memory sample", info.outcome == Outcome::absent
-                                                   ? procfs_.path("/proc/meminfo") + ": missing"
-                                                   : info.error);
+        platform::reportUnreadable("memory sample",
+                                   info.outcome == Outcome::absent
+                                       ? procfs_.path("/proc/meminfo") + ": missing"
+                                       : info.error);
         return 0;
     }
     sampledSwap_ =
@@ -105,9 +106,9 @@ std::optional<SwapUsage> MemoryCollector::swap() {
         return sampledSwap_->usage;
     auto info = procfs_.memInfo();
     if (!info) {
-        platform::reportError("swap", info.outcome == Outcome::absent
-                                          ? procfs_.path("/proc/meminfo") + ": missing"
-                                          : info.error);
+        platform::reportUnreadable("swap", info.outcome == Outcome::absent
+                                               ? procfs_.path("/proc/meminfo") + ": missing"
+                                               : info.error);
         return std::nullopt;
     }
     // A kernel built without swap prints no swap lines: no swap space.

@@ -38,11 +38,15 @@ struct Read {
 using vigil::reportError;
 // Reports a failed read (absent and successful reads write nothing). The failure's text (the path
 // and the system error) is the cause: one broken file read by several callers gives one line a
-// minute. Returns the read unchanged.
+// minute. Returns the read unchanged. reportUnreadable does the same for a detail of the caller's
+// ("<path>: missing" for a file that must exist).
+inline void reportUnreadable(std::string_view call, std::string_view detail) {
+    ErrorReport::shared().report(call, detail, detail);
+}
 template <typename T>
 const Read<T>& reportIfFailed(const Read<T>& read, std::string_view call) {
     if (read.outcome == Outcome::failure)
-        ErrorReport::shared().report(call, read.error, read.error);
+        reportUnreadable(call, read.error);
     return read;
 }
 // Forgets which lines were already written (tests).
