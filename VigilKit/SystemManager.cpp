@@ -162,7 +162,7 @@ SystemManager::SystemManager(Options options) : core_(std::make_shared<Core>(std
     bool routesOpen = core_->routes.open();
     bool filesOpen = core_->hostConfig.open();
     if (!routesOpen || !filesOpen) {
-        System_error("Error installing System Configuration Notification\n");
+        platform::reportError("network configuration watch", "could not be installed");
     }
     core_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (core_->wakeFd < 0) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "C/system/ErrorReport.h"
 #include "SystemManager.h"
 #include "TodayViewController.h"
 #include "host/CommandLine.h"
@@ -72,8 +73,7 @@ std::optional<int> claimTheSession(const CommandLine& command, const std::string
         return std::nullopt;
     }
     if (!claim.anotherRuns) {
-        std::fprintf(stderr, "Vigil: %s; a second start may open a second panel\n",
-                     claim.error.c_str());
+        vigil::ErrorReport::shared().note(claim.error + "; a second start may open a second panel");
         return std::nullopt;
     }
     const auto request = command.action == CommandLine::Action::toggle
@@ -96,8 +96,7 @@ void renderAndQuitLater(vigil::PanelWindow& panel) {
             std::fflush(stdout);
             QApplication::exit(0);
         } else {
-            std::fprintf(stderr, "Error: save %s -- could not write the picture\n",
-                         qPrintable(path));
+            vigil::reportError("save " + path.toStdString(), "could not write the picture");
             QApplication::exit(1);
         }
     });

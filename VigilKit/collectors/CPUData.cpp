@@ -92,7 +92,7 @@ int CPUCollector::data(CPUData* data) {
     std::lock_guard<std::mutex> lock(mutex_);
     *data = CPUData{0, 0, 0, 0, 0};
     auto ticks = procfs_.cpuTicks();
-    platform::reportIfFailed(ticks, "host_statistics");
+    platform::reportIfFailed(ticks, "processor ticks");
     if (ticks) {
         CPUTicks current = toCPUTicks(ticks.value);
         bool reset = false;
@@ -102,12 +102,12 @@ int CPUCollector::data(CPUData* data) {
         data->idle = load.idle;
         previous_ = current;
     } else if (ticks.outcome == Outcome::absent) {
-        platform::reportError("host_statistics", procfs_.path("/proc/stat") + ": missing");
+        platform::reportUnreadable("processor ticks", procfs_.path("/proc/stat") + ": missing");
     }
     auto load = procfs_.loadAverage();
-    platform::reportIfFailed(load, "processor_set_statistics");
+    platform::reportIfFailed(load, "load and processes");
     auto processes = countProcesses(ticks ? ticks.value.forks : std::nullopt, load);
-    platform::reportIfFailed(processes, "processor_set_statistics");
+    platform::reportIfFailed(processes, "load and processes");
     if (processes && load) {
         data->processes = processes.value;
         data->threads = load.value.total;
@@ -150,7 +150,7 @@ platform::Read<std::uint32_t> CPUCollector::countProcesses(
 std::optional<host_basic_info> CPUCollector::hostInfo() const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto counts = sysfs_.coreCounts();
-    platform::reportIfFailed(counts, "host_info");
+    platform::reportIfFailed(counts, "core counts");
     if (!counts)
         return std::nullopt;
     host_basic_info info{};
@@ -175,7 +175,7 @@ std::optional<host_basic_info> CPUCollector::hostInfo() const {
 std::string CPUCollector::brand() const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto raw = procfs_.cpuBrand();
-    platform::reportIfFailed(raw, "machdep.cpu.brand_string");
+    platform::reportIfFailed(raw, "processor name");
     if (!raw)
         return std::string();
     return cleanCPUBrand(raw.value);
@@ -184,14 +184,14 @@ std::string CPUCollector::brand() const {
 std::int64_t CPUCollector::bootTime() const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto boot = procfs_.bootTime();
-    platform::reportIfFailed(boot, "sysctl kern.boottime");
+    platform::reportIfFailed(boot, "boot time");
     return boot ? boot.value : 0;
 }
 
 std::tuple<double, double, double> CPUCollector::loadavg() const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto load = procfs_.loadAverage();
-    platform::reportIfFailed(load, "getloadavg");
+    platform::reportIfFailed(load, "load average");
     if (!load)
         return {0, 0, 0};
     return {load.value.one, load.value.five, load.value.fifteen};

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "C/system/Time.h"
 #include "platform/Bus.h"
 #include "platform/Read.h"
 #include "platform/UDisksSmart.h"
@@ -41,9 +42,7 @@ DiskCollector& DiskCollector::shared() {
 }
 
 int64_t DiskCollector::monotonicMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return Time_monotonicMilli();
 }
 
 int64_t DiskCollector::epochMs() {
@@ -58,16 +57,16 @@ DiskCollector::Sample DiskCollector::fileSystemSizeOf(const std::string& path, D
     // A volume unmounted since it was listed: statvfs described the file system under the old
     // mount point, whose figures are not the volume's (the next listing drops the volume).
     const bool checkMountPoint = options_.root == "/";
-    switch (statfs_.run(rootedPath(options_.root, path), checkMountPoint, &st, &error)) {
+    switch (statfs_.run(platform::joinRoot(options_.root, path), checkMountPoint, &st, &error)) {
         case StatfsRunner::Outcome::ok:
             break;
         case StatfsRunner::Outcome::notMountPoint:
             return Sample::gone;
         case StatfsRunner::Outcome::failed:
-            reportPlatformError("statfs " + path, std::strerror(error));
+            platform::reportError("statfs " + path, std::strerror(error));
             return Sample::failed;
         case StatfsRunner::Outcome::timedOut:
-            reportPlatformError(
+            platform::reportError(
                 "statfs " + path,
                 "no answer within " + std::to_string(options_.answerTimeout.count()) + " ms");
             return Sample::notAnswering;
@@ -76,7 +75,7 @@ DiskCollector::Sample DiskCollector::fileSystemSizeOf(const std::string& path, D
     }
     auto size = fileSystemSize(st);
     if (!size) {
-        reportPlatformError("statfs " + path, "inconsistent block counts");
+        platform::reportError("statfs " + path, "inconsistent block counts");
         return Sample::failed;
     }
     record->total = size->total;
@@ -147,9 +146,9 @@ std::string DiskCollector::iconName(const std::string& disk, const std::string& 
     if (isNetworkFileSystem(fstype))
         return "folder-remote";
     if (!disk.empty() && disk.find('/') == std::string::npos) {
-        auto removable =
-            readWholeFile(rootedPath(options_.root, "/sys/block/" + disk + "/removable"));
-        if (removable && !removable->empty() && (*removable)[0] == '1') {
+        auto removable = platform::readFile(
+            platform::joinRoot(options_.root, "/sys/block/" + disk + "/removable"));
+        if (removable && removable.value.starts_with('1')) {
             return "drive-removable-media";
         }
     }
@@ -275,7 +274,7 @@ bool DiskCollector::ejectDisk(const char* bsdName) {
         if (entry.deviceBaseName() == name && entry.isBlockSource())
             return ejectVolume(entry.mountPoint);
     }
-    reportPlatformError("ejectDisk " + name, "no such volume");
+    platform::reportError("ejectDisk " + name, "no such volume");
     return false;
 }
 
@@ -302,12 +301,12 @@ bool DiskCollector::ejectVolume(const std::string& mountPoint, EjectDone done) {
     auto table = mountTable_.read();
     const MountEntry* entry = table ? topMountAt(*table, mountPoint) : nullptr;
     if (!entry) {
-        reportPlatformError(call, "no such volume");
+        platform::reportError(call, "no such volume");
         return false;
     }
     if (mountPoint == "/" ||
         (entry->isBlockSource() && holdsRootFileSystem(entry->deviceBaseName()))) {
-        reportPlatformError(call, "the disk holds the root file system");
+        platform::reportError(call, "the disk holds the root file system");
         return false;
     }
     // Unmounting waits on the file system and UDisks2 waits on the drive: neither runs on the
@@ -318,7 +317,7 @@ bool DiskCollector::ejectVolume(const std::string& mountPoint, EjectDone done) {
             done(outcome);
     });
     if (!started)
-        reportPlatformError(call, "an eject of this volume is still running");
+        platform::reportError(call, "an eject of this volume is still running");
     return started;
 }
 
@@ -347,7 +346,7 @@ bool DiskCollector::ejectThroughUDisks(const std::string& disk,
                            "org.freedesktop.UDisks2.Filesystem"};
         if (!bus->call(target, "Unmount", Bus::appendEmptyOptions, unmountTimeout, &error)) {
             outcome->error = error;
-            reportPlatformError("UDisks2 unmount of " + device, error);
+            platform::reportError("UDisks2 unmount of " + device, error);
             return true;
         }
     }
@@ -370,7 +369,7 @@ bool DiskCollector::ejectThroughUDisks(const std::string& disk,
         return true;
     if (!bus->call(driveTarget, method, Bus::appendEmptyOptions, unmountTimeout, &error)) {
         outcome->error = error;
-        reportPlatformError(std::string("UDisks2 ") + method + " of " + disk, error);
+        platform::reportError(std::string("UDisks2 ") + method + " of " + disk, error);
         return true;
     }
     outcome->ejected = true;
@@ -381,7 +380,7 @@ DiskCollector::EjectOutcome DiskCollector::eject(const std::string& mountPoint) 
     EjectOutcome outcome;
     auto fail = [&](const std::string& call, const std::string& detail) {
         outcome.error = call + " -- " + detail;
-        reportPlatformError(call, detail);
+        platform::reportError(call, detail);
         return outcome;
     };
     auto table = mountTable_.read();
@@ -415,7 +414,7 @@ DiskCollector::EjectOutcome DiskCollector::eject(const std::string& mountPoint) 
             if (errno == EBUSY && !outcome.busy)
                 markBusy(&outcome, *it);
             std::string detail = std::strerror(errno);
-            reportPlatformError("umount2 " + it->mountPoint, detail);
+            platform::reportError("umount2 " + it->mountPoint, detail);
             if (errors.empty())
                 errors = "umount2 " + it->mountPoint + " -- " + detail;
         }
@@ -424,12 +423,12 @@ DiskCollector::EjectOutcome DiskCollector::eject(const std::string& mountPoint) 
     outcome.unmounted = errors.empty();
     // Without UDisks2 only an optical drive can be ejected (its tray opened).
     if (outcome.unmounted && disk.rfind("sr", 0) == 0) {
-        int fd = ::open(rootedPath(options_.root, "/dev/" + disk).c_str(),
+        int fd = ::open(platform::joinRoot(options_.root, "/dev/" + disk).c_str(),
                         O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
             outcome.ejected = ::ioctl(fd, CDROMEJECT, 0) == 0;
             if (!outcome.ejected)
-                reportPlatformError("eject /dev/" + disk, std::strerror(errno));
+                platform::reportError("eject /dev/" + disk, std::strerror(errno));
             ::close(fd);
         }
     }

@@ -34,7 +34,7 @@ std::optional<MEMData> deriveMEMData(const platform::MemInfo& info, const platfo
     const std::uint64_t inUse = total - available;
 
     MEMData d{};
-    d.free = memFree;
+    d.memFree = memFree;
     d.inactive = available - memFree;
     d.wired = std::min(inUse, value(info.sUnreclaim) + value(info.kernelStack) +
                                   value(info.pageTables) + value(info.unevictable));
@@ -65,21 +65,22 @@ int MemoryCollector::data(MEMData* data) {
     sampledSwap_.reset();
     auto info = procfs_.memInfo();
     if (!info) {
-        platform::reportError("host_statistics64", info.outcome == Outcome::absent
-                                                       ? procfs_.path("/proc/meminfo") + ": missing"
-                                                       : info.error);
+        platform::reportUnreadable("memory sample",
+                                   info.outcome == Outcome::absent
+                                       ? procfs_.path("/proc/meminfo") + ": missing"
+                                       : info.error);
         return 0;
     }
     sampledSwap_ =
         SampledSwap{deriveSwap(info.value).value_or(SwapUsage{}), std::chrono::steady_clock::now()};
     auto vm = procfs_.vmStat();
-    platform::reportIfFailed(vm, "host_statistics64");
+    platform::reportIfFailed(vm, "memory sample");
     auto zram = zramMemoryUsed();
-    platform::reportIfFailed(zram, "host_statistics64");
+    platform::reportIfFailed(zram, "memory sample");
     auto derived =
         deriveMEMData(info.value, vm.value, zram ? zram.value : 0, ::sysconf(_SC_PAGESIZE));
     if (!derived) {
-        platform::reportError("host_statistics64", "no page size");
+        platform::reportError("memory sample", "no page size");
         return 0;
     }
     *data = *derived;
@@ -105,10 +106,9 @@ std::optional<SwapUsage> MemoryCollector::swap() {
         return sampledSwap_->usage;
     auto info = procfs_.memInfo();
     if (!info) {
-        platform::reportError("Cannot get swap statistics",
-                              info.outcome == Outcome::absent
-                                  ? procfs_.path("/proc/meminfo") + ": missing"
-                                  : info.error);
+        platform::reportUnreadable("swap", info.outcome == Outcome::absent
+                                               ? procfs_.path("/proc/meminfo") + ": missing"
+                                               : info.error);
         return std::nullopt;
     }
     // A kernel built without swap prints no swap lines: no swap space.
@@ -118,7 +118,7 @@ std::optional<SwapUsage> MemoryCollector::swap() {
 std::uint64_t MemoryCollector::physical() {
     std::lock_guard<std::mutex> lock(mutex_);
     auto info = procfs_.memInfo();
-    platform::reportIfFailed(info, "physicalMemory");
+    platform::reportIfFailed(info, "memory size");
     return info ? value(info.value.memTotal) : 0;
 }
 

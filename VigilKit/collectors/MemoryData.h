@@ -13,7 +13,7 @@
 
 // One memory sample, in bytes except the three counters.
 struct MEMData {
-    std::uint64_t free;
+    std::uint64_t memFree;  // MemFree: memory nothing uses (free() of Memory adds inactive to it)
     std::uint64_t active;
     std::uint64_t inactive;
     std::uint64_t wired;
@@ -32,12 +32,12 @@ int getMEMData(MEMData* data);
 namespace vigil {
 
 // Derives the record from the kernel's figures:
-//   free + inactive = available memory (MemAvailable, or on kernels without it free + buffers +
-//     cached + reclaimable slab - shared memory), split as MemFree and the reclaimable rest;
+//   memFree + inactive = available memory (MemAvailable, or on kernels without it free + buffers
+//     + cached + reclaimable slab - shared memory), split as MemFree and the reclaimable rest;
 //   wired = SUnreclaim + KernelStack + PageTables + Unevictable;
 //   compressed = zswap's pool plus the memory zram uses;
-//   active = the rest of the memory in use, so that free + inactive + wired + compressed + active
-//   is
+//   active = the rest of the memory in use, so that memFree + inactive + wired + compressed +
+//   active is
 //     MemTotal and active + wired + compressed is MemTotal - MemAvailable, the "used" of free(1);
 //   appMemory = anonymous and shared memory; cachedFiles = buffers and page cache without shared
 //     memory; pagesIn and pagesOut = vmstat's pgpgin and pgpgout (kilobytes) in pages of

@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "C/system/ErrorReport.h"
+#include "C/system/Time.h"
 #include "platform/NetworkLinks.h"
 #include "platform/Wireless.h"
 
@@ -19,12 +21,6 @@ namespace {
 const vigil::platform::NetworkLinks& systemLinks() {
     static const vigil::platform::NetworkLinks links("/");
     return links;
-}
-
-int64_t monotonicMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 // Lower-case hex pairs joined by colons, as the kernel writes a link's address.
@@ -76,7 +72,7 @@ void getNetworkData(const vigil::platform::NetworkLinks& links,
     const auto records = links.links();
     if (!records)
         return;
-    const int64_t timestamp = monotonicMilliseconds();
+    const int64_t timestamp = Time_monotonicMilli();
 
     // The first usable address of each interface, in the kernel's order (IPv4 before IPv6).
     std::unordered_map<std::string, std::string> firstAddress;
@@ -125,8 +121,7 @@ void getNetworkExtra(const vigil::platform::NetworkLinks& links, const char* bsd
                      const NetworkExtraCallback& callback) {
     const std::string name = bsdName ? bsdName : "";
     if (!links.exists(name)) {
-        std::fprintf(stderr, "Error: _getNetworkExtra for '%s' -- %s\n", name.c_str(),
-                     "no such interface");
+        vigil::reportError("network interface '" + name + "'", "no such interface");
         return;
     }
     NetworkExtra extra{};

@@ -174,7 +174,7 @@ const char* getPublicAddress(const char* publicAddressServer, char address[kPubl
     address[0] = 0;
     Server server;
     if (!parseServer(publicAddressServer, &server)) {
-        System_error("Error: public address server -- not a host or host:port: \"%.64s\"\n",
+        System_error("public address server -- not a host or host:port: \"%.64s\"",
                      publicAddressServer ? publicAddressServer : "(none)");
         return nullptr;
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/MountTable.h"
+#include "platform/Read.h"
 
 namespace vigil {
 
@@ -34,15 +35,6 @@ std::vector<std::string> listDirectory(const std::string& path) {
     }
     ::closedir(dir);
     return names;
-}
-
-std::string trim(std::string_view text) {
-    const char* space = " \t\r\n";
-    auto first = text.find_first_not_of(space);
-    if (first == std::string_view::npos)
-        return {};
-    auto last = text.find_last_not_of(space);
-    return std::string(text.substr(first, last - first + 1));
 }
 
 // A device name that can be joined to a folder without leaving it.
@@ -110,7 +102,7 @@ std::optional<BlockStat> parseBlockStat(std::string_view text) {
 BlockDevices::BlockDevices(std::string root) : root_(std::move(root)) {}
 
 std::string BlockDevices::sysBlock() const {
-    return rootedPath(root_, "/sys/block");
+    return platform::joinRoot(root_, "/sys/block");
 }
 
 bool BlockDevices::isVirtualDevice(std::string_view disk) {
@@ -136,19 +128,19 @@ std::optional<std::string> BlockDevices::kernelName(std::string_view device) con
     }
     // A device-mapper name ("vg-root", a LUKS mapping): the dm-N whose dm/name matches.
     for (const auto& disk : disks) {
-        if (auto dmName = readWholeFile(block + "/" + disk + "/dm/name")) {
-            if (trim(*dmName) == name)
+        if (auto dmName = platform::readFile(block + "/" + disk + "/dm/name")) {
+            if (platform::trim(dmName.value) == name)
                 return disk;
         }
     }
     // Anything else that names a device node (a /dev/disk/by-* link, say): its device number.
     for (const char* folder : {"/dev/", "/dev/mapper/"}) {
         struct stat st;
-        std::string node = rootedPath(root_, std::string(folder) + name);
+        std::string node = platform::joinRoot(root_, std::string(folder) + name);
         if (::stat(node.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
             std::string link =
-                rootedPath(root_, "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
-                                      std::to_string(minor(st.st_rdev)));
+                platform::joinRoot(root_, "/sys/dev/block/" + std::to_string(major(st.st_rdev)) +
+                                              ":" + std::to_string(minor(st.st_rdev)));
             char target[PATH_MAX];
             ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
             if (n > 0) {
@@ -177,19 +169,19 @@ std::optional<std::string> BlockDevices::wholeDisk(std::string_view device) cons
 std::optional<BlockStat> BlockDevices::stat(std::string_view disk) const {
     if (!isSafeName(disk))
         return std::nullopt;
-    auto text = readWholeFile(sysBlock() + "/" + std::string(disk) + "/stat");
+    auto text = platform::readFile(sysBlock() + "/" + std::string(disk) + "/stat");
     if (!text)
         return std::nullopt;
-    return parseBlockStat(*text);
+    return parseBlockStat(text.value);
 }
 
 std::optional<std::string> BlockDevices::model(std::string_view disk) const {
     if (!isSafeName(disk))
         return std::nullopt;
-    auto text = readWholeFile(sysBlock() + "/" + std::string(disk) + "/device/model");
+    auto text = platform::readFile(sysBlock() + "/" + std::string(disk) + "/device/model");
     if (!text)
         return std::nullopt;
-    std::string model = cutUtf8(trim(*text), 64);
+    std::string model = cutUtf8(std::string(platform::trim(text.value)), 64);
     if (model.empty())
         return std::nullopt;
     return model;
@@ -199,9 +191,9 @@ std::optional<std::string> BlockDevices::label(std::string_view device) const {
     if (!isSafeName(device))
         return std::nullopt;
     std::string name(device);
-    std::string node = rootedPath(root_, "/dev/" + name);
+    std::string node = platform::joinRoot(root_, "/dev/" + name);
     if (!exists(node))
-        node = rootedPath(root_, "/dev/mapper/" + name);
+        node = platform::joinRoot(root_, "/dev/mapper/" + name);
     if (exists(node)) {
         if (blkid_probe probe = blkid_new_probe_from_filename(node.c_str())) {
             blkid_probe_enable_superblocks(probe, 1);
@@ -220,7 +212,7 @@ std::optional<std::string> BlockDevices::label(std::string_view device) const {
         }
     }
     // Not allowed to open the node: udev's label links, when udev runs.
-    std::string byLabel = rootedPath(root_, "/dev/disk/by-label");
+    std::string byLabel = platform::joinRoot(root_, "/dev/disk/by-label");
     for (const auto& link : listDirectory(byLabel)) {
         char target[PATH_MAX];
         ssize_t n = ::readlink((byLabel + "/" + link).c_str(), target, sizeof target - 1);

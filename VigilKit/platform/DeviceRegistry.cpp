@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/NetworkLinks.h"
-
 namespace vigil::platform {
 
 namespace {
@@ -135,11 +133,7 @@ std::optional<std::string> lookupPciName(std::string_view ids, std::uint16_t ven
     return cleanUtf8(vendorName + " device 0x" + hex4(device));
 }
 
-DeviceRegistry::DeviceRegistry(std::string root) : root_(std::move(root)) {
-    primaryInterface_ = [links = std::make_shared<const NetworkLinks>(root_)] {
-        return links->defaultRouteInterface();
-    };
-}
+DeviceRegistry::DeviceRegistry(std::string root) : root_(std::move(root)) {}
 
 std::string DeviceRegistry::subsystemOf(const std::string& path) const {
     std::string link = resolved(path + "/subsystem");
@@ -190,21 +184,6 @@ std::optional<RegistryEntry> DeviceRegistry::matchingName(std::string_view name)
             return entry;
         }
     }
-    return std::nullopt;
-}
-
-std::optional<RegistryEntry> DeviceRegistry::matchingBSDName(std::string_view bsdName) const {
-    if (!bsdName.empty() && bsdName.find('/') == std::string_view::npos && bsdName != "." &&
-        bsdName != "..") {
-        for (const char* subsystem : {"net", "block"}) {
-            std::string dir = joinRoot(root_, std::string("/sys/class/") + subsystem + "/") +
-                              std::string(bsdName);
-            if (auto entry = entryAt(dir, subsystem)) {
-                return entry;
-            }
-        }
-    }
-    reportError("IOServiceGetMatchingServices", "no device named " + std::string(bsdName));
     return std::nullopt;
 }
 
@@ -332,25 +311,6 @@ std::optional<RegistryValue> DeviceRegistry::property(const RegistryEntry& entry
             return Blob{static_cast<std::uint8_t>(*id & 0xFF), static_cast<std::uint8_t>(*id >> 8),
                         0, 0};
         }
-    }
-    if (entry.subsystem == "net") {
-        if (key == "IOLinkSpeed") {
-            auto text = attribute("speed");
-            auto mbps = text ? parseI64(text.value) : std::nullopt;
-            if (!mbps || *mbps <= 0)
-                return std::nullopt;
-            return *mbps * 1000000;
-        }
-        if (key == "IOPrimaryInterface") {
-            auto primary = primaryInterface_ ? primaryInterface_() : std::nullopt;
-            return primary && *primary == entry.name;
-        }
-    }
-    if (key == "USB Product Name" && entry.subsystem == "usb") {
-        auto text = attribute("product");
-        if (!text)
-            return std::nullopt;
-        return cleanUtf8(text.value);
     }
     return std::nullopt;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,7 +30,7 @@ enum class GraphicsKind { integrated, discrete };
 std::optional<std::string> lookupPciName(std::string_view idsText, std::uint16_t vendor,
                                          std::uint16_t device);
 
-// The device registry on sysfs: lookups by class, by name and by interface name, parents, and the
+// The device registry on sysfs: lookups by class and by name, parents, and the
 // keys the resources ask for, each answered from one sysfs attribute. A lookup that finds nothing
 // yields no entry; an absent key, or a key asked for with the wrong type, yields nothing.
 class DeviceRegistry {
@@ -44,9 +43,6 @@ class DeviceRegistry {
     std::vector<RegistryEntry> matching(std::string_view className) const;
     // The first device whose name equals `name` within the known subsystems.
     std::optional<RegistryEntry> matchingName(std::string_view name) const;
-    // The device of a network interface or block device by its kernel name. A failed lookup writes
-    // one error line.
-    std::optional<RegistryEntry> matchingBSDName(std::string_view bsdName) const;
     // The parent device in the device tree; nullopt at the top.
     std::optional<RegistryEntry> parent(const RegistryEntry& entry) const;
 
@@ -71,12 +67,6 @@ class DeviceRegistry {
     // topology (fixture trees of plain folders), bus 00 is taken for the root bus.
     bool onRootBus(const RegistryEntry& entry) const;
 
-    // Where "IOPrimaryInterface" learns the default-route interface (by default the primary default
-    // route, as NetworkLinks of the root picks it; tests replace it).
-    void setPrimaryInterfaceSource(std::function<std::optional<std::string>()> source) {
-        primaryInterface_ = std::move(source);
-    }
-
   private:
     std::optional<RegistryEntry> entryAt(const std::string& path,
                                          const char* subsystem = nullptr) const;
@@ -85,7 +75,6 @@ class DeviceRegistry {
     std::optional<std::string> pciName(std::uint16_t vendor, std::uint16_t device) const;
 
     std::string root_;
-    std::function<std::optional<std::string>()> primaryInterface_;
 };
 
 // Typed reads: nothing when the value has another type.

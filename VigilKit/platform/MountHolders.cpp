@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "platform/MountTable.h"
+#include "platform/Read.h"
 
 namespace vigil {
 
@@ -53,7 +54,7 @@ bool anyMappingOn(const std::string& processFolder, unsigned major, unsigned min
 }
 
 std::string commandName(const std::string& processFolder) {
-    auto text = readWholeFile(processFolder + "/comm").value_or("");
+    auto text = platform::readFile(processFolder + "/comm").value;
     while (!text.empty() && text.back() == '\n')
         text.pop_back();
     return text.empty() ? "?" : text;
@@ -69,7 +70,7 @@ std::vector<ProcessUsingMount> processesUsingMount(unsigned major, unsigned mino
                                                    const std::string& root) {
     std::vector<ProcessUsingMount> found;
     const dev_t device = makedev(major, minor);
-    const std::string proc = rootedPath(root, "/proc");
+    const std::string proc = platform::joinRoot(root, "/proc");
     DIR* dir = ::opendir(proc.c_str());
     if (!dir)
         return found;

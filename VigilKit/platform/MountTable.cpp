@@ -1,5 +1,7 @@
 #include "platform/MountTable.h"
 
+#include "platform/Read.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -31,13 +33,8 @@ std::vector<std::string_view> splitFields(std::string_view line) {
     return fields;
 }
 
-template <typename T>
-bool parseNumber(std::string_view text, T& out) {
-    if (text.empty())
-        return false;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return ec == std::errc() && ptr == text.data() + text.size();
-}
+// A machine with tens of thousands of mounts (containers) still fits.
+constexpr std::size_t kMountInfoLimit = 64 << 20;
 
 bool isOctal(char c) {
     return c >= '0' && c <= '7';
@@ -78,11 +75,13 @@ std::optional<MountEntry> parseMountInfoLine(std::string_view line) {
     if (separator == 0 || separator + 2 >= fields.size())
         return std::nullopt;
     MountEntry entry;
-    if (!parseNumber(fields[0], entry.mountId) || !parseNumber(fields[1], entry.parentId))
+    if (!platform::parseNumber(fields[0], entry.mountId) ||
+        !platform::parseNumber(fields[1], entry.parentId))
         return std::nullopt;
     auto colon = fields[2].find(':');
-    if (colon == std::string_view::npos || !parseNumber(fields[2].substr(0, colon), entry.major) ||
-        !parseNumber(fields[2].substr(colon + 1), entry.minor))
+    if (colon == std::string_view::npos ||
+        !platform::parseNumber(fields[2].substr(0, colon), entry.major) ||
+        !platform::parseNumber(fields[2].substr(colon + 1), entry.minor))
         return std::nullopt;
     entry.root = unescapeMountField(fields[3]);
     entry.mountPoint = unescapeMountField(fields[4]);
@@ -120,16 +119,19 @@ std::vector<MountEntry> parseMountInfo(std::string_view text, int* malformed) {
 }
 
 bool isNetworkFileSystem(std::string_view fstype) {
-    static const std::set<std::string_view> network = {"nfs", "nfs4", "cifs", "smb3", "smbfs"};
-    return network.count(fstype) > 0;
+    // Never destroyed, like the kept types below: the process-wide mount watch may still ask while
+    // the process exits.
+    static const auto* network =
+        new std::set<std::string_view>{"nfs", "nfs4", "cifs", "smb3", "smbfs"};
+    return network->count(fstype) > 0;
 }
 
 bool isKeptFileSystem(std::string_view fstype) {
-    static const std::set<std::string_view> kept = {
+    static const auto* kept = new std::set<std::string_view>{
         "ext2",    "ext3",  "ext4", "xfs",   "btrfs",   "f2fs",    "zfs", "vfat",
         "msdos",   "exfat", "ntfs", "ntfs3", "fuseblk", "iso9660", "udf", "hfs",
         "hfsplus", "apfs",  "ufs",  "nfs",   "nfs4",    "cifs",    "smb3"};
-    return kept.count(fstype) > 0;
+    return kept->count(fstype) > 0;
 }
 
 std::string MountEntry::deviceBaseName() const {
@@ -164,64 +166,6 @@ std::vector<MountEntry> listedMounts(const std::vector<MountEntry>& table) {
         listed.push_back(entry);
     }
     return listed;
-}
-
-std::string rootedPath(const std::string& root, std::string_view path) {
-    if (root.empty() || root == "/")
-        return std::string(path);
-    std::string out = root;
-    while (out.size() > 1 && out.back() == '/')
-        out.pop_back();
-    if (path.empty() || path[0] != '/')
-        out.push_back('/');
-    out.append(path);
-    return out;
-}
-
-std::optional<std::string> readWholeFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "re");
-    if (!file)
-        return std::nullopt;
-    std::string text;
-    char buffer[8192];
-    for (;;) {
-        size_t n = std::fread(buffer, 1, sizeof buffer, file);
-        text.append(buffer, n);
-        if (n < sizeof buffer)
-            break;
-    }
-    bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
-        return std::nullopt;
-    return text;
-}
-
-namespace {
-
-std::mutex reportedMutex;
-std::map<std::string, std::chrono::steady_clock::time_point> reportedLines;
-
-}  // namespace
-
-void reportPlatformError(const std::string& call, const std::string& detail) {
-    const std::string line = "Error: " + call + " -- " + detail;
-    const auto now = std::chrono::steady_clock::now();
-    {
-        std::lock_guard lock(reportedMutex);
-        auto it = reportedLines.find(line);
-        if (it != reportedLines.end() && now - it->second < std::chrono::minutes(1))
-            return;
-        if (reportedLines.size() > 512)
-            reportedLines.clear();
-        reportedLines[line] = now;
-    }
-    std::fprintf(stderr, "%s\n", line.c_str());
-}
-
-void forgetReportedPlatformErrors() {
-    std::lock_guard lock(reportedMutex);
-    reportedLines.clear();
 }
 
 std::optional<FileSystemSize> fileSystemSize(const struct statvfs& st) {
@@ -310,22 +254,23 @@ StatfsRunner::Outcome StatfsRunner::run(const std::string& path, bool checkMount
 MountTable::MountTable(std::string root) : root_(std::move(root)) {}
 
 std::string MountTable::mountInfoPath() const {
-    return rootedPath(root_, "/proc/self/mountinfo");
+    return platform::joinRoot(root_, "/proc/self/mountinfo");
 }
 
 std::optional<std::vector<MountEntry>> MountTable::read() const {
     std::string path = mountInfoPath();
-    errno = 0;
-    auto text = readWholeFile(path);
+    auto text = platform::readFile(path, kMountInfoLimit);
     if (!text) {
-        reportPlatformError("read " + path, std::strerror(errno ? errno : EIO));
+        platform::reportError("read", text.outcome == platform::Outcome::absent
+                                          ? path + ": " + std::strerror(ENOENT)
+                                          : text.error);
         return std::nullopt;
     }
     int malformed = 0;
-    auto entries = parseMountInfo(*text, &malformed);
+    auto entries = parseMountInfo(text.value, &malformed);
     if (malformedReported_.exchange(malformed) != malformed && malformed > 0) {
-        reportPlatformError("parse " + path,
-                            std::to_string(malformed) + " malformed line(s) skipped");
+        platform::reportError("parse " + path,
+                              std::to_string(malformed) + " malformed line(s) skipped");
     }
     return entries;
 }

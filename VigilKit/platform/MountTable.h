@@ -120,16 +120,4 @@ class StatfsRunner {
     BlockingCalls& calls_;
 };
 
-// Joins a root directory and an absolute path ("/" root leaves the path as it is).
-std::string rootedPath(const std::string& root, std::string_view path);
-
-// Reads a whole (small) file; nullopt when it cannot be opened or read.
-std::optional<std::string> readWholeFile(const std::string& path);
-
-// Writes "Error: <call> -- <detail>" as one line on stderr, each distinct line at most once a
-// minute: a volume that stays broken costs one line, not one per sample.
-void reportPlatformError(const std::string& call, const std::string& detail);
-// Forgets which lines were written in the last minute (tests).
-void forgetReportedPlatformErrors();
-
 }  // namespace vigil

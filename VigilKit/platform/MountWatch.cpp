@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Read.h"
+
 namespace vigil {
 
 MountWatch::MountWatch(std::string root) : MountWatch(Options{std::move(root)}) {}
@@ -24,11 +26,11 @@ bool MountWatch::start() {
     std::string path = table_.mountInfoPath();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        reportPlatformError("open " + path, std::strerror(errno));
+        platform::reportError("open " + path, std::strerror(errno));
         return false;
     }
     if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        reportPlatformError("pipe2", std::strerror(errno));
+        platform::reportError("pipe2", std::strerror(errno));
         ::close(fd);
         return false;
     }
@@ -150,7 +152,7 @@ void MountWatch::run(int mountInfoFd, int stopFd) {
         pollfd fds[2] = {{mountInfoFd, POLLPRI, 0}, {stopFd, POLLIN, 0}};
         int ready = ::poll(fds, 2, timeout);
         if (ready < 0 && errno != EINTR) {
-            reportPlatformError("poll mountinfo", std::strerror(errno));
+            platform::reportError("poll mountinfo", std::strerror(errno));
             break;
         }
         if (fds[1].revents & POLLIN)

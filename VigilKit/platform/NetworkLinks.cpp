@@ -60,7 +60,7 @@ LinkRecord toRecord(rtnl_link* link) {
 }
 
 void reportNetlinkError(int err) {
-    std::fprintf(stderr, "Error: _getNetworkData -- %s\n", nl_geterror(err));
+    reportError("netlink links", nl_geterror(err));
 }
 
 // The calling thread's network namespace (its inode), 0 when unknown. A thread moves to another
@@ -91,7 +91,7 @@ std::vector<AddressRecord> readAddresses() {
     std::vector<AddressRecord> result;
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
-        std::fprintf(stderr, "Error: getifaddrs -- %s\n", std::strerror(errno));
+        reportError("getifaddrs", std::strerror(errno));
         return result;
     }
     for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
@@ -164,8 +164,7 @@ struct NetworkLinks::Live {
         if (!socket) {
             std::unique_ptr<nl_sock, SocketDeleter> sock(nl_socket_alloc());
             if (!sock) {
-                std::fprintf(stderr,
-                             "Error: _getNetworkData -- cannot allocate a netlink socket\n");
+                reportError("netlink links", "cannot allocate a netlink socket");
                 return std::nullopt;
             }
             if (int err = nl_connect(sock.get(), NETLINK_ROUTE); err < 0) {

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "C/system/ErrorReport.h"
 #include "platform/ProcessTable.h"
 
 namespace vigil {
@@ -80,12 +81,11 @@ std::optional<int64_t> PowerSupply::integer(const std::string& dir, const std::s
         return std::nullopt;
     auto value = parsePowerSupplyInteger(*text);
     if (!value) {
+        // One line a minute per attribute, whatever text it holds at each sample.
         const std::string key = supply + "/" + attribute;
-        std::lock_guard lock(reportedMutex_);
-        if (reported_.insert(key).second) {
-            std::fprintf(stderr, "Error: power_supply %s -- not an integer: \"%.40s\"\n",
-                         key.c_str(), trimmedLine(*text).c_str());
-        }
+        ErrorReport::shared().report("power_supply " + key,
+                                     "not an integer: \"" + trimmedLine(*text).substr(0, 40) + "\"",
+                                     "power_supply " + key);
     }
     return value;
 }
@@ -203,7 +203,7 @@ UeventMonitor::UeventMonitor(int fd, std::string subsystem, Callback callback)
     if (fd_ < 0)
         return;
     if (wakeFd_ < 0) {
-        std::fprintf(stderr, "Error: eventfd -- %s\n", std::strerror(errno));
+        reportError("eventfd", std::strerror(errno));
         return;
     }
     thread_ = std::thread([this] { run(); });
@@ -213,7 +213,7 @@ UeventMonitor::~UeventMonitor() {
     if (thread_.joinable()) {
         const uint64_t one = 1;
         if (::write(wakeFd_, &one, sizeof one) < 0) {
-            std::fprintf(stderr, "Error: write -- %s\n", std::strerror(errno));
+            reportError("write", std::strerror(errno));
         }
         thread_.join();
     }
@@ -288,7 +288,7 @@ void UeventMonitor::run() {
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            std::fprintf(stderr, "Error: poll -- %s\n", std::strerror(errno));
+            reportError("poll", std::strerror(errno));
             return;
         }
         if (fds[1].revents)

@@ -64,8 +64,6 @@ class PowerSupply {
                                    const char* attribute) const;
 
     std::string root_;
-    mutable std::mutex reportedMutex_;
-    mutable std::set<std::string> reported_;  // "<supply>/<attribute>" already written to stderr
 };
 
 // One kernel uevent: the header's action and path, and the KEY=value lines that follow it.

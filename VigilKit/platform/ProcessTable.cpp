@@ -50,14 +50,6 @@ std::optional<std::string> readSmallFile(const std::string& path, size_t limit, 
 
 namespace {
 
-template <typename T>
-bool parseNumber(std::string_view field, T& out) {
-    if (field.empty())
-        return false;
-    const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), out);
-    return ec == std::errc() && end == field.data() + field.size();
-}
-
 bool isBlank(char c) {
     return c == ' ' || c == '\n' || c == '\t';
 }
@@ -96,7 +88,7 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
     while (!pidField.empty() && pidField.back() == ' ')
         pidField.remove_suffix(1);
     // The kernel's pids are positive; anything else is not a process's stat file.
-    if (!parseNumber(pidField, stat.pid) || stat.pid <= 0)
+    if (!platform::parseNumber(pidField, stat.pid) || stat.pid <= 0)
         return std::nullopt;
     // After the name: state(3) ppid(4) ... flags(9) ... utime(14) stime(15) ... num_threads(20) ...
     // starttime(22) ... exit_signal(38); fields[0] is field 3. The first 20 are needed.
@@ -107,10 +99,12 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
     // A thread other than the leader was cloned with CLONE_THREAD: its exit signal is -1.
     stat.thread = count == fields.size() && fields[35] == "-1";
     stat.state = fields[0][0];
-    if (!parseNumber(fields[1], stat.ppid) || !parseNumber(fields[6], stat.flags) ||
-        !parseNumber(fields[11], stat.utime) || !parseNumber(fields[12], stat.stime) ||
-        !parseNumber(fields[17], stat.threads) || !parseNumber(fields[19], stat.startTime) ||
-        stat.ppid < 0) {
+    if (!platform::parseNumber(fields[1], stat.ppid) ||
+        !platform::parseNumber(fields[6], stat.flags) ||
+        !platform::parseNumber(fields[11], stat.utime) ||
+        !platform::parseNumber(fields[12], stat.stime) ||
+        !platform::parseNumber(fields[17], stat.threads) ||
+        !platform::parseNumber(fields[19], stat.startTime) || stat.ppid < 0) {
         return std::nullopt;
     }
     stat.comm.assign(text.substr(open + 1, close - open - 1));
@@ -120,7 +114,7 @@ std::optional<ProcessStat> parseProcessStat(std::string_view text) {
 std::optional<uint64_t> parseStatmResident(std::string_view text) {
     std::array<std::string_view, 2> fields;
     uint64_t resident = 0;
-    if (firstFields(text, fields) < fields.size() || !parseNumber(fields[1], resident))
+    if (firstFields(text, fields) < fields.size() || !platform::parseNumber(fields[1], resident))
         return std::nullopt;
     return resident;
 }
@@ -179,7 +173,7 @@ std::vector<ProcessEntry> ProcessTable::entries() const {
         return entries;
     while (const dirent* entry = ::readdir(dir)) {
         pid_t pid = 0;
-        if (parseNumber(std::string_view(entry->d_name), pid) && pid > 0)
+        if (platform::parseNumber(std::string_view(entry->d_name), pid) && pid > 0)
             entries.push_back({pid, static_cast<uint64_t>(entry->d_ino)});
     }
     ::closedir(dir);

@@ -1,50 +1,16 @@
 #include "platform/Read.h"
 
-#include "C/system/System.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <set>
 
 namespace vigil::platform {
 
-namespace {
-std::mutex& reportedMutex() {
-    static auto* m = new std::mutex;
-    return *m;
-}
-std::set<std::string>& reported() {
-    static auto* s = new std::set<std::string>;
-    return *s;
-}
-}  // namespace
-
-void reportError(std::string_view call, std::string_view detail) {
-    std::string line = "Error: ";
-    line.append(call).append(" -- ").append(detail);
-    {
-        std::lock_guard<std::mutex> lock(reportedMutex());
-        auto& seen = reported();
-        // Keyed on the detail: one broken file read by several callers gives one line.
-        std::string key(detail.empty() ? std::string_view(line) : detail);
-        if (seen.count(key))
-            return;
-        if (seen.size() > 512)
-            seen.clear();
-        seen.insert(std::move(key));
-    }
-    System_error("%s\n", line.c_str());
-}
-
 void resetReportedErrors() {
-    std::lock_guard<std::mutex> lock(reportedMutex());
-    reported().clear();
+    ErrorReport::shared().forget();
 }
 
 int openForReading(const std::string& path, Outcome* outcome, std::string* error) {
@@ -158,21 +124,15 @@ std::string_view trim(std::string_view s) {
 }
 
 std::optional<std::uint64_t> parseU64(std::string_view s) {
-    if (s.empty() || s.front() < '0' || s.front() > '9')
-        return std::nullopt;
     std::uint64_t v = 0;
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size())
+    if (!parseNumber(s, v))
         return std::nullopt;
     return v;
 }
 
 std::optional<std::int64_t> parseI64(std::string_view s) {
-    if (s.empty())
-        return std::nullopt;
     std::int64_t v = 0;
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size())
+    if (!parseNumber(s, v))
         return std::nullopt;
     return v;
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "C/system/ErrorReport.h"
+
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,14 +34,19 @@ struct Read {
     }
 };
 
-// Writes "Error: <call> -- <detail>" to stderr. A detail is written only once per process, so a
-// source that stays broken (or is read by several callers) does not flood stderr at every sample.
-void reportError(std::string_view call, std::string_view detail);
-// Reports a failed read (absent and successful reads write nothing). Returns the read unchanged.
+// Error lines go through the process's error report (C/system/ErrorReport.h).
+using vigil::reportError;
+// Reports a failed read (absent and successful reads write nothing). The failure's text (the path
+// and the system error) is the cause: one broken file read by several callers gives one line a
+// minute. Returns the read unchanged. reportUnreadable does the same for a detail of the caller's
+// ("<path>: missing" for a file that must exist).
+inline void reportUnreadable(std::string_view call, std::string_view detail) {
+    ErrorReport::shared().report(call, detail, detail);
+}
 template <typename T>
 const Read<T>& reportIfFailed(const Read<T>& read, std::string_view call) {
     if (read.outcome == Outcome::failure)
-        reportError(call, read.error);
+        reportUnreadable(call, read.error);
     return read;
 }
 // Forgets which lines were already written (tests).
@@ -65,6 +73,15 @@ std::string joinRoot(std::string_view root, std::string_view path);
 
 // Pure helpers for parsers.
 std::string_view trim(std::string_view s);
+// A decimal number of type T filling the whole text (a leading "-" only for signed types); false
+// for anything else (junk, overflow), leaving `out` unspecified.
+template <typename T>
+bool parseNumber(std::string_view text, T& out) {
+    if (text.empty())
+        return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size();
+}
 // A decimal unsigned number filling the whole text; nullopt for anything else (sign, junk,
 // overflow).
 std::optional<std::uint64_t> parseU64(std::string_view s);

@@ -11,6 +11,7 @@
 
 #include "platform/BlockDevices.h"
 #include "platform/MountTable.h"
+#include "platform/Read.h"
 
 namespace vigil {
 
@@ -273,7 +274,7 @@ std::unique_ptr<SmartTransport> openSmartTransport(const std::string& root, cons
     if (BlockDevices::isVirtualDevice(disk))
         return std::make_unique<NoSmartTransport>();
     auto kind = disk.rfind("nvme", 0) == 0 ? SmartTransport::Kind::nvme : SmartTransport::Kind::ata;
-    std::string node = rootedPath(root, "/dev/" + disk);
+    std::string node = platform::joinRoot(root, "/dev/" + disk);
     int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (openError)

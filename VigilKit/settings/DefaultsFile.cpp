@@ -1,5 +1,7 @@
 #include "settings/DefaultsFile.h"
 
+#include "C/system/ErrorReport.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -23,8 +25,9 @@ std::string errorText(int error) {
 }
 
 void errorLine(const std::string& text) {
-    std::fprintf(stderr, "Error: %s\n", text.c_str());
-    std::fflush(stderr);
+    // Each line here marks a change of state (the file moved aside, writes starting to fail), which
+    // the store itself writes once.
+    ErrorReport::shared().reportEach(text);
 }
 
 DefaultsFile::Identity identityOf(const struct stat& st) {

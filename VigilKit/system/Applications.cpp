@@ -7,17 +7,13 @@
 #include <cmath>
 #include <sstream>
 
+#include "C/system/Time.h"
 #include "platform/AppCgroups.h"
 #include "system/Timer.h"
 
 namespace vigil {
 
 namespace {
-
-int64_t nowMilliseconds() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 bool isWebKitHelper(const std::string& name) {
     return name.starts_with("com.apple.WebKit.WebContent") ||
@@ -139,7 +135,7 @@ std::shared_ptr<Applications::Process> Applications::makeProcess(
     }
     if (const auto figures = figuresOf(*app)) {
         process->prevcputime = figures->cputime;
-        process->prevtime = nowMilliseconds();
+        process->prevtime = Time_monotonicMilli();
     }
     return process;
 }
@@ -259,7 +255,7 @@ void Applications::update() {
     });
     for (Sample& sample : samples)
         sample.figures = figuresOf(*sample.process->app);
-    const int64_t now = nowMilliseconds();
+    const int64_t now = Time_monotonicMilli();
     mutex_.synchronise([&] {
         for (const Sample& sample : samples) {
             // A process that could not be read keeps its last own figures.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "C/system/ErrorReport.h"
 #include "platform/PowerSupply.h"
 #include "system/Queue.h"
 #include "system/Timer.h"
@@ -49,8 +50,7 @@ Battery::Battery(Options options)
     if (fd < 0 && options_.watchKernel) {
         fd = UeventMonitor::openKernelSocket();
         if (fd < 0) {
-            std::fprintf(stderr, "Error: socket(NETLINK_KOBJECT_UEVENT) -- %s\n",
-                         std::strerror(errno));
+            reportError("socket(NETLINK_KOBJECT_UEVENT)", std::strerror(errno));
         }
     }
     if (fd >= 0) {

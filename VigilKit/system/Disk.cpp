@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "C/system/System.h"
 #include "platform/BlockingCalls.h"
 
 #include "platform/MountWatch.h"
@@ -240,10 +241,8 @@ std::optional<Disk::Volume::SmartStatus> Disk::Volume::smartStatus() const {
 }
 
 bool Disk::Volume::eject(DiskCollector::EjectDone done) const {
-    if (isRootFS) {
-        std::fprintf(stderr, "AssertException: Cannot unmount/eject the root filesystem\n");
-        std::abort();
-    }
+    if (isRootFS)
+        VIGIL_RAISE("AssertException", "Cannot unmount/eject the root filesystem");
     DiskCollector& source = collector ? *collector : DiskCollector::shared();
     return source.ejectVolume(path, std::move(done));
 }

@@ -42,7 +42,7 @@ void Memory::update() {
     if (result < 1)
         return;
     auto next = std::make_shared<Sample>();
-    next->free = data.free + data.inactive;
+    next->free = data.memFree + data.inactive;
     next->active = data.active;
     next->wired = data.wired;
     next->compressed = data.compressed;

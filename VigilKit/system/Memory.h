@@ -16,6 +16,7 @@ namespace vigil {
 class Memory : public SystemResource {
   public:
     struct Sample {
+        // free is the memory available to programs: MemFree and what the kernel can reclaim.
         std::uint64_t wired = 0, active = 0, compressed = 0, free = 0, appMemory = 0,
                       cachedFiles = 0, pagesIn = 0, pagesOut = 0, pagesFault = 0;
         // wired + active + compressed + free

@@ -1,21 +1,12 @@
 #include "system/Mutex.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include "C/system/System.h"
 
 namespace vigil {
 
-namespace {
-[[noreturn]] void fatal(const char* message, int line) {
-    std::fprintf(stderr, "Fatal error: %s: file VigilKit/system/Mutex, line %d\n", message, line);
-    std::fflush(stderr);
-    std::abort();
-}
-}  // namespace
-
 Mutex::Mutex() {
     if (pthread_mutex_init(&mutex_, nullptr) != 0)
-        fatal("Failed to initialize Mutex", __LINE__);
+        VIGIL_RAISE("Fatal error", "Failed to initialize Mutex");
 }
 
 Mutex::~Mutex() {
@@ -32,7 +23,7 @@ bool Mutex::unlock() {
 
 void Mutex::lockOrAbort() {
     if (!lock())
-        fatal("Failed to lock mutex", __LINE__);
+        VIGIL_RAISE("Fatal error", "Failed to lock mutex");
 }
 
 }  // namespace vigil

@@ -1,13 +1,12 @@
 #include "system/Notification.h"
 
+#include "C/system/ErrorReport.h"
 #include "platform/Bus.h"
 
 #include <systemd/sd-bus.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 
@@ -20,26 +19,10 @@ constexpr std::chrono::milliseconds kCallTimeout{3000};
 std::mutex addressMutex;
 std::string busAddress;  // empty: the session bus
 
-// A bus that stays away would otherwise cost a line at every notification: each distinct line is
-// written at most once a minute, and again at once after a notification got through.
-std::mutex reportedMutex;
-std::map<std::string, std::chrono::steady_clock::time_point> reported;
-
-void reportLine(const std::string& line) {
-    const auto now = std::chrono::steady_clock::now();
-    {
-        std::lock_guard lock(reportedMutex);
-        auto it = reported.find(line);
-        if (it != reported.end() && now - it->second < std::chrono::minutes(1))
-            return;
-        reported[line] = now;
-    }
-    std::fprintf(stderr, "%s\n", line.c_str());
-}
-
+// A bus that stays away costs one line a minute (the error report's rule), and again one at once
+// after a notification got through.
 void forgetReportedErrors() {
-    std::lock_guard lock(reportedMutex);
-    reported.clear();
+    ErrorReport::shared().forget("Error: Notification ");
 }
 
 std::unique_ptr<Bus> openBus() {
@@ -51,7 +34,7 @@ std::unique_ptr<Bus> openBus() {
     std::string error;
     auto bus = address.empty() ? Bus::session(&error) : Bus::open(address, &error);
     if (!bus)
-        reportLine("Error: Notification bus -- " + error);
+        reportError("Notification bus", error);
     return bus;
 }
 
@@ -113,7 +96,7 @@ bool Notification::notify(const std::string& title, const std::optional<std::str
         },
         kCallTimeout, &error);
     if (!reply) {
-        reportLine("Error: Notification Notify -- " + error);
+        reportError("Notification Notify", error);
         return false;
     }
     forgetReportedErrors();

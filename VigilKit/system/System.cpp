@@ -1,8 +1,6 @@
 #include "system/System.h"
 
-#include <cstdio>
-#include <cstdlib>
-
+#include "C/system/System.h"
 #include "system/Queue.h"
 
 namespace vigil {
@@ -26,10 +24,8 @@ System::System(Resources resources, const std::vector<TaskSpec>& tasks)
 namespace {
 template <typename R>
 R& present(const std::shared_ptr<R>& resource, const char* name) {
-    if (!resource) {
-        std::fprintf(stderr, "AssertException: System has no %s resource\n", name);
-        std::abort();
-    }
+    if (!resource)
+        VIGIL_RAISE("AssertException", "System has no %s resource", name);
     return *resource;
 }
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "C/system/ErrorReport.h"
 #include "system/Queue.h"
 #include "ui/FUIColor.h"
 
@@ -140,7 +141,7 @@ std::optional<QString> checkedAddress(const QString& text, const char* what) {
     const QUrl address(text.trimmed(), QUrl::StrictMode);
     if (text.trimmed().isEmpty() || !address.isValid() || address.scheme().isEmpty() ||
         address.isRelative()) {
-        std::fprintf(stderr, "Error: %s -- not a valid address: %s\n", what, qPrintable(text));
+        reportError(what, "not a valid address: " + text.toStdString());
         return std::nullopt;
     }
     return QString::fromUtf8(address.toEncoded());
@@ -152,7 +153,7 @@ void FUILink::openInBackground(const QString& text) {
         return;
     Queue::background().async([encoded = *address] {
         if (!QProcess::startDetached(QStringLiteral("xdg-open"), {encoded})) {
-            std::fprintf(stderr, "Error: xdg-open -- could not open %s\n", qPrintable(encoded));
+            reportError("xdg-open", "could not open " + encoded.toStdString());
         }
     });
 }

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "C/system/ErrorReport.h"
+
 namespace vigil {
 
 namespace {
@@ -29,16 +31,14 @@ bool registerFace(const QString& faceName, const QString& file) {
     if (faces().contains(faceName))
         return true;
     if (!QFileInfo::exists(file)) {
-        std::fprintf(stderr, "Error: font %s -- %s not found\n", qPrintable(faceName),
-                     qPrintable(file));
+        reportError("font " + faceName.toStdString(), file.toStdString() + " not found");
         return false;
     }
     const int id = QFontDatabase::addApplicationFont(file);
     const QStringList families =
         id < 0 ? QStringList() : QFontDatabase::applicationFontFamilies(id);
     if (families.isEmpty()) {
-        std::fprintf(stderr, "Error: font %s -- %s could not be loaded\n", qPrintable(faceName),
-                     qPrintable(file));
+        reportError("font " + faceName.toStdString(), file.toStdString() + " could not be loaded");
         return false;
     }
     const QRawFont raw(file, 12);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "C/system/ErrorReport.h"
 #include "host/PanelMenu.h"
 #include "host/WidgetListViewController.h"
 
@@ -23,9 +24,9 @@ void noteCompositorPlacesOnce() {
     if (said)
         return;
     said = true;
-    std::fprintf(stderr,
-                 "Vigil: on Wayland without an X server the panel is a normal window: it cannot "
-                 "stay on top, and the compositor places it (its place is not remembered)\n");
+    ErrorReport::shared().note(
+        "on Wayland without an X server the panel is a normal window: it cannot stay on top, "
+        "and the compositor places it (its place is not remembered)");
 }
 
 // Only X11 lets a program raise and focus its own window; elsewhere Qt says it cannot.

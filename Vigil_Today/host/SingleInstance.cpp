@@ -18,6 +18,7 @@
 #include <cstring>
 #include <optional>
 
+#include "C/system/ErrorReport.h"
 #include "platform/Bus.h"
 
 namespace vigil {
@@ -227,8 +228,7 @@ bool SingleInstance::serveOnBus(bool* nameTaken) {
     std::string error;
     if (!bus->serve(kObjectPath, std::move(interface), &error) ||
         !bus->requestName(kBusName, &error)) {
-        std::fprintf(stderr, "Vigil: %s; a later start finds this panel through its socket\n",
-                     error.c_str());
+        ErrorReport::shared().note(error + "; a later start finds this panel through its socket");
         return false;
     }
     bus_ = std::move(bus);
@@ -270,9 +270,9 @@ void SingleInstance::processBus() {
     if (!bus_)
         return;
     if (!bus_->process(std::chrono::milliseconds(0))) {
-        std::fprintf(stderr,
-                     "Vigil: the session bus connection broke; a later start finds this "
-                     "panel through its socket\n");
+        ErrorReport::shared().note(
+            "the session bus connection broke; a later start finds this panel through its "
+            "socket");
         busNotifier_.reset();
         bus_.reset();
         return;

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 
+#include "C/system/ErrorReport.h"
 #include "platform/DesktopEntries.h"
 #include "ui/Controls.h"
 
@@ -25,7 +26,7 @@ namespace vigil {
 namespace {
 
 void errorLine(const QString& call, const QString& text) {
-    std::fprintf(stderr, "Error: %s -- %s\n", qPrintable(call), qPrintable(text));
+    reportError(call.toStdString(), text.toStdString());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "C/system/ErrorReport.h"
 #include "settings/WidgetDefaults.h"
 
 namespace vigil {
@@ -26,9 +27,9 @@ std::optional<QPoint> SettingsPanelPlaceStore::loadPlace() const {
         y = coordinate("y");
     }
     if (!x || !y || std::llabs(*x) > kMaxCoordinate || std::llabs(*y) > kMaxCoordinate) {
-        std::fprintf(stderr,
-                     "Vigil: the stored panel place is not a pair of screen coordinates; the "
-                     "panel takes its default place\n");
+        ErrorReport::shared().note(
+            "the stored panel place is not a pair of screen coordinates; the panel takes its "
+            "default place");
         return std::nullopt;
     }
     return QPoint(static_cast<int>(*x), static_cast<int>(*y));

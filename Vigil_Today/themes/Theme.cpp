@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "C/system/ErrorReport.h"
 #include "settings/WidgetDefaults.h"
 #include "ui/FUIColor.h"
 
@@ -154,8 +155,8 @@ ThemeManager& ThemeManager::shared() {
 ThemeManager::ThemeManager(Defaults& defaults) : themes{Themes::light(), Themes::dark()} {
     const int64_t index = defaults.get(WidgetDefaultsKeys::theme());
     if (index < 0 || index >= static_cast<int64_t>(themes.size())) {
-        std::fprintf(stderr, "Vigil: the stored theme %lld names no theme; using the light one\n",
-                     static_cast<long long>(index));
+        ErrorReport::shared().note("the stored theme " + std::to_string(index) +
+                                   " names no theme; using the light one");
     }
     activeTheme_ = themeAt(index);
 }

@@ -10,7 +10,6 @@
 #include "C/system/Time.h"
 #include "C/util/List.h"
 
-
 namespace {
 
 using vigil::test::exactly;
@@ -122,7 +121,7 @@ TEST_F(RuntimeDeath, SystemErrorAndAbortTexts) {
     errno = EACCES;
     EXPECT_STREQ(System_getLastError(), "Permission denied");
     testing::internal::CaptureStderr();
-    System_error("Error: %s -- %s\n", "open", System_getError(ENOENT));
+    System_error("%s -- %s", "open", System_getError(ENOENT));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: open -- No such file or directory\n");
     EXPECT_DEATH(System_abort("%s", "Fatal X\n"), exactly("Fatal X\n"));
 }

@@ -11,7 +11,7 @@ using vigil::platform::VmStat;
 
 namespace {
 std::uint64_t sum(const MEMData& d) {
-    return d.free + d.inactive + d.wired + d.compressed + d.active;
+    return d.memFree + d.inactive + d.wired + d.compressed + d.active;
 }
 }  // namespace
 
@@ -31,7 +31,7 @@ TEST(MemoryDerivation, PartsAddUpToTheTotalAndUsedIsTotalMinusAvailable) {
     auto d = deriveMEMData(info, vm, 30 << 20, 4096);
     ASSERT_TRUE(d);
     EXPECT_EQ(sum(*d), *info.memTotal);
-    EXPECT_EQ(d->free + d->inactive, *info.memAvailable);
+    EXPECT_EQ(d->memFree + d->inactive, *info.memAvailable);
     EXPECT_EQ(d->wired, 50u << 20);
     EXPECT_EQ(d->compressed, 50u << 20);
     EXPECT_EQ(d->active + d->wired + d->compressed, *info.memTotal - *info.memAvailable);
@@ -78,7 +78,7 @@ TEST(MemoryCollector, FixtureMachines) {
         ASSERT_EQ(c.data(&d), 1);
         // free + buffers + cached + reclaimable slab - shared memory, capped at the total.
         const std::uint64_t available = (100000ull + 20000 + 300000 + 30000 - 10000) * 1024;
-        EXPECT_EQ(d.free + d.inactive, available);
+        EXPECT_EQ(d.memFree + d.inactive, available);
         EXPECT_EQ(c.swap()->total, 0u);
         EXPECT_EQ(c.physical(), 1000000ull * 1024);
     }
@@ -110,7 +110,7 @@ TEST(MemoryCollector, FailedReadLeavesTheRecordAndWritesOneLine) {
     EXPECT_EQ(c.data(&d), 0);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(d.active, 12345u);
-    EXPECT_EQ(err.rfind("Error: host_statistics64 -- ", 0), 0u) << err;
+    EXPECT_EQ(err.rfind("Error: memory sample -- ", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     tree.remove("proc/meminfo");
     EXPECT_EQ(c.data(&d), 0);

@@ -586,7 +586,7 @@ TEST(NetworkDataFixture, ExtraNamesWiredAndWirelessLinks) {
     getNetworkExtra(links, "nosuch0", [&](const NetworkExtra*) { called = true; });
     const auto error = testing::internal::GetCapturedStderr();
     EXPECT_FALSE(called);
-    EXPECT_EQ(error, "Error: _getNetworkExtra for 'nosuch0' -- no such interface\n");
+    EXPECT_EQ(error, "Error: network interface 'nosuch0' -- no such interface\n");
 }
 
 TEST(NetworkDataParsing, DefaultRoutesFromProcNetRoute) {

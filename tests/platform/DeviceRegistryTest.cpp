@@ -65,41 +65,6 @@ TEST(DeviceRegistry, MainDisplayIsTheCardWithAConnectedOutput) {
     EXPECT_FALSE(DeviceRegistry(fixturePath("no-gpu")).mainDisplay());
 }
 
-TEST(DeviceRegistry, NetworkKeysSearchUpward) {
-    TempTree tree;
-    tree.write("sys/class/net/wlan0/operstate", "up\n");
-    tree.write("sys/class/net/wlan0/device/idVendor", "0bda\n");
-    tree.write("sys/class/net/wlan0/device/product", "802.11ac WLAN Adapter\n");
-    tree.write("sys/class/net/eth0/operstate", "up\n");
-    tree.write("sys/class/net/eth0/speed", "1000\n");
-    DeviceRegistry registry(tree.root);
-    registry.setPrimaryInterfaceSource([] { return std::optional<std::string>("eth0"); });
-
-    auto wlan = registry.matchingBSDName("wlan0");
-    ASSERT_TRUE(wlan);
-    EXPECT_EQ(asText(registry.searchProperty(*wlan, "USB Product Name", true)),
-              "802.11ac WLAN Adapter");
-    EXPECT_FALSE(registry.searchProperty(*wlan, "USB Product Name", false));
-    EXPECT_FALSE(registry.searchProperty(*wlan, "IOLinkSpeed", true));
-    EXPECT_EQ(asBoolean(registry.property(*wlan, "IOPrimaryInterface")), false);
-
-    auto eth = registry.matchingBSDName("eth0");
-    ASSERT_TRUE(eth);
-    EXPECT_EQ(asInteger(registry.searchProperty(*eth, "IOLinkSpeed", true)), 1000000000);
-    EXPECT_EQ(asBoolean(registry.property(*eth, "IOPrimaryInterface")), true);
-    tree.write("sys/class/net/eth0/speed", "-1\n");  // link down: unknown speed
-    EXPECT_FALSE(registry.searchProperty(*eth, "IOLinkSpeed", true));
-
-    // Only the failed interface-name lookup writes an error line.
-    resetReportedErrors();
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(registry.matchingBSDName("nope0"));
-    EXPECT_FALSE(registry.matchingBSDName("../../etc"));
-    EXPECT_FALSE(registry.matchingName("nope0"));
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
-}
-
 TEST(DeviceRegistry, LiveSysfsParentsEndAtTheTop) {
     DeviceRegistry registry;
     auto devices = registry.matching("pci");

@@ -114,12 +114,12 @@ TEST(ProcfsRead, ThreeOutcomesAndOneErrorLinePerFailure) {
 
     resetReportedErrors();
     testing::internal::CaptureStderr();
-    reportIfFailed(ticks, "host_statistics");
-    reportIfFailed(ticks, "host_statistics");            // the same failure again is not repeated
+    reportIfFailed(ticks, "processor ticks");
+    reportIfFailed(ticks, "processor ticks");            // the same failure again is not repeated
     reportIfFailed(procfs.loadAverage(), "getloadavg");  // absent: silent
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_EQ(err.rfind("Error: host_statistics -- ", 0), 0u) << err;
+    EXPECT_EQ(err.rfind("Error: processor ticks -- ", 0), 0u) << err;
 }
 
 TEST(ProcfsRead, ProcessCountCountsOnlyNumericFolders) {

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/MountWatch.h"
+#include "platform/Read.h"
 #include "support/TestSupport.h"
 
 namespace vigil {
@@ -199,7 +200,7 @@ TEST(Disk, AFailingVolumeKeepsItsFiguresMarkedStaleAndWritesOneLine) {
     const auto before = disk.volumes().at("/srv/data");
     ASSERT_GT(before.total, 0);
     *failing = true;
-    forgetReportedPlatformErrors();
+    platform::resetReportedErrors();
     testing::internal::CaptureStderr();
     for (int tick = 0; tick < 5; ++tick) {
         disk.update();

@@ -1,5 +1,7 @@
 #include "C/system/System.h"
 
+#include "C/system/ErrorReport.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -17,11 +19,12 @@ const char* System_getLastError() {
 }
 
 void System_error(const char* format, ...) {
+    char text[1024];
     va_list ap;
     va_start(ap, format);
-    std::vfprintf(stderr, format, ap);
+    std::vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
-    std::fflush(stderr);
+    vigil::ErrorReport::shared().reportText(text);
 }
 
 void System_abort(const char* format, ...) {

@@ -2,11 +2,12 @@
 
 // Error reporting of the collector runtime.
 //
-// System errors that the program survives are written as one line through System_error
-// ("Error: <call> -- <system error text>\n"). Exceptions that it cannot go on from end the process
-// through System_abort with "<Kind>Exception: <detail>\n raised in <function> at <unit>:<line>\n".
-// Contract violations (null records, negative counts) are assertions that raise an AssertException
-// naming the failed expression.
+// System errors that the program survives are written as one line through System_error, which
+// hands them to the error report (C/system/ErrorReport.h): "Error: <call> -- <system error text>",
+// each cause at most once a minute. Exceptions that it cannot go on from end the process through
+// System_abort, the one fatal path with "<Kind>Exception: <detail>\n raised in <function> at
+// <unit>:<line>\n". Contract violations (null records, negative counts) are assertions that raise
+// an AssertException naming the failed expression.
 
 #include <cstdarg>
 
@@ -14,7 +15,7 @@
 const char* System_getLastError();
 // The system's text for errnum.
 const char* System_getError(int errnum);
-// Writes the formatted text to the standard error stream; the format carries its own line end.
+// Reports "Error: " and the formatted text (no line end) through the error report.
 void System_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes the formatted text to the standard error stream, then aborts the process.
 [[noreturn]] void System_abort(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -28,15 +28,21 @@ bool inRange(const char* field, int value, int min, int max) {
 int64_t Time_now() {
     struct timeval tv {};
     if (gettimeofday(&tv, nullptr) != 0)
-        System_error("Error: gettimeofday -- %s\n", System_getLastError());
+        System_error("gettimeofday -- %s", System_getLastError());
     return tv.tv_sec;
 }
 
 int64_t Time_milli() {
     struct timeval tv {};
     if (gettimeofday(&tv, nullptr) != 0)
-        System_error("Error: gettimeofday -- %s\n", System_getLastError());
+        System_error("gettimeofday -- %s", System_getLastError());
     return static_cast<int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
+
+int64_t Time_monotonicMilli() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 int Time_seconds(int64_t t) {

@@ -7,6 +7,9 @@
 
 int64_t Time_now();
 int64_t Time_milli();
+// Milliseconds on the monotonic clock, from an unspecified start: for intervals and rates, which a
+// change of the wall clock must not bend.
+int64_t Time_monotonicMilli();
 int Time_seconds(int64_t t);
 int Time_minutes(int64_t t);
 int Time_hour(int64_t t);
