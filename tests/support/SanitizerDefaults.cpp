@@ -8,7 +8,9 @@ const char* __asan_default_options() {
     return "detect_leaks=1:detect_stack_use_after_return=1:allocator_may_return_null=1";
 }
 
-const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
+const char* __ubsan_default_options() {
+    return "print_stacktrace=1:halt_on_error=1";
+}
 
 const char* __tsan_default_options() {
     return "halt_on_error=1:second_deadlock_stack=1:allocator_may_return_null=1";

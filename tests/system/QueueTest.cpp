@@ -73,7 +73,8 @@ TEST(QueueBackgroundDeadlines, RunInOrderNeverEarlyOnAWorkerWithoutTheTimerThrea
     std::atomic<int> done{0};
     std::atomic<bool> allInTime{true}, allOnWorkers{true};
     // The first deadline lies well after the last task is queued, so that a slow queueing (a
-    // sanitizer build on a busy machine) cannot let an early deadline pass before a later one is in.
+    // sanitizer build on a busy machine) cannot let an early deadline pass before a later one is
+    // in.
     const auto start = Clock::now() + milliseconds(500);
     for (int delay : {150, 50, 100, 0}) {
         const auto deadline = start + milliseconds(delay);

@@ -81,6 +81,12 @@ TEST(GoldenSnapshot, EveryFixtureMachinePrintsItsSnapshotJson) {
             printed.erase("applications");
             expected.erase("applications");
         }
+        // A tree's sensors are read through libsensors in a private mount namespace, which takes
+        // root; elsewhere the tool prints none.
+        if (::geteuid() != 0) {
+            printed.erase("sensors");
+            expected.erase("sensors");
+        }
         // The patch names each figure that changed.
         EXPECT_EQ(printed, expected)
             << nlohmann::json::diff(nlohmann::json(expected), nlohmann::json(printed)).dump(1);

@@ -67,8 +67,9 @@ class ApplicationsSampler : public Sampler {
     Applications applications_;
 };
 
-const bool registered = add(
-    {"applications", 70, [](const Options& o) { return std::make_unique<ApplicationsSampler>(o); }});
+const bool registered = add({"applications", 70, [](const Options& o) {
+                                 return std::make_unique<ApplicationsSampler>(o);
+                             }});
 
 }  // namespace
 }  // namespace vigil::snapshot

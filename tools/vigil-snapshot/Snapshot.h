@@ -9,8 +9,8 @@
 namespace vigil::snapshot {
 
 struct Options {
-    std::string root = "/";  // /proc, /sys, /etc and /run are read under it
-    double interval = 1.1;   // seconds between the two samples
+    std::string root = "/";        // /proc, /sys, /etc and /run are read under it
+    double interval = 1.1;         // seconds between the two samples
     bool checkConnection = false;  // network: ask the public-address server (leaves the machine)
 };
 
