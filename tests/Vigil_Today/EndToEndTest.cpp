@@ -235,6 +235,16 @@ std::string selfPath() {
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().toStdString();
 }
 
+// Why a test that starts the program cannot run here ("" when it can); with `xdotool`, also
+// when xdotool, which clicks and looks up windows, is missing.
+std::string whyTheProgramCannotRun(bool xdotool) {
+    if (access(programPath().c_str(), X_OK) != 0)
+        return "the program is not built: " + programPath();
+    if (xdotool && access("/usr/bin/xdotool", X_OK) != 0)
+        return "xdotool is not installed (apt-get install xdotool)";
+    return {};
+}
+
 class EndToEndTest : public ::testing::Test {
   protected:
     QTemporaryDir dir;
@@ -246,8 +256,8 @@ TEST_F(EndToEndTest, ProgramShowsItsPanelOnTheDisplay) {
     XvfbServer x(log());
     if (!x.reason.empty())
         GTEST_SKIP() << x.reason;
-    if (access(programPath().c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the program is not built: " << programPath();
+    if (const std::string why = whyTheProgramCannotRun(false); !why.empty())
+        GTEST_SKIP() << why;
     const pid_t program = spawn({programPath()},
                                 {{"DISPLAY", x.display()},
                                  {"QT_QPA_PLATFORM", "xcb"},
@@ -284,8 +294,8 @@ TEST_F(EndToEndTest, ProgramShowsItsPanelOnTheDisplay) {
 }
 
 TEST_F(EndToEndTest, WithoutADisplayTheProgramRendersThePanel) {
-    if (access(programPath().c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the program is not built: " << programPath();
+    if (const std::string why = whyTheProgramCannotRun(false); !why.empty())
+        GTEST_SKIP() << why;
     const Env headless{{"DISPLAY", ""},
                        {"WAYLAND_DISPLAY", ""},
                        {"QT_QPA_PLATFORM", ""},
@@ -322,8 +332,8 @@ TEST_F(EndToEndTest, WithoutADisplayTheProgramRendersThePanel) {
 }
 
 TEST_F(EndToEndTest, CommandLineAnswersAndStops) {
-    if (access(programPath().c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the program is not built: " << programPath();
+    if (const std::string why = whyTheProgramCannotRun(false); !why.empty())
+        GTEST_SKIP() << why;
     // No display and no session bus: nothing here may start a panel.
     const Env env{{"DISPLAY", ""},
                   {"WAYLAND_DISPLAY", ""},
@@ -357,10 +367,8 @@ TEST_F(EndToEndTest, HeaderMenuQuitsWithoutATray) {
     XvfbServer x(log());
     if (!x.reason.empty())
         GTEST_SKIP() << x.reason;
-    if (access(programPath().c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the program is not built: " << programPath();
-    if (access("/usr/bin/xdotool", X_OK) != 0)
-        GTEST_SKIP() << "xdotool is not installed (apt-get install xdotool)";
+    if (const std::string why = whyTheProgramCannotRun(true); !why.empty())
+        GTEST_SKIP() << why;
     const QString programLog = dir.filePath(QStringLiteral("program.txt"));
     const pid_t program = spawn({programPath()},
                                 {{"DISPLAY", x.display()},
@@ -412,10 +420,8 @@ TEST_F(EndToEndTest, OnePanelPerSessionThatToggleAndQuitReach) {
     XvfbServer x(log());
     if (!x.reason.empty())
         GTEST_SKIP() << x.reason;
-    if (access(programPath().c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the program is not built: " << programPath();
-    if (access("/usr/bin/xdotool", X_OK) != 0)
-        GTEST_SKIP() << "xdotool is not installed (apt-get install xdotool)";
+    if (const std::string why = whyTheProgramCannotRun(true); !why.empty())
+        GTEST_SKIP() << why;
     test::PrivateBus bus;
     if (!bus.started())
         GTEST_SKIP() << "dbus-daemon did not start (apt-get install dbus-daemon)";
@@ -531,10 +537,8 @@ class WestonServer {
 };
 
 TEST_F(EndToEndTest, OnWaylandThePanelGoesThroughXWaylandWhereItCan) {
-    if (access(programPath().c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the program is not built: " << programPath();
-    if (access("/usr/bin/xdotool", X_OK) != 0)
-        GTEST_SKIP() << "xdotool is not installed (apt-get install xdotool)";
+    if (const std::string why = whyTheProgramCannotRun(true); !why.empty())
+        GTEST_SKIP() << why;
     const std::string runtime = runtimeFolder(dir, QStringLiteral("run"));
     WestonServer weston(runtime, true, dir.filePath(QStringLiteral("weston.txt")).toStdString());
     if (!weston.reason.empty())
@@ -561,8 +565,8 @@ TEST_F(EndToEndTest, OnWaylandThePanelGoesThroughXWaylandWhereItCan) {
 }
 
 TEST_F(EndToEndTest, OnWaylandAloneThePanelIsANormalWindowAndSaysSo) {
-    if (access(programPath().c_str(), X_OK) != 0)
-        GTEST_SKIP() << "the program is not built: " << programPath();
+    if (const std::string why = whyTheProgramCannotRun(false); !why.empty())
+        GTEST_SKIP() << why;
     if (access("/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so", F_OK) !=
             0 &&
         access("/usr/lib/qt6/plugins/platforms/libqwayland-generic.so", F_OK) != 0) {
