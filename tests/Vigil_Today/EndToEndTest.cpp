@@ -13,7 +13,6 @@
 #include <QWindow>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -33,6 +32,7 @@
 
 #include "TodayViewController.h"
 #include "TodayViewControllerSupport.h"
+#include "XvfbServer.h"
 #include "details/CPUViewController.h"
 #include "host/PanelWindow.h"
 #include "platform/Bus.h"
@@ -124,60 +124,6 @@ bool acceptsConnections(const std::string& socketPath) {
     return connected;
 }
 
-// Xvfb picks a free display number itself and writes it to descriptor 3 once it listens: no
-// race with the servers of other tests running at the same time.
-class XvfbServer {
-  public:
-    XvfbServer(const std::string& log) {
-        const char* xvfb = "/usr/bin/Xvfb";
-        if (access(xvfb, X_OK) != 0) {
-            reason = "Xvfb is not installed (apt-get install xvfb)";
-            return;
-        }
-        int pipeFds[2];
-        if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-            reason = "no pipe for Xvfb's display number";
-            return;
-        }
-        pid_ = spawn({xvfb, "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                     {}, log, {}, pipeFds[1]);
-        close(pipeFds[1]);
-        std::string number;
-        test::waitUntil(
-            [&] {
-                pollfd ready{pipeFds[0], POLLIN, 0};
-                if (poll(&ready, 1, 100) <= 0)
-                    return false;
-                char buffer[16];
-                const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-                if (n <= 0)
-                    return true;  // Xvfb ended without a display
-                number.append(buffer, static_cast<size_t>(n));
-                return number.find('\n') != std::string::npos;
-            },
-            std::chrono::seconds(20));
-        close(pipeFds[0]);
-        if (number.find('\n') == std::string::npos) {
-            reason = "Xvfb did not start: " + readFile(QString::fromStdString(log));
-            return;
-        }
-        display_ = ":" + number.substr(0, number.find('\n'));
-    }
-    ~XvfbServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitFor(pid_, std::chrono::seconds(10));
-        }
-    }
-    const std::string& display() const { return display_; }
-
-    std::string reason;
-
-  private:
-    std::string display_;
-    pid_t pid_ = -1;
-};
-
 // A sanitizer build lists the leak suppressions it used at exit; the checks of what the program
 // says want its own words only.
 const std::pair<const std::string, std::string> kQuietLeakCheck{"LSAN_OPTIONS",
@@ -253,7 +199,7 @@ class EndToEndTest : public ::testing::Test {
 };
 
 TEST_F(EndToEndTest, ProgramShowsItsPanelOnTheDisplay) {
-    XvfbServer x(log());
+    test::XvfbServer x;
     if (!x.reason.empty())
         GTEST_SKIP() << x.reason;
     if (const std::string why = whyTheProgramCannotRun(false); !why.empty())
@@ -364,7 +310,7 @@ TEST_F(EndToEndTest, CommandLineAnswersAndStops) {
 }
 
 TEST_F(EndToEndTest, HeaderMenuQuitsWithoutATray) {
-    XvfbServer x(log());
+    test::XvfbServer x;
     if (!x.reason.empty())
         GTEST_SKIP() << x.reason;
     if (const std::string why = whyTheProgramCannotRun(true); !why.empty())
@@ -417,7 +363,7 @@ TEST_F(EndToEndTest, HeaderMenuQuitsWithoutATray) {
 }
 
 TEST_F(EndToEndTest, OnePanelPerSessionThatToggleAndQuitReach) {
-    XvfbServer x(log());
+    test::XvfbServer x;
     if (!x.reason.empty())
         GTEST_SKIP() << x.reason;
     if (const std::string why = whyTheProgramCannotRun(true); !why.empty())
@@ -609,7 +555,7 @@ TEST_F(EndToEndTest, OnWaylandAloneThePanelIsANormalWindowAndSaysSo) {
 
 // Runs one phase of the widget inside a child process on the Xvfb display; the child writes its
 // findings, one "name=value" line each, to the report.
-std::string runPhase(const XvfbServer& x, const std::string& phase, const std::string& config,
+std::string runPhase(const test::XvfbServer& x, const std::string& phase, const std::string& config,
                      const std::string& report, const std::string& log) {
     const pid_t child = spawn({selfPath(), "--gtest_filter=EndToEndInside.Phase"},
                               {{"DISPLAY", x.display()},
@@ -626,7 +572,7 @@ std::string runPhase(const XvfbServer& x, const std::string& phase, const std::s
 }
 
 TEST_F(EndToEndTest, ClickRestartAndEditOnTheDisplay) {
-    XvfbServer x(log());
+    test::XvfbServer x;
     if (!x.reason.empty())
         GTEST_SKIP() << x.reason;
     const std::string first =

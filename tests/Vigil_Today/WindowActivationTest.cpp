@@ -16,40 +16,12 @@
 #include <vector>
 
 #include "Vigil_Today/CPUMemoryTestSupport.h"
+#include "XvfbServer.h"
 #include "details/CPUViewController.h"
 #include "host/WindowActivation.h"
 
 namespace vigil {
 namespace {
-
-// An Xvfb of the test's own; it picks a free display and says which once it accepts clients.
-class PrivateXServer {
-  public:
-    PrivateXServer() {
-        xvfb_.start(QStringLiteral("Xvfb"),
-                    {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
-        if (!xvfb_.waitForStarted(10000)) {
-            reason = "Xvfb is not installed (apt-get install xvfb)";
-            return;
-        }
-        if (!test::qtWaitUntil([&] { return xvfb_.canReadLine(); }, std::chrono::seconds(30))) {
-            reason = "Xvfb did not start";
-            return;
-        }
-        display = ":" + xvfb_.readLine().trimmed().toStdString();
-    }
-    ~PrivateXServer() {
-        xvfb_.terminate();
-        if (!xvfb_.waitForFinished(10000))
-            xvfb_.kill();
-    }
-
-    std::string display;
-    std::string reason;
-
-  private:
-    QProcess xvfb_;
-};
 
 // The least a window manager does for a pager: it redirects the root window's substructure (only
 // one client may), lists its windows in _NET_CLIENT_LIST and hears _NET_ACTIVE_WINDOW requests.
@@ -169,10 +141,10 @@ class WindowActivationTest : public test::QtTest {
 };
 
 TEST_F(WindowActivationTest, ARowRaisesTheWindowOfItsApplicationsHelperOrSaysThereIsNone) {
-    PrivateXServer x;
+    test::XvfbServer x;
     if (!x.reason.empty())
         GTEST_SKIP() << x.reason;
-    RecordingWindowManager wm(x.display);
+    RecordingWindowManager wm(x.display());
     ASSERT_TRUE(wm.running());
     ProcessWithHelper worker;
     ProcessWithHelper idle;
@@ -181,7 +153,7 @@ TEST_F(WindowActivationTest, ARowRaisesTheWindowOfItsApplicationsHelperOrSaysThe
     // The test's own window comes first: it is the worker's parent, not one of its own.
     wm.manageWindowOf(::getpid());
     const uint32_t helperWindow = wm.manageWindowOf(worker.helper);
-    qputenv("DISPLAY", QByteArray::fromStdString(x.display));
+    qputenv("DISPLAY", QByteArray::fromStdString(x.display()));
 
     EXPECT_EQ(WindowActivation().raise(worker.pid()), WindowActivation::Result::raised);
     EXPECT_EQ(WindowActivation().raise(idle.pid()), WindowActivation::Result::noWindow);
