@@ -8,7 +8,7 @@
 
 #include "host/ViewController.h"
 #include "host/WidgetListViewController.h"
-#include "system/Signal.h"
+#include "runtime/Signal.h"
 
 namespace vigil {
 

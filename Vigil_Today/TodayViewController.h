@@ -8,7 +8,7 @@
 #include "host/WidgetListViewController.h"
 #include "host/WidgetProviding.h"
 #include "rows/WidgetContext.h"
-#include "system/Timer.h"
+#include "runtime/Timer.h"
 
 namespace vigil {
 

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "C/system/ErrorReport.h"
-#include "SystemManager.h"
 #include "TodayViewController.h"
 #include "host/CommandLine.h"
 #include "host/DisplayPlatform.h"
@@ -23,9 +22,10 @@
 #include "host/WidgetListViewController.h"
 #include "host/Workspace.h"
 #include "platform/NetworkLinks.h"
+#include "runtime/Queue.h"
 #include "settings/Defaults.h"
 #include "settings/SettingsPanelPlaceStore.h"
-#include "system/Queue.h"
+#include "system/SystemManager.h"
 #include "ui/FUIFont.h"
 #include "ui/LeakSuppressions.h"
 
@@ -48,14 +48,14 @@ std::optional<int> answerWithoutAPanel(const CommandLine& command, const std::st
             std::printf("Vigil %s\n", VIGIL_VERSION);
             return 0;
         case CommandLine::Action::invalid:
-            std::fprintf(stderr, "%s: %s (see %s --help)\n", program.c_str(), command.error.c_str(),
-                         program.c_str());
+            vigil::ErrorReport::shared().answerCommandLine(
+                program, command.error + " (see " + program + " --help)");
             return 2;
         case CommandLine::Action::quit: {
             std::string error;
             if (SingleInstance::deliver(SingleInstance::Request::quit, &error))
                 return 0;
-            std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+            vigil::ErrorReport::shared().answerCommandLine(program, error);
             return 1;
         }
         default:
@@ -82,7 +82,7 @@ std::optional<int> claimTheSession(const CommandLine& command, const std::string
     std::string error;
     if (SingleInstance::deliver(request, &error))
         return 0;
-    std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+    vigil::ErrorReport::shared().answerCommandLine(program, error);
     return 1;
 }
 

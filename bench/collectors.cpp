@@ -52,8 +52,8 @@
 #include "platform/DeviceRegistry.h"
 #include "platform/DrmFdinfo.h"
 #include "platform/PowerSupply.h"
+#include "platform/RunningApplications.h"
 #include "platform/Sensors.h"
-#include "platform/Workspace.h"
 #include "system/GPU.h"
 
 namespace {
@@ -305,7 +305,7 @@ BENCHMARK(BM_Applications_RawRead);
 
 // One poll of the workspace in the steady state (the processes were seen before).
 void BM_Applications_workspacePoll(benchmark::State& state) {
-    vigil::platform::Workspace workspace;
+    vigil::platform::RunningApplications workspace;
     workspace.runningApplications();
     for (auto _ : state) {
         workspace.poll();

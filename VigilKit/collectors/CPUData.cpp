@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "SystemManager.h"
 #include "platform/Read.h"
 
 using vigil::platform::Outcome;
@@ -234,7 +233,6 @@ void getHostInfo(const std::function<void(host_basic_info*)>& callback) {
 
 std::string getCPUBrand() {
     std::string brand = vigil::sharedCPUCollector().brand();
-    vigil::SystemManager::shared().setCpuBrand(brand);
     return brand;
 }
 

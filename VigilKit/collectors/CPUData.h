@@ -42,7 +42,7 @@ struct host_basic_info {
 int getCPUData(CPUData* data);
 // Calls the callback with the host's facts; does not call it when they cannot be read.
 void getHostInfo(const std::function<void(host_basic_info*)>& callback);
-// The cleaned processor brand, also kept in SystemManager's brand field.
+// The cleaned processor brand.
 std::string getCPUBrand();
 // Boot time in seconds since the epoch; 0 when unknown.
 std::int64_t getboottime();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "collectors/VolumeEject.h"
 #include "platform/BlockDevices.h"
 #include "platform/MountHolders.h"
 #include "platform/MountTable.h"
@@ -77,16 +78,8 @@ class DiskCollector {
         StatfsRunner::StatFunction statFunction;
     };
 
-    // What an eject did, for callers that wait for it.
-    struct EjectOutcome {
-        bool unmounted = false;
-        bool ejected = false;
-        bool viaUDisks = false;
-        bool busy = false;                       // refused: a file on it is in use
-        std::vector<ProcessUsingMount> holders;  // who uses it, when busy
-        std::string error;                       // one line; empty on success
-    };
-    using EjectDone = std::function<void(const EjectOutcome&)>;
+    using EjectOutcome = VolumeEject::Outcome;
+    using EjectDone = VolumeEject::Done;
 
     explicit DiskCollector(Options options);
     static DiskCollector& shared();
@@ -120,14 +113,9 @@ class DiskCollector {
                          bool* countersRead = nullptr);
     bool getSMARTData(const char* bsdName, SMARTData* record);
 
-    // Checks the volume mounted at `mountPoint` and issues its eject on a helper thread of its
-    // own; `done` (when given) gets the outcome there.
+    // Eject, through this collector's VolumeEject.
     bool ejectVolume(const std::string& mountPoint, EjectDone done = nullptr);
-    // ejectVolume for the first listed volume of the block device `bsdName`.
     bool ejectDisk(const char* bsdName);
-    // Unmounts the volume mounted at `mountPoint` now, on the calling thread. A volume on a disk
-    // takes every file system of that disk with it, then the disk is ejected or powered off; a
-    // share or any other volume is unmounted alone.
     EjectOutcome eject(const std::string& mountPoint);
 
     // The whole disk of the device, "" when sysfs does not know it.
@@ -145,10 +133,6 @@ class DiskCollector {
   private:
     // statvfs of a mount point, on a helper thread with a time-out.
     Sample fileSystemSizeOf(const std::string& path, DiskData* record);
-    std::string mountedDeviceName(const std::string& mountPoint);
-    void markBusy(EjectOutcome* outcome, const MountEntry& entry);
-    bool ejectThroughUDisks(const std::string& disk, const std::vector<MountEntry>& mounts,
-                            EjectOutcome* outcome);
     // The whole disk of a volume's device, looked up once per listing of the volumes.
     std::optional<std::string> cachedWholeDisk(const std::string& device);
 
@@ -157,6 +141,7 @@ class DiskCollector {
     BlockDevices blockDevices_;
     StatfsRunner statfs_;
     BlockingCalls& blockingCalls_;
+    VolumeEject eject_;
     std::mutex mutex_;
     std::map<std::string, std::optional<std::string>> wholeDisks_;  // by device, under mutex_
 };

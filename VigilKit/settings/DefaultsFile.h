@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/Mutex.h"
 #include "settings/DefaultsTypes.h"
-#include "system/Mutex.h"
 
 namespace vigil {
 

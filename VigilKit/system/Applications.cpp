@@ -9,7 +9,7 @@
 
 #include "C/system/Time.h"
 #include "platform/AppCgroups.h"
-#include "system/Timer.h"
+#include "runtime/Timer.h"
 
 namespace vigil {
 
@@ -63,9 +63,9 @@ int64_t Applications::activeLogicalCores() {
 Applications::Applications() : Applications(Options{}) {}
 
 Applications::Applications(Options options)
-    : options_(std::move(options)), workspace_(options_.workspace) {
+    : options_(std::move(options)), running_(options_.workspace) {
     activeLogicalCores();
-    auto apps = workspace_.runningApplications();
+    auto apps = running_.runningApplications();
     const auto self = std::find_if(apps.begin(), apps.end(), [&](const RunningApplicationPtr& a) {
         return a->pid == options_.selfPid;
     });
@@ -73,12 +73,13 @@ Applications::Applications(Options options)
         apps.erase(self);
     sync(apps);
 
-    workspace_.observe([this](const platform::Workspace::Change& change) { observeValue(change); });
+    running_.observe(
+        [this](const platform::RunningApplications::Change& change) { observeValue(change); });
     if (options_.interval > 0) {
         std::weak_ptr<void> alive = lifetimeToken();
         timer_ = std::make_unique<Timer>(options_.interval, /*background=*/false, [this, alive] {
             if (alive.lock())
-                pollWorkspace();
+                pollRunningApplications();
         });
         timer_->start();
     }
@@ -88,14 +89,14 @@ Applications::~Applications() {
     timer_.reset();
 }
 
-void Applications::pollWorkspace() {
-    workspace_.poll();
+void Applications::pollRunningApplications() {
+    running_.poll();
 }
 
-void Applications::observeValue(const platform::Workspace::Change& change) {
+void Applications::observeValue(const platform::RunningApplications::Change& change) {
     switch (change.kind) {
-        case platform::Workspace::ChangeKind::insertion:
-        case platform::Workspace::ChangeKind::removal:
+        case platform::RunningApplications::ChangeKind::insertion:
+        case platform::RunningApplications::ChangeKind::removal:
             sync(change.values);
             break;
         default:
@@ -104,7 +105,7 @@ void Applications::observeValue(const platform::Workspace::Change& change) {
 }
 
 std::optional<ApplicationAttributes> Applications::figuresOf(const RunningApplication& app) const {
-    const ProcessTable& table = workspace_.processes();
+    const ProcessTable& table = running_.processes();
     if (!app.cgroup.empty()) {
         const auto usage = platform::AppCgroups::usage(app.cgroup, table);
         if (!usage)
@@ -128,9 +129,9 @@ std::shared_ptr<Applications::Process> Applications::makeProcess(
         // The unit's group holds its children already, whoever started it.
         process->ppid = 1;
     } else {
-        process->ppid = workspace_.processes().parentPid(app->pid);
+        process->ppid = running_.processes().parentPid(app->pid);
         // Started by the launcher: pid 1 or the user's service manager.
-        if (process->ppid > 1 && workspace_.isLauncher(process->ppid))
+        if (process->ppid > 1 && running_.isLauncher(process->ppid))
             process->ppid = 1;
     }
     if (const auto figures = figuresOf(*app)) {

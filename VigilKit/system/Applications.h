@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Workspace.h"
-#include "system/Mutex.h"
+#include "platform/RunningApplications.h"
+#include "runtime/Mutex.h"
+#include "runtime/Trackable.h"
 #include "system/SystemResource.h"
-#include "system/Trackable.h"
 
 namespace vigil {
 
@@ -49,7 +49,7 @@ class Applications : public SystemResource, public Trackable {
     };
 
     struct Options {
-        platform::Workspace::Options workspace;
+        platform::RunningApplications::Options workspace;
         double interval = 2.0;  // the workspace re-read; 0: only on poll()
         // Leave this process out of the first list (the widget does not list itself).
         pid_t selfPid = ::getpid();
@@ -74,9 +74,9 @@ class Applications : public SystemResource, public Trackable {
     static int64_t activeLogicalCores();
 
     // The workspace's change report: insertions add applications, removals drop them.
-    void observeValue(const platform::Workspace::Change& change);
+    void observeValue(const platform::RunningApplications::Change& change);
     // Reads the workspace's list again now (the timer does it every interval).
-    void pollWorkspace();
+    void pollRunningApplications();
 
   private:
     enum class TopList { cpu, mem };
@@ -92,7 +92,7 @@ class Applications : public SystemResource, public Trackable {
     static Process copyOf(const Process& process);
 
     Options options_;
-    platform::Workspace workspace_;
+    platform::RunningApplications running_;
     mutable Mutex mutex_;
     std::vector<std::shared_ptr<Process>> prevProcesses_;
     int64_t unresolvedNamedProcesses_ = 0;

@@ -9,8 +9,8 @@
 
 #include "C/system/ErrorReport.h"
 #include "platform/PowerSupply.h"
-#include "system/Queue.h"
-#include "system/Timer.h"
+#include "runtime/Queue.h"
+#include "runtime/Timer.h"
 
 namespace vigil {
 

@@ -9,9 +9,9 @@
 
 #include "collectors/BatteryData.h"
 #include "platform/PowerSupply.h"
-#include "system/Signal.h"
+#include "runtime/Signal.h"
+#include "runtime/Trackable.h"
 #include "system/SystemResource.h"
-#include "system/Trackable.h"
 
 namespace vigil {
 

@@ -8,7 +8,7 @@
 
 #include "collectors/CPUData.h"
 #include "platform/Sysfs.h"
-#include "system/Atomic.h"
+#include "runtime/Atomic.h"
 #include "system/SystemResource.h"
 
 namespace vigil {

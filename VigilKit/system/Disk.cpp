@@ -12,7 +12,7 @@
 #include "platform/BlockingCalls.h"
 
 #include "platform/MountWatch.h"
-#include "system/Queue.h"
+#include "runtime/Queue.h"
 
 namespace vigil {
 

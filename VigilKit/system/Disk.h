@@ -7,7 +7,7 @@
 #include <string>
 
 #include "collectors/DiskData.h"
-#include "system/Atomic.h"
+#include "runtime/Atomic.h"
 #include "system/SystemResource.h"
 
 namespace vigil {

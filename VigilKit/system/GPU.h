@@ -10,7 +10,7 @@
 #include "platform/DeviceRegistry.h"
 #include "platform/DrmFdinfo.h"
 #include "platform/Nvml.h"
-#include "system/Atomic.h"
+#include "runtime/Atomic.h"
 #include "system/SystemResource.h"
 
 namespace vigil {

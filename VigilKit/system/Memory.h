@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "collectors/MemoryData.h"
-#include "system/Atomic.h"
+#include "runtime/Atomic.h"
 #include "system/SystemResource.h"
 
 namespace vigil {

@@ -2,11 +2,11 @@
 
 #include <utility>
 
-#include "SystemManager.h"
 #include "collectors/NetworkData.h"
 #include "collectors/PublicAddressServer.h"
-#include "system/Notification.h"
-#include "system/Queue.h"
+#include "platform/Notification.h"
+#include "runtime/Queue.h"
+#include "system/SystemManager.h"
 
 namespace vigil {
 
@@ -242,7 +242,7 @@ Network::Environment Network::systemEnvironment() {
     environment.isConnectedToInternet = [] { return isPublicAddressServerReachable(); };
     environment.lookUpPublicAddress = [] { return vigil::lookUpPublicAddress(); };
     environment.watchConfiguration = [](auto callback) {
-        SystemManager::shared().networkConfigureNotification(
+        SystemManager::shared().networkConfig().networkConfigureNotification(
             [callback](const NetworkConfiguration& configuration) {
                 callback(configuration.localhostName, configuration.routerAddr,
                          configuration.dnsAddrs);

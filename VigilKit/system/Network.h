@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "collectors/NetworkData.h"
-#include "system/Atomic.h"
+#include "runtime/Atomic.h"
 #include "system/SystemResource.h"
 
 namespace vigil {

@@ -1,4 +1,3 @@
-#include "SystemManager.h"
 #include "system/Applications.h"
 #include "system/Battery.h"
 #include "system/CPU.h"
@@ -8,6 +7,7 @@
 #include "system/Network.h"
 #include "system/Sensors.h"
 #include "system/System.h"
+#include "system/SystemManager.h"
 
 namespace vigil {
 
@@ -29,20 +29,11 @@ System& System::shared() {
     return *instance;
 }
 
-std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resources) {
-    SampledResources sampled;
-    sampled.cpu = resources.cpu;
-    sampled.mem = resources.mem;
-    sampled.net = resources.net;
-    sampled.disk = resources.disk;
-    sampled.apps = resources.apps;
-    sampled.gpu = resources.gpu;
-    sampled.gpuIsWatched = resources.gpu && !resources.gpu->usage().empty();
-    auto specs = productionTaskSpecs(sampled);
-    // The sensors: levels read every 2 s with the system group.
-    if (resources.sensors)
-        specs.push_back({resources.sensors, 2.0, System::Group::system, false});
-    return specs;
+std::vector<std::shared_ptr<SystemResource>> System::Resources::sampled() const {
+    std::vector<std::shared_ptr<SystemResource>> list{cpu, mem, net, disk, apps, sensors};
+    if (gpu && !gpu->usage().empty())
+        list.push_back(gpu);
+    return list;
 }
 
 }  // namespace vigil

@@ -1,7 +1,7 @@
 #include "system/System.h"
 
 #include "C/system/System.h"
-#include "system/Queue.h"
+#include "runtime/Queue.h"
 
 namespace vigil {
 
@@ -81,19 +81,34 @@ void System::stop(SystemResourceType type) {
     }
 }
 
-std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& r) {
+std::vector<System::TaskSpec> productionTaskSpecs(
+    const std::vector<std::shared_ptr<SystemResource>>& sampled) {
     using G = System::Group;
-    const System::TaskSpec table[] = {
-        {r.cpu, 1.1, G::system, false},  {r.mem, 2.0, G::system, false},
-        {r.net, 1.1, G::network, false}, {r.disk, 1.1, G::system, true},
-        {r.apps, 1.3, G::system, true},  {r.gpuIsWatched ? r.gpu : nullptr, 1.1, G::system, true},
+    using T = SystemResourceType;
+    struct Timing {
+        T type;
+        double interval;
+        G group;
+        bool delayed;
+    };
+    static constexpr Timing table[] = {
+        {T::cpu, 1.1, G::system, false},     {T::mem, 2.0, G::system, false},
+        {T::net, 1.1, G::network, false},    {T::disk, 1.1, G::system, true},
+        {T::app, 1.3, G::system, true},      {T::gpu, 1.1, G::system, true},
+        {T::sensors, 2.0, G::system, false},
     };
     std::vector<System::TaskSpec> specs;
-    for (const auto& spec : table) {
-        if (spec.resource)
-            specs.push_back(spec);
+    for (const auto& timing : table) {
+        for (const auto& resource : sampled) {
+            if (resource && resource->type() == timing.type)
+                specs.push_back({resource, timing.interval, timing.group, timing.delayed});
+        }
     }
     return specs;
+}
+
+std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resources) {
+    return productionTaskSpecs(resources.sampled());
 }
 
 const char* toString(System::Group group) {

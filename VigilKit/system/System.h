@@ -3,8 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/Timer.h"
 #include "system/SystemResource.h"
-#include "system/Timer.h"
 
 namespace vigil {
 
@@ -57,6 +57,10 @@ class System {
         std::shared_ptr<Battery> battery;
         std::shared_ptr<Applications> apps;
         std::shared_ptr<Sensors> sensors;
+
+        // The resources that are sampled on a timer (the battery changes on the kernel's
+        // notices instead); graphics only on a machine with a graphics processor to watch.
+        std::vector<std::shared_ptr<SystemResource>> sampled() const;
     };
 
     // The process-wide instance, created on first use (thread-safe) and never destroyed.
@@ -96,15 +100,11 @@ class System {
 
 const char* toString(System::Group group);
 
-// The production task table: which resources are sampled, how often, in which group, and which
-// wait for a view to start them. Absent resources are skipped; graphics gets a task only on a
-// machine with a graphics processor to watch (which one is in use, how busy each one is).
-struct SampledResources {
-    std::shared_ptr<SystemResource> cpu, mem, net, disk, apps, gpu;
-    bool gpuIsWatched = false;
-};
-std::vector<System::TaskSpec> productionTaskSpecs(const SampledResources& resources);
-// The same table over a set of real resources (graphics tasked when it has both kinds).
+// The production task table: how often each kind of resource is sampled, in which group, and
+// which wait for a view to start them. The tasks come in the table's order; a resource of a kind
+// the table does not list gets no task.
+std::vector<System::TaskSpec> productionTaskSpecs(
+    const std::vector<std::shared_ptr<SystemResource>>& sampled);
 std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resources);
 
 }  // namespace vigil

@@ -2,7 +2,7 @@
 
 namespace vigil {
 
-// The kinds of resource. `sensors` names no resource class.
+// The kinds of resource.
 enum class SystemResourceType { cpu, gpu, mem, disk, net, sensors, battery, app };
 
 const char* toString(SystemResourceType type);

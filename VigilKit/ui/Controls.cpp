@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "C/system/ErrorReport.h"
-#include "system/Queue.h"
+#include "runtime/Queue.h"
 #include "ui/FUIColor.h"
 
 namespace vigil {

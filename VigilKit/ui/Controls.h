@@ -10,7 +10,7 @@
 #include <functional>
 #include <optional>
 
-#include "system/Signal.h"
+#include "runtime/Signal.h"
 
 namespace vigil {
 

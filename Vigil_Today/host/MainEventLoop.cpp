@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "system/Queue.h"
+#include "runtime/Queue.h"
 
 namespace vigil {
 

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "system/Trackable.h"
+#include "runtime/Trackable.h"
 
 namespace vigil {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "system/Signal.h"
+#include "runtime/Signal.h"
 
 namespace vigil {
 

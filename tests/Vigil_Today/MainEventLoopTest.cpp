@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/Timer.h"
+#include "runtime/TimerScheduler.h"
 #include "support/QtTestApp.h"
-#include "system/Timer.h"
-#include "system/TimerScheduler.h"
 
 namespace vigil {
 namespace {

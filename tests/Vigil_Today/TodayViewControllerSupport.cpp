@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "host/MainEventLoop.h"
+#include "runtime/Queue.h"
 #include "support/QtTestApp.h"
 #include "support/TestSupport.h"
 #include "system/Applications.h"
@@ -16,7 +17,6 @@
 #include "system/GPU.h"
 #include "system/Memory.h"
 #include "system/Network.h"
-#include "system/Queue.h"
 
 namespace vigil::test {
 

@@ -14,8 +14,8 @@
 #include <set>
 #include <thread>
 
+#include "support/RunningApplicationsTestChild.h"
 #include "support/TestSupport.h"
-#include "support/WorkspaceTestChild.h"
 #include "system/Applications.h"
 
 namespace vigil {
@@ -97,7 +97,7 @@ TEST(ApplicationsFaultTest, ProcessesExitingBetweenListingAndReadingDoNotStopSam
     // The steady process keeps its figures; the brief ones all leave the table.
     EXPECT_TRUE(listed(apps, steady.pid));
     EXPECT_TRUE(test::waitUntil([&] {
-        apps.pollWorkspace();
+        apps.pollRunningApplications();
         for (pid_t pid : brief)
             if (listed(apps, pid))
                 return false;

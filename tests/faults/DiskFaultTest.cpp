@@ -26,10 +26,10 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/Queue.h"
 #include "support/PrivateMounts.h"
 #include "support/TestSupport.h"
 #include "system/Disk.h"
-#include "system/Queue.h"
 
 namespace vigil {
 namespace {

@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Notification.h"
 #include "support/SessionBus.h"
 #include "support/TempFolder.h"
 #include "support/TestSupport.h"
-#include "system/Notification.h"
 
 namespace vigil {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "system/RunLoop.h"
+#include "runtime/RunLoop.h"
 
 namespace vigil::test {
 

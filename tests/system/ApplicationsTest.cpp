@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/RunningApplicationsTestChild.h"
 #include "support/TestSupport.h"
-#include "support/WorkspaceTestChild.h"
 #include "system/Applications.h"
 
 namespace vigil {
@@ -131,7 +131,7 @@ TEST(ApplicationsTest, ProcessExitingBeforeItIsSampledKeepsItsFigures) {
     const auto after = find(apps.processes(), pid);
     ASSERT_TRUE(after);  // still listed until the workspace reports it gone
     EXPECT_EQ(after->mem, before->mem);
-    apps.pollWorkspace();
+    apps.pollRunningApplications();
     EXPECT_FALSE(find(apps.processes(), pid));
 }
 
@@ -208,7 +208,7 @@ TEST(ApplicationsTest, AuxiliaryProcessesFoundByName) {
     auto options = entries.options(0);
     options.workspace.root = "/nonexistent-root-for-vigil";  // an empty workspace
     Applications apps(options);
-    apps.observeValue({platform::Workspace::ChangeKind::insertion,
+    apps.observeValue({platform::RunningApplications::ChangeKind::insertion,
                        {fake(999990, "Safari"), fake(999991, "Safari Web Content"),
                         fake(999992, "Other Networking")}});
     auto table = apps.processes();
@@ -216,7 +216,8 @@ TEST(ApplicationsTest, AuxiliaryProcessesFoundByName) {
     EXPECT_EQ(table[0].ppid, -1);
     EXPECT_EQ(table[1].parentPid, 999990);
     EXPECT_EQ(table[2].parentPid, -1);  // no entry named "Other"
-    apps.observeValue({platform::Workspace::ChangeKind::setting, {fake(999993, "Ignored")}});
+    apps.observeValue(
+        {platform::RunningApplications::ChangeKind::setting, {fake(999993, "Ignored")}});
     EXPECT_EQ(apps.processes().size(), 3u);
 }
 
@@ -257,7 +258,8 @@ TEST(ApplicationsTest, ParentThatCannotBeReadDoesNotPileUpItsChildrensFigures) {
     auto helper = std::make_shared<RunningApplication>();
     helper->pid = orphan;
     helper->localizedName = "Gone Web Content";
-    apps.observeValue({platform::Workspace::ChangeKind::insertion, {fake(999980, "Gone"), helper}});
+    apps.observeValue(
+        {platform::RunningApplications::ChangeKind::insertion, {fake(999980, "Gone"), helper}});
     ASSERT_EQ(find(apps.processes(), orphan)->parentPid, 999980);
     for (int i = 0; i < 3; ++i) {
         apps.update();
@@ -283,7 +285,7 @@ TEST(ApplicationsTest, AHelperWaitingForItsOwnerHoldsOnlyItsOwnFigures) {
     options.workspace.applicationDirectories = std::vector<std::string>{};  // no entries
     Applications apps(options);
     apps.observeValue(
-        {platform::Workspace::ChangeKind::insertion,
+        {platform::RunningApplications::ChangeKind::insertion,
          {fake(sleeper.pid, "Sleeper"), fake(helper.pid, "com.apple.WebKit.WebContent")}});
     for (int tick = 0; tick < 2; ++tick) {
         apps.update();
@@ -291,7 +293,7 @@ TEST(ApplicationsTest, AHelperWaitingForItsOwnerHoldsOnlyItsOwnFigures) {
         EXPECT_GT(find(apps.processes(), sleeper.pid)->mem, 0u) << "tick " << tick;
         EXPECT_EQ(find(apps.processes(), helper.pid)->mem, 0u) << "tick " << tick;
     }
-    apps.observeValue({platform::Workspace::ChangeKind::removal,
+    apps.observeValue({platform::RunningApplications::ChangeKind::removal,
                        {fake(helper.pid, "com.apple.WebKit.WebContent", true)}});
     apps.update();
     EXPECT_FALSE(find(apps.processes(), helper.pid));
@@ -466,7 +468,7 @@ TEST(ApplicationsTest, AppUnitsOfTheSessionTreeCountTheirWholeGroup) {
     apps.update();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(find(apps.processes(), burner)->mem, before->mem);
-    apps.pollWorkspace();
+    apps.pollRunningApplications();
     EXPECT_FALSE(find(apps.processes(), burner));
     EXPECT_TRUE(find(apps.processes(), sleeper));
 }

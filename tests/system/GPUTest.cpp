@@ -107,13 +107,11 @@ TEST(GPUResource, OnlyOneKindOrNone) {
 }
 
 TEST(SharedSystem, ProductionTasksOfTheseResources) {
-    SampledResources sampled;
-    sampled.cpu = std::make_shared<CPU>(fixturePath("no-gpu"));
-    sampled.mem = std::make_shared<Memory>(fixturePath("no-gpu"));
-    auto gpu = std::make_shared<GPU>(fixturePath("two-gpu"));
-    sampled.gpu = gpu;
-    sampled.gpuIsWatched = !gpu->usage().empty();
-    auto specs = productionTaskSpecs(sampled);
+    System::Resources resources;
+    resources.cpu = std::make_shared<CPU>(fixturePath("no-gpu"));
+    resources.mem = std::make_shared<Memory>(fixturePath("no-gpu"));
+    resources.gpu = std::make_shared<GPU>(fixturePath("two-gpu"));
+    auto specs = productionTaskSpecs(resources);
     ASSERT_EQ(specs.size(), 3u);
     EXPECT_EQ(specs[0].resource->type(), SystemResourceType::cpu);
     EXPECT_EQ(specs[0].interval, 1.1);

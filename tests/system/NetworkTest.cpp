@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Notification.h"
 #include "support/SessionBus.h"
 #include "support/TestSupport.h"
-#include "system/Notification.h"
 
 namespace vigil {
 namespace {

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/Queue.h"
 #include "support/TestSupport.h"
-#include "system/Queue.h"
 
 namespace vigil {
 namespace {
@@ -78,9 +78,11 @@ struct ProductionLike {
         for (Type type : {Type::cpu, Type::mem, Type::net, Type::disk, Type::app, Type::gpu}) {
             probes[type] = std::make_shared<ProbeResource>(type, log);
         }
-        SampledResources sampled{probes[Type::cpu],  probes[Type::mem], probes[Type::net],
-                                 probes[Type::disk], probes[Type::app], probes[Type::gpu],
-                                 gpuHasBothKinds};
+        std::vector<std::shared_ptr<SystemResource>> sampled{probes[Type::cpu], probes[Type::mem],
+                                                             probes[Type::net], probes[Type::disk],
+                                                             probes[Type::app]};
+        if (gpuHasBothKinds)
+            sampled.push_back(probes[Type::gpu]);
         auto specs = productionTaskSpecs(sampled);
         for (auto& spec : specs)
             spec.interval *= scale;

@@ -58,7 +58,7 @@ class ApplicationsSampler : public Sampler {
   public:
     explicit ApplicationsSampler(const Options& options) : applications_(optionsFor(options)) {}
     void sample() override {
-        applications_.pollWorkspace();
+        applications_.pollRunningApplications();
         applications_.update();
     }
     nlohmann::ordered_json json() const override { return applicationsJson(applications_); }

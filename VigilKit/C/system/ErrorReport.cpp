@@ -39,6 +39,13 @@ void ErrorReport::reportEach(std::string_view text) {
     sink_(line);
 }
 
+void ErrorReport::answerCommandLine(std::string_view program, std::string_view text) {
+    std::string line(program);
+    line.append(": ").append(text);
+    std::lock_guard lock(mutex_);
+    sink_(line);
+}
+
 bool ErrorReport::note(std::string_view text) {
     std::string line = "Vigil: ";
     line.append(text);

@@ -38,6 +38,9 @@ class ErrorReport {
     // (a settings file moved aside, a store that starts failing) rather than at each sample: the
     // same thing may rightly happen twice in a minute.
     void reportEach(std::string_view text);
+    // Writes "<program>: <text>" every time: a command-line request that could not be carried out,
+    // answered in the form shells and scripts expect before the program exits.
+    void answerCommandLine(std::string_view program, std::string_view text);
     // Writes "Vigil: <text>" under the same rule: a notice of something that works in a lesser way
     // (a stored choice that names nothing, a window system that cannot keep the panel on top).
     bool note(std::string_view text);
