@@ -39,9 +39,10 @@ std::vector<System::TaskSpec> productionTaskSpecs(const System::Resources& resou
     sampled.gpu = resources.gpu;
     sampled.gpuIsWatched = resources.gpu && !resources.gpu->usage().empty();
     auto specs = productionTaskSpecs(sampled);
-    // The sensors: levels read every 2 s with the system group.
+    // The sensors: read every 2 s while a view shows a temperature (the processor details, the
+    // volumes' drive temperatures), else not at all.
     if (resources.sensors)
-        specs.push_back({resources.sensors, 2.0, System::Group::system, false});
+        specs.push_back({resources.sensors, 2.0, System::Group::system, true});
     return specs;
 }
 
