@@ -250,10 +250,22 @@ TEST_F(CPUViewTest, GraphicsColumnWhileAnApplicationHoldsTheGPURendered) {
         EXPECT_EQ(details.tableView->item(row, 2)->text(), expected.at(pid)) << pid;
         EXPECT_EQ(details.tableView->identifierAt(row, 2), "gpuid");
     }
-    test::renderOnTheme(details.view(), Themes::light(), "cpu-details-gpu-column-light");
+    // Rendered with the desktop fixture's sensors where they can be read (as root, in a private
+    // mount namespace), so that the column shows with the sensors section above it.
+    System::Resources withSensors = machine.system->resources();
+    if (::geteuid() == 0) {
+        withSensors.sensors = std::make_shared<Sensors>(test::fixturePath("sensors-desktop"));
+        withSensors.sensors->update();
+    }
+    System shownSystem(withSensors, {});
+    CPUViewController shown(shownSystem, workspace, themes, store.defaults);
+    shown.viewWillAppear();
+    ASSERT_EQ(shown.tableView->columnCount(), 3);
+    test::renderOnTheme(shown.view(), Themes::light(), "cpu-details-gpu-column-light");
     themes.setActiveTheme(Themes::dark());
     EXPECT_EQ(details.tableView->item(0, 2)->foreground().color(), Themes::dark().labelColor);
-    test::renderOnTheme(details.view(), Themes::dark(), "cpu-details-gpu-column-dark");
+    test::renderOnTheme(shown.view(), Themes::dark(), "cpu-details-gpu-column-dark");
+    shown.viewWillDisappear();
 
     // Both close their DRM files: the column goes.
     drmClient(1300, 5, std::nullopt);
