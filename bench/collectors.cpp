@@ -23,10 +23,15 @@
 //   GPU figures   raw 114 us    GPU::update 122 us             (1.07x, AMD laptop fixture)
 //   DRM clients   raw  40 us    scan and compare 64 us         (1.61x, four recorded processes)
 //   DRM clients, this machine (132 processes, run as root so all are the user's):
-//                 raw /proc list 44 us   scan 51 us            (1.15x between fd re-checks)
-//                                        scan 133 us           (3.0x with every process's fd
-//                                                               links read again every 64
-//                                                               samples, as the widget does)
+//                 raw /proc list 36 us   scan 47 us            (1.33x between fd re-checks)
+//                                        scan 56 us            (1.58x with the re-check every 64
+//                                                               samples, as the widget does: a
+//                                                               stat of each fd folder, the links
+//                                                               read only where the number of
+//                                                               open files changed, and every
+//                                                               process's at every 16th re-check;
+//                                                               3.0x when every re-check read
+//                                                               every link)
 //   sensors       raw 629 us    SensorLibrary::read 627 us    (1.00x, sensors-desktop fixture over
 //                                                               /sys: three chips, 15 sensors; the
 //                                                               raw read takes every hwmon file)

@@ -165,14 +165,13 @@ DrmUsageReport compareDrmSamples(const DrmSample& before, const DrmSample& after
     return report;
 }
 
+namespace {
+// Of the re-checks, every how many reads every process's fd links.
+constexpr int kRechecksPerLinkRead = 16;
+}  // namespace
+
 DrmClientScan::DrmClientScan(std::string root, uid_t user, int recheckEvery)
     : root_(std::move(root)), user_(user), recheckEvery_(std::max(1, recheckEvery)) {}
-
-bool DrmClientScan::ownedByUser(pid_t pid) const {
-    struct stat st {};
-    return ::stat(joinRoot(root_, "/proc/" + std::to_string(pid)).c_str(), &st) == 0 &&
-           st.st_uid == user_;
-}
 
 std::vector<int> DrmClientScan::findDrmFds(pid_t pid) const {
     std::vector<int> fds;
@@ -193,10 +192,31 @@ std::vector<int> DrmClientScan::findDrmFds(pid_t pid) const {
     return fds;
 }
 
+DrmClientScan::Holder DrmClientScan::recheck(int procFd, pid_t pid, Holder* known,
+                                             bool everyLink) const {
+    // The fd folder belongs to the process's user, and its size is the number of files open.
+    Holder holder;
+    struct stat st {};
+    const std::string fdFolder = std::to_string(pid) + "/fd";
+    if (::fstatat(procFd, fdFolder.c_str(), &st, 0) != 0 || st.st_uid != user_)
+        return holder;
+    holder.openFiles = static_cast<std::int64_t>(st.st_size);
+    if (known && !everyLink && holder.openFiles > 0 && holder.openFiles == known->openFiles)
+        holder.drmFds = std::move(known->drmFds);
+    else
+        holder.drmFds = findDrmFds(pid);
+    return holder;
+}
+
 DrmSample DrmClientScan::sample() {
-    const bool recheck = samplesUntilRecheck_-- <= 0;
-    if (recheck)
+    const bool recheckAll = samplesUntilRecheck_-- <= 0;
+    bool everyLink = false;
+    if (recheckAll) {
         samplesUntilRecheck_ = recheckEvery_ - 1;
+        everyLink = rechecksUntilEveryLink_-- <= 0;
+        if (everyLink)
+            rechecksUntilEveryLink_ = kRechecksPerLinkRead - 1;
+    }
     DrmSample out;
     std::unordered_map<pid_t, Holder> seen;
     std::unordered_map<std::string, bool> counted;
@@ -214,11 +234,9 @@ DrmSample DrmClientScan::sample() {
             continue;
         const pid_t pid = static_cast<pid_t>(*number);
         auto known = holders_.find(pid);
-        Holder holder;
-        if (known != holders_.end() && !recheck)
-            holder = std::move(known->second);
-        else if (ownedByUser(pid))
-            holder.drmFds = findDrmFds(pid);
+        Holder* previous = known != holders_.end() ? &known->second : nullptr;
+        Holder holder = previous && !recheckAll ? std::move(*previous)
+                                                : recheck(::dirfd(dir), pid, previous, everyLink);
         for (int fd : holder.drmFds) {
             std::string path = proc + '/' + d->d_name + "/fdinfo/" + std::to_string(fd);
             if (readFileInto(path, text, &error, 64 << 10) != Outcome::value)

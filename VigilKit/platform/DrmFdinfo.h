@@ -56,8 +56,10 @@ DrmUsageReport compareDrmSamples(const DrmSample& before, const DrmSample& after
 
 // Reads the DRM clients of the user's processes under a root ("/": the machine's /proc). Which
 // processes hold DRM files is learnt by reading their fd links, which costs far more than the
-// fdinfo itself: it is done for a process once when it first shows, and for all of them again
-// every `recheckEvery` samples (a process may open a DRM file later). One caller at a time.
+// fdinfo itself: it is done for a process once when it first shows. Every `recheckEvery` samples
+// (a process may open a DRM file later) the links are read again of the processes whose number of
+// open files changed since (the size of /proc/<pid>/fd), and every 16th such time of all of them
+// (a file closed and another opened leave the number as it was). One caller at a time.
 class DrmClientScan {
   public:
     explicit DrmClientScan(std::string root = "/", uid_t user = ::getuid(), int recheckEvery = 64);
@@ -65,15 +67,19 @@ class DrmClientScan {
 
   private:
     struct Holder {
-        std::vector<int> drmFds;  // empty: checked, holds none
+        std::vector<int> drmFds;      // empty: checked, holds none
+        std::int64_t openFiles = -1;  // /proc/<pid>/fd's size then (0 where the kernel gives none)
     };
     std::vector<int> findDrmFds(pid_t pid) const;
-    bool ownedByUser(pid_t pid) const;
+    // What a re-check learns of a process of the user (`procFd`: the /proc folder): its fd links
+    // read again unless `known` had the same number of open files and `everyLink` is false.
+    Holder recheck(int procFd, pid_t pid, Holder* known, bool everyLink) const;
 
     std::string root_;
     uid_t user_;
     int recheckEvery_;
     int samplesUntilRecheck_ = 0;
+    int rechecksUntilEveryLink_ = 0;
     std::unordered_map<pid_t, Holder> holders_;
 };
 

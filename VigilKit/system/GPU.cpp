@@ -98,7 +98,8 @@ void GPU::chooseCurrent() {
 
 void GPU::update() {
     chooseCurrent();
-    sampleUsage();
+    if (samplesUsage_)
+        sampleUsage();
 }
 
 // NVIDIA's own driver gives no DRM usage figures: the scan is for every other driver.

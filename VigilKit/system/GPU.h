@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,6 +51,11 @@ class GPU : public SystemResource {
     SystemResourceType type() const override { return SystemResourceType::gpu; }
     void update() override;
 
+    // Whether update() samples each device's figures (on unless switched off before the first
+    // update); off, it only re-checks which device is in use.
+    void setSamplesUsage(bool on) { samplesUsage_ = on; }
+    bool samplesUsage() const { return samplesUsage_; }
+
     // The model name of the device in use; empty when none is known.
     std::string name() const;
     bool isUsingIntegratedGPU() const;
@@ -80,6 +86,7 @@ class GPU : public SystemResource {
     ActiveDeviceID activeDeviceID_;
     std::optional<Pair> integrated_, discrete_;
     Atomic<std::optional<Pair>> current_;
+    std::atomic<bool> samplesUsage_{true};
 
     // Touched by update() only (two updates never overlap).
     std::vector<Device> devices_;

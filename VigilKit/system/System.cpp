@@ -91,11 +91,13 @@ std::vector<System::TaskSpec> productionTaskSpecs(
         G group;
         bool delayed;
     };
+    // Delayed: sampled only while a view shows them (volumes, applications, graphics figures,
+    // and the sensors while the processor details or the volumes show a temperature).
     static constexpr Timing table[] = {
         {T::cpu, 1.1, G::system, false},     {T::mem, 2.0, G::system, false},
         {T::net, 1.1, G::network, false},    {T::disk, 1.1, G::system, true},
         {T::app, 1.3, G::system, true},      {T::gpu, 1.1, G::system, true},
-        {T::sensors, 2.0, G::system, false},
+        {T::sensors, 2.0, G::system, true},
     };
     std::vector<System::TaskSpec> specs;
     for (const auto& timing : table) {

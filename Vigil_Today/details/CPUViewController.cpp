@@ -162,6 +162,10 @@ QString CPUViewController::cpuText(double percent) {
     return QString::asprintf("%.1f%%", percent);
 }
 
+QString CPUViewController::gpuText(double percent) {
+    return QStringLiteral("GPU\u00a0%1%").arg(std::llround(percent));
+}
+
 QWidget* CPUViewController::loadView() {
     auto* root = new DetailRootView();
     root->setObjectName(nibName());
@@ -304,6 +308,7 @@ void CPUViewController::viewWillAppear() {
     placeSeparator();
     system.start(system.apps());
     system.start(system.gpu());
+    system.start(SystemResourceType::sensors);
     if (const auto& sensors = system.resources().sensors)
         sensors->setPreferredCPUSensor(settings_.get(WidgetDefaultsKeys::cpuSensor()).value_or(""));
     update();
@@ -315,6 +320,7 @@ void CPUViewController::viewDidAppear() {
 
 void CPUViewController::viewWillDisappear() {
     system.stop(system.gpu());
+    system.stop(SystemResourceType::sensors);
 }
 
 std::optional<Sensors::CPUTemperature> CPUViewController::cpuSensor() const {
@@ -365,14 +371,65 @@ void CPUViewController::update() {
 
 void CPUViewController::maybeUpdateAppsTable() {
     std::vector<Applications::Process> top = system.apps().cpu();
-    std::vector<int64_t> shown;
-    shown.reserve(top.size());
+    std::vector<int64_t> cpuShown;
+    cpuShown.reserve(top.size());
     for (const auto& process : top)
-        shown.push_back(std::isfinite(process.cpu) ? std::llround(process.cpu * 10) : 0);
-    maybeReload(prevCPU, std::move(shown), std::move(top));
+        cpuShown.push_back(std::isfinite(process.cpu) ? std::llround(process.cpu * 10) : 0);
+    std::vector<std::optional<double>> gpu = graphicsShares(top);
+    std::vector<int64_t> gpuShown;
+    if (std::any_of(gpu.begin(), gpu.end(), [](const auto& share) { return share.has_value(); })) {
+        for (const auto& share : gpu)
+            gpuShown.push_back(share ? std::llround(*share) : -1);
+    }
+    if (cpuShown == prevCPU && gpuShown == prevGPU)
+        return;
+    prevCPU = std::move(cpuShown);
+    prevGPU = std::move(gpuShown);
+    apps = std::move(top);
+    appsGPU = std::move(gpu);
+    tableView->setValueColumns(prevGPU.empty() ? 1 : 2);
+    reloadTable();
+}
+
+std::vector<std::optional<double>> CPUViewController::graphicsShares(
+    const std::vector<Applications::Process>& top) const {
+    std::vector<std::optional<double>> out(top.size());
+    const auto& gpu = system.resources().gpu;
+    const auto shares = gpu ? gpu->processShares() : std::unordered_map<pid_t, double>{};
+    if (shares.empty())
+        return out;
+    const auto table = system.apps().processes();
+    for (size_t row = 0; row < top.size(); ++row)
+        out[row] = gpuShare(top[row], table, shares);
+    return out;
+}
+
+std::optional<double> CPUViewController::gpuShare(const Applications::Process& app,
+                                                  const std::vector<Applications::Process>& table,
+                                                  const std::unordered_map<pid_t, double>& shares) {
+    std::optional<double> sum;
+    auto add = [&](int32_t pid) {
+        if (auto found = shares.find(pid); found != shares.end())
+            sum = sum.value_or(0) + found->second;
+    };
+    add(app.pid);
+    for (const auto& process : table) {
+        if (process.parentPid == app.pid && process.pid != app.pid)
+            add(process.pid);
+    }
+    if (sum)
+        sum = std::min(*sum, 100.0);
+    return sum;
 }
 
 std::optional<TableCell> CPUViewController::tableViewCell(int row, int column) const {
+    if (column == 2 && !prevGPU.empty()) {
+        if (row < 0 || static_cast<size_t>(row) >= appsGPU.size())
+            return std::nullopt;
+        const auto& share = appsGPU[static_cast<size_t>(row)];
+        return TableCell{QStringLiteral("gpuid"), share ? gpuText(*share) : QString(), std::nullopt,
+                         themes_.activeTheme().labelColor};
+    }
     return topApplicationCell(
         apps, row, column, themes_.activeTheme(),
         [](const Applications::Process& process) { return cpuText(process.cpu); });

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "Updatable.h"
@@ -31,7 +32,8 @@ struct Theme;
 // The processor details: the load split into user, system and idle shares, the load averages,
 // process and thread counts, the thermal state, the processor and graphics names, the uptime
 // (with a menu of boot, awake and sleeping times) and the three applications using the most
-// processor time. Redrawn by the widget's refresh tick; main thread only.
+// processor time, with their share of the graphics processor where any of them holds one. Redrawn
+// by the widget's refresh tick; main thread only.
 class CPUViewController : public TopApplicationsViewController {
   public:
     explicit CPUViewController(System& system, Workspace& workspace, ThemeManager& themes,
@@ -59,6 +61,11 @@ class CPUViewController : public TopApplicationsViewController {
 
     // Each row's processor share as last shown, in tenths of a percent.
     std::vector<int64_t> prevCPU;
+    // Each row's graphics share as last shown, in whole percent (-1: it holds none); empty
+    // while the table has no graphics column.
+    std::vector<int64_t> prevGPU;
+    // Each row's graphics share, parallel to `apps`.
+    std::vector<std::optional<double>> appsGPU;
     std::optional<CPU::ThermalState> prevThermalState;
 
     void viewWillAppear() override;
@@ -78,6 +85,14 @@ class CPUViewController : public TopApplicationsViewController {
     static QString dateFormat(const QLocale& locale);
     // The value column's text: one decimal and a percent sign.
     static QString cpuText(double percent);
+    // The graphics column's text: "GPU", the rounded share and a percent sign.
+    static QString gpuText(double percent);
+    // An application's share of the graphics processor: its own process's and that of the helper
+    // processes counted under it (`table`: the whole applications table); none when none of them
+    // holds a DRM client.
+    static std::optional<double> gpuShare(const Applications::Process& app,
+                                          const std::vector<Applications::Process>& table,
+                                          const std::unordered_map<pid_t, double>& shares);
 
   protected:
     QWidget* loadView() override;
@@ -85,6 +100,9 @@ class CPUViewController : public TopApplicationsViewController {
 
   private:
     void maybeUpdateAppsTable();
+    // The graphics share of each of `top`; all none where no process holds a DRM client.
+    std::vector<std::optional<double>> graphicsShares(
+        const std::vector<Applications::Process>& top) const;
     void setupTheme();
     void apply(const Theme& theme);
 

@@ -44,6 +44,7 @@ void DiskListViewController::viewWillAppear() {
     view();
     appeared_ = true;
     system_.start(SystemResourceType::disk);
+    system_.start(SystemResourceType::sensors);  // the drives' temperatures
     for (auto& controller : contents_)
         controller->viewWillAppear();
     update();
@@ -52,6 +53,7 @@ void DiskListViewController::viewWillAppear() {
 void DiskListViewController::viewWillDisappear() {
     appeared_ = false;
     system_.stop(SystemResourceType::disk);
+    system_.stop(SystemResourceType::sensors);
 }
 
 void DiskListViewController::update() {

@@ -68,13 +68,21 @@ TopApplicationsTable::TopApplicationsTable(Workspace& workspace, QWidget* parent
     setIconSize(QSize(kIconSize, kIconSize));
     verticalHeader()->setDefaultSectionSize(kRowHeight);
     horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    setValueColumns(1);
     // The table sits on the widget's own background.
     setStyleSheet(QStringLiteral("QTableWidget { background: transparent; }"));
     viewport()->setAutoFillBackground(false);
     setFixedHeight(3 * kRowHeight);
     if (auto font = FUIFont::normal(12))
         setFont(*font);
+}
+
+void TopApplicationsTable::setValueColumns(int count) {
+    if (columnCount() == count + 1)
+        return;
+    setColumnCount(count + 1);
+    for (int column = 1; column <= count; ++column)
+        horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
 }
 
 void TopApplicationsTable::reload(int rows,
@@ -95,7 +103,7 @@ void TopApplicationsTable::reload(int rows,
             QTableWidgetItem* shown = item(row, column);
             if (!shown) {
                 shown = new QTableWidgetItem;
-                if (column == 1)
+                if (column >= 1)
                     shown->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 setItem(row, column, shown);
             }

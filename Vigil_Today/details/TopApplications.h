@@ -44,14 +44,18 @@ std::optional<TableCell> topApplicationCell(
     const std::vector<Applications::Process>& apps, int row, int column, const Theme& theme,
     const std::function<QString(const Applications::Process&)>& valueText);
 
-// The two-column table of the heaviest applications: no headers, no grid, no scrolling; one row
-// selectable at a time. The controller fills it through reload().
+// The table of the heaviest applications, a name column and one or more value columns: no
+// headers, no grid, no scrolling; one row selectable at a time. The controller fills it through
+// reload().
 class TopApplicationsTable : public QTableWidget {
   public:
     static constexpr int kRowHeight = 22;
     static constexpr int kIconSize = 16;
 
     TopApplicationsTable(Workspace& workspace, QWidget* parent = nullptr);
+
+    // How many value columns follow the name (one at first); each takes the width its text needs.
+    void setValueColumns(int count);
 
     // Asks `cell` for each cell of `rows` rows and shows what it answers; a cell it has nothing
     // for stays empty.

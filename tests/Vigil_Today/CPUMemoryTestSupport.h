@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -184,6 +185,10 @@ inline QString renderOnTheme(QWidget* view, const Theme& theme, const char* name
         panel.setPalette(palette);
     }
     panel.adjustSize();
+    // adjustSize() keeps a window within two thirds of the screen: a long view is shown whole.
+    const int whole =
+        panel.hasHeightForWidth() ? panel.heightForWidth(320) : panel.sizeHint().height();
+    panel.resize(320, std::max(panel.height(), whole));
     panel.show();
     settleAnimations(panel);
     QCoreApplication::processEvents();

@@ -1,5 +1,7 @@
 #include <QLocale>
 
+#include <atomic>
+
 #include "Vigil_Today/CPUMemoryTestSupport.h"
 #include "details/CPUViewController.h"
 #include "details/MemoryViewController.h"
@@ -19,6 +21,45 @@ class CPUViewTest : public test::QtTest {
     test::RecordingWorkspace workspace;
     ThemeManager themes{store.defaults};
     CPUViewController details{*machine.system, workspace, themes, store.defaults};
+
+    // Gives the applications 1300, 1400 and 1200 falling processor shares, in that order.
+    void rankApplications() {
+        machine.apps->update();
+        machine.setProcField(1200, "stat", 14, "100");
+        machine.setProcField(1300, "stat", 14, "100");
+        machine.setProcField(1400, "stat", 14, "100");
+        machine.apps->update();
+        const auto start = std::chrono::steady_clock::now();
+        test::waitUntil([&] {
+            return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(30);
+        });
+        machine.setProcField(1200, "stat", 14, "101");
+        machine.setProcField(1300, "stat", 14, "109");
+        machine.setProcField(1400, "stat", 14, "105");
+        machine.apps->update();
+    }
+    // A DRM client of the process in the graphics tree, as xe writes its fdinfo (recorded), with
+    // the render engine's cycles against the engine's total; none closes it.
+    void drmClient(int pid, int fd, std::optional<std::pair<int, int>> cycles) {
+        const std::string proc = "proc/" + std::to_string(pid);
+        const std::string info = proc + "/fdinfo/" + std::to_string(fd);
+        if (!cycles) {
+            std::filesystem::remove(machine.tree.path(info));
+            return;
+        }
+        std::filesystem::create_directories(machine.tree.path(proc + "/fd"));
+        const std::string link = machine.tree.path(proc + "/fd/" + std::to_string(fd));
+        if (!std::filesystem::is_symlink(link))
+            std::filesystem::create_symlink("/dev/dri/renderD128", link);
+        machine.tree.write(info,
+                           "pos:\t0\nflags:\t02100002\nmnt_id:\t27\nino:\t1203\ndrm-driver:\txe\n"
+                           "drm-client-id:\t" +
+                               std::to_string(pid) +
+                               "\ndrm-pdev:\t0000:00:02.0\ndrm-resident-system:\t12 KiB\n"
+                               "drm-cycles-rcs:\t" +
+                               std::to_string(cycles->first) + "\ndrm-total-cycles-rcs:\t" +
+                               std::to_string(cycles->second) + "\n");
+    }
 };
 
 TEST_F(CPUViewTest, SharesRoundHalfAwayAndIdleIsWhatTheyLeave) {
@@ -140,19 +181,7 @@ TEST_F(CPUViewTest, AppearingStartsApplicationsAndGraphicsAndLeavingStopsGraphic
 
 TEST_F(CPUViewTest, HeaviestApplicationsInOrderReloadedOnlyWhenTheShownFigureChanges) {
     details.view();
-    machine.apps->update();
-    // Give each application its own processor time, then sample again a moment later.
-    machine.setProcField(1200, "stat", 14, "100");
-    machine.setProcField(1300, "stat", 14, "100");
-    machine.setProcField(1400, "stat", 14, "100");
-    machine.apps->update();
-    const auto start = std::chrono::steady_clock::now();
-    test::waitUntil(
-        [&] { return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(30); });
-    machine.setProcField(1200, "stat", 14, "101");
-    machine.setProcField(1300, "stat", 14, "109");
-    machine.setProcField(1400, "stat", 14, "105");
-    machine.apps->update();
+    rankApplications();
     details.update();
     ASSERT_EQ(details.numberOfRows(), 3);
     EXPECT_EQ(details.apps[0].pid, 1300);
@@ -195,6 +224,92 @@ TEST_F(CPUViewTest, HeaviestApplicationsInOrderReloadedOnlyWhenTheShownFigureCha
     EXPECT_EQ(details.temp->indicatorColor(), Themes::dark().controllerColor);
     EXPECT_EQ(textColorOf(details.cpuUser), Themes::dark().labelColor);
     test::renderOnTheme(details.view(), Themes::dark(), "cpu-details-dark");
+}
+
+// The graphics column: each listed application's share of the graphics processor from the DRM
+// clients its processes hold (drm fdinfo of the graphics tree), present only while one holds any.
+TEST_F(CPUViewTest, GraphicsColumnWhileAnApplicationHoldsTheGPURendered) {
+    details.view();
+    rankApplications();
+    drmClient(1300, 5, std::pair{1000, 10000});
+    drmClient(1200, 4, std::pair{500, 10000});
+    machine.gpu->update();
+    details.update();
+    // One reading only: no share yet, no column.
+    EXPECT_EQ(details.tableView->columnCount(), 2);
+    drmClient(1300, 5, std::pair{1372, 11000});
+    drmClient(1200, 4, std::pair{530, 11000});
+    machine.gpu->update();
+    details.update();
+    ASSERT_EQ(details.tableView->columnCount(), 3);
+    ASSERT_EQ(details.numberOfRows(), 3);
+    const std::map<int32_t, QString> expected{
+        {1300, "GPU\u00a037%"}, {1400, ""}, {1200, "GPU\u00a03%"}};
+    for (int row = 0; row < 3; ++row) {
+        const auto pid = details.apps[static_cast<size_t>(row)].pid;
+        EXPECT_EQ(details.tableView->item(row, 2)->text(), expected.at(pid)) << pid;
+        EXPECT_EQ(details.tableView->identifierAt(row, 2), "gpuid");
+    }
+    // Rendered with the desktop fixture's sensors where they can be read (as root, in a private
+    // mount namespace), so that the column shows with the sensors section above it.
+    System::Resources withSensors = machine.system->resources();
+    if (::geteuid() == 0) {
+        withSensors.sensors = std::make_shared<Sensors>(test::fixturePath("sensors-desktop"));
+        withSensors.sensors->update();
+    }
+    System shownSystem(withSensors, {});
+    CPUViewController shown(shownSystem, workspace, themes, store.defaults);
+    shown.viewWillAppear();
+    ASSERT_EQ(shown.tableView->columnCount(), 3);
+    test::renderOnTheme(shown.view(), Themes::light(), "cpu-details-gpu-column-light");
+    themes.setActiveTheme(Themes::dark());
+    EXPECT_EQ(details.tableView->item(0, 2)->foreground().color(), Themes::dark().labelColor);
+    test::renderOnTheme(shown.view(), Themes::dark(), "cpu-details-gpu-column-dark");
+    shown.viewWillDisappear();
+
+    // Both close their DRM files: the column goes.
+    drmClient(1300, 5, std::nullopt);
+    drmClient(1200, 4, std::nullopt);
+    machine.gpu->update();
+    details.update();
+    EXPECT_EQ(details.tableView->columnCount(), 2);
+    EXPECT_TRUE(details.prevGPU.empty());
+}
+
+// The sensors are read only while a view shows a temperature: with the panel open and no details,
+// the production tasks leave them alone; the processor details read them while they are shown.
+TEST_F(CPUViewTest, SensorsAreReadOnlyWhileTheProcessorDetailsShow) {
+    std::atomic<int> reads{0};
+    System::Resources resources;
+    resources.cpu = machine.cpu;
+    resources.mem = machine.mem;
+    resources.apps = machine.apps;
+    resources.gpu = machine.gpu;
+    resources.sensors = std::make_shared<Sensors>(machine.tree.root, [&reads] {
+        ++reads;
+        return std::vector<platform::SensorChip>{};
+    });
+    System panel(resources, productionTaskSpecs(resources));
+    ASSERT_EQ(reads, 1);  // the first sample, as the task is made
+    panel.start(System::Group::all);
+    // Two processor samples later (1.1 s apart; the sensors' would be 2 s), still that one read:
+    // the sample after the ticks move shows a load, the one after it none.
+    machine.tree.write("proc/stat",
+                       "cpu  200000 500 30000 900000 2000 100 900 0 0 0\nbtime 1700000000\n");
+    ASSERT_TRUE(test::waitUntil([&] { return machine.cpu->sample()->user > 0; }));
+    ASSERT_TRUE(test::waitUntil([&] { return machine.cpu->sample()->user == 0; }));
+    EXPECT_EQ(reads, 1);
+
+    CPUViewController shown(panel, workspace, themes, store.defaults);
+    shown.viewWillAppear();
+    EXPECT_TRUE(test::waitUntil([&] { return reads >= 3; }, std::chrono::seconds(15)));
+    shown.viewWillDisappear();
+    for (const auto& task : panel.tasks()) {
+        if (task->resource().type() == SystemResourceType::sensors) {
+            EXPECT_EQ(task->status(), Timer::Status::suspended);
+        }
+    }
+    panel.stop();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +102,26 @@ TEST(DrmClientScan, ReadsOnlyTheUsersDrmClientsOnce) {
     tree.remove("proc/2207");
     sample = scan.sample();
     EXPECT_EQ(sample.clients.size(), 2u);
+}
+
+// A process that opens a DRM file after its first check is found at a later re-check: at once where
+// its number of open files grew (tmpfs gives a folder's entries as its size), else when every
+// process's links are read again (ext4 gives every folder the same size), the 16th re-check.
+TEST(DrmClientScan, FindsAFileOpenedLaterAtARecheck) {
+    TempTree tree("drm-clients/first");
+    DrmClientScan scan(tree.root, ::getuid(), /*recheckEvery=*/1);
+    EXPECT_EQ(scan.sample().clients.size(), 3u);
+    std::string info = readText(tree.path("proc/2207/fdinfo/11"));
+    info.replace(info.find("drm-client-id:\t4"), 17, "drm-client-id:\t9");  // a client of its own
+    tree.write("proc/2402/fdinfo/8", info);
+    std::filesystem::create_symlink("/dev/dri/renderD129", tree.path("proc/2402/fd/8"));
+    int samples = 0;
+    bool found = false;
+    while (!found && ++samples <= 16) {
+        for (const auto& e : scan.sample().clients)
+            found = found || e.pid == 2402;
+    }
+    EXPECT_TRUE(found) << "not found in 16 re-checks";
 }
 
 TEST(DrmClientScan, ReadsARealProcessesFdinfo) {
