@@ -63,7 +63,6 @@ HttpAnswer httpGet(const HttpRequest& request) {
     }
     BodySink sink{&answer.body, request.maxBody};
     Headers headers(nullptr, &curl_slist_free_all);
-    char curlError[CURL_ERROR_SIZE] = {};
     CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -74,7 +73,6 @@ HttpAnswer httpGet(const HttpRequest& request) {
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Vigil");
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, curlError);
     applyCredentials(c, request.credentials, headers);
     if (request.cancel) {
         curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
@@ -92,7 +90,7 @@ HttpAnswer httpGet(const HttpRequest& request) {
         answer.error =
             "no complete answer within " + std::to_string(request.timeout.count()) + " ms";
     } else if (result != CURLE_OK) {
-        answer.error = curlError[0] ? curlError : curl_easy_strerror(result);
+        answer.error = curl_easy_strerror(result);  // the same text each time for one cause
     } else if (answer.status < 200 || answer.status > 299) {
         answer.error = "HTTP status " + std::to_string(answer.status);
     }
