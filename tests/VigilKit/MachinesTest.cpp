@@ -3,6 +3,7 @@
 // a Prometheus server that holds 50 machines.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <sstream>
 
 #include "collectors/MachineFigures.h"
+#include "collectors/MachineSourceSettings.h"
 #include "collectors/NodeExporterSource.h"
 #include "collectors/PrometheusSource.h"
 #include "collectors/PrometheusText.h"
@@ -85,6 +87,37 @@ TEST(PrometheusText, NodeExporterAnswerGivesTheFiguresAndHostileBodiesAreRefused
         EXPECT_EQ(refused.error, error) << body;
         EXPECT_TRUE(refused.samples.empty());
     }
+}
+
+// Sources keep their credentials in the settings file, which only its owner can read.
+TEST(MachineSourceSettings, SourcesWithCredentialsRoundTripInAFileOnlyItsOwnerReads) {
+    test::TempFolder folder;
+    Defaults defaults("machines", folder.path());
+    MachineSourceConfig exporter, server;
+    exporter.url = "http://homeserver:9100/metrics";
+    exporter.credentials.token = "t0ken";
+    server.kind = MachineSourceConfig::Kind::prometheus;
+    server.url = "https://prometheus.example.net";
+    server.credentials = {"vigil", "secret", ""};
+    setMachineSources({exporter, server}, defaults);
+    defaults["machinesInterval"] = 0.2;  // below a second: the default stands
+
+    Defaults reopened("machines", folder.path());
+    auto sources = machineSources(reopened);
+    ASSERT_EQ(sources.size(), 2u);
+    EXPECT_EQ(sources[0].kind, MachineSourceConfig::Kind::nodeExporter);
+    EXPECT_EQ(sources[0].credentials.token, "t0ken");
+    EXPECT_EQ(sources[1].kind, MachineSourceConfig::Kind::prometheus);
+    EXPECT_EQ(sources[1].credentials.password, "secret");
+    EXPECT_EQ(machinesInterval(reopened), 5s);
+    struct stat file {};
+    ASSERT_EQ(stat(reopened.path().c_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    // The kind of a stored entry without one follows its URL.
+    EXPECT_EQ(MachineSourceConfig::kindOfUrl("http://h:9100/metrics/"),
+              MachineSourceConfig::Kind::nodeExporter);
+    EXPECT_EQ(MachineSourceConfig::kindOfUrl("http://h:9090/"),
+              MachineSourceConfig::Kind::prometheus);
 }
 
 // The node exporter and Prometheus scraping it, both on loopback, in a private folder.
