@@ -46,7 +46,9 @@ QString uptimeText(double seconds) {
 
 QString figuresText(const MachineFigures& f) {
     QStringList lines;
-    lines << QStringLiteral("Processor: %1").arg(machinePercentText(f.processorBusy));
+    lines << QStringLiteral("Processor: %1")
+                 .arg(f.processorBusy ? machinePercentText(f.processorBusy)
+                                      : QStringLiteral("unknown"));
     lines << QStringLiteral("Memory: %1 of %2 (%3)")
                  .arg(bytesOf(f.memoryUsed), bytesOf(f.memoryTotal),
                       f.memoryUsedPercent() ? QStringLiteral("%1 %").arg(*f.memoryUsedPercent())

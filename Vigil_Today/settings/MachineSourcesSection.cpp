@@ -1,6 +1,6 @@
 #include "settings/MachineSourcesSection.h"
 
-#include <QGridLayout>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -8,6 +8,7 @@
 #include "collectors/MachineSourceSettings.h"
 #include "settings/WidgetDefaults.h"
 #include "themes/Theme.h"
+#include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
 
 namespace vigil {
@@ -32,10 +33,13 @@ MachineSourcesSection::MachineSourcesSection(Defaults& defaults, QWidget* parent
     sources->setMaximumHeight(72);
     url = new QLineEdit(this);
     url->setObjectName(QStringLiteral("machineSourceUrl"));
-    url->setPlaceholderText(QStringLiteral("http://host:9100/metrics or http://host:9090"));
+    url->setPlaceholderText(QStringLiteral("http://host:9100/metrics or :9090"));
+    url->setToolTip(QStringLiteral(
+        "A node exporter (http://host:9100/metrics) or a Prometheus server (http://host:9090)"));
     token = new QLineEdit(this);
     token->setObjectName(QStringLiteral("machineSourceToken"));
-    token->setPlaceholderText(QStringLiteral("Bearer token (optional)"));
+    token->setPlaceholderText(QStringLiteral("Token"));
+    token->setToolTip(QStringLiteral("A bearer token, where the source asks for one"));
     token->setEchoMode(QLineEdit::Password);
     add = new QPushButton(QStringLiteral("Add"), this);
     add->setObjectName(QStringLiteral("addMachineSource"));
@@ -70,6 +74,8 @@ void MachineSourcesSection::reload() {
     for (const auto& source : machineSources(defaults_))
         sources->addItem(shownUrl(source.url));
     remove->setEnabled(sources->currentRow() >= 0);
+    sources->setVisible(sources->count() > 0);
+    remove->setVisible(sources->count() > 0);
 }
 
 void MachineSourcesSection::addSource() {
@@ -111,6 +117,24 @@ void MachineSourcesSection::store(const std::vector<MachineSourceConfig>& config
 
 void MachineSourcesSection::applyTheme(const Theme& theme) {
     theme.updateText(this);
+    // The fields keep the style's drawing; their colours follow the theme, as the settings view's
+    // pop-ups do.
+    for (QWidget* field :
+         std::initializer_list<QWidget*>{showRow, sources, url, token, add, remove}) {
+        QPalette palette = QApplication::palette(field);
+        if (theme.isDark) {
+            for (auto group : {QPalette::Active, QPalette::Inactive}) {
+                for (auto role : {QPalette::Button, QPalette::Base, QPalette::Window})
+                    palette.setColor(group, role, FUIColor::wetAsphalt());
+                for (auto role : {QPalette::ButtonText, QPalette::WindowText, QPalette::Text})
+                    palette.setColor(group, role, theme.labelColor);
+            }
+            QColor placeholder = theme.labelColor;
+            placeholder.setAlphaF(0.5);
+            palette.setColor(QPalette::PlaceholderText, placeholder);
+        }
+        field->setPalette(palette);
+    }
     QPalette palette = showRow->palette();
     palette.setColor(QPalette::WindowText, theme.labelColor);
     showRow->setPalette(palette);
