@@ -13,7 +13,8 @@ MachineSourceConfig::Kind MachineSourceConfig::kindOfUrl(const std::string& url)
 }
 
 std::vector<MachineState> MachineSource::unreachable(const std::string& error) {
-    report_.report("other machines", config_.url + ": " + error);
+    if (!cancelled)  // a request cut off by stop() is no fault of the source
+        report_.report("other machines", config_.url + ": " + error);
     std::vector<MachineState> machines = known_;
     if (machines.empty()) {
         MachineState state;
