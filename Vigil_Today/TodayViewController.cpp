@@ -101,9 +101,14 @@ void TodayViewController::start() {
         list_.setContents(list_.contents() << secondRow_.get());
     }
     if (context_.defaults.get(WidgetDefaultsKeys::machinesRow())) {
-        if (!machinesRow_)
+        if (!machinesRow_) {
             machinesRow_ =
                 std::make_unique<MachinesRowViewController>(Machines::shared(), context_.themes);
+            machinesRow_->onHeightChanged = [this] {
+                if (list_.onContentsChanged)
+                    list_.onContentsChanged();
+            };
+        }
         list_.setContents(list_.contents() << machinesRow_.get());
     }
     context_.navigator.setList(list_);

@@ -39,6 +39,17 @@ std::vector<MachineState> Machines::machines() const {
     return all;
 }
 
+unsigned Machines::generation() const {
+    unsigned generation;
+    {
+        std::lock_guard lock(mutex_);
+        generation = replaced_;
+    }
+    for (const auto& poller : pollers())
+        generation += poller->polls();
+    return generation;
+}
+
 bool Machines::polledAtLeast(unsigned count) const {
     for (const auto& poller : pollers())
         if (poller->polls() < count)
@@ -63,6 +74,7 @@ void Machines::setSources(std::vector<MachineSourceConfig> sources) {
         std::lock_guard lock(mutex_);
         old.swap(pollers_);
         pollers_ = std::move(started);
+        replaced_ += 1000000;  // apart from any count of polls
     }
     for (auto& poller : old)
         poller->stop();

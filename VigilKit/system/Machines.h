@@ -30,6 +30,9 @@ class Machines {
     // Every machine of every source, in the order of the sources; a source not yet polled adds
     // nothing.
     std::vector<MachineState> machines() const;
+    // Changes whenever a source's answer does (a poll ended, the sources were replaced): a view
+    // that drew at one generation need not draw again until it changes.
+    unsigned generation() const;
     // Whether every source has been polled at least `count` times.
     bool polledAtLeast(unsigned count) const;
     std::vector<MachineSourceConfig> sources() const;
@@ -54,6 +57,7 @@ class Machines {
     ErrorReport& report_;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<MachinePoller>> pollers_;
+    unsigned replaced_ = 0;
 };
 
 }  // namespace vigil

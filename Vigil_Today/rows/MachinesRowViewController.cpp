@@ -107,6 +107,11 @@ void MachinesRowViewController::fillLine(MachineLine& line, const MachineState& 
 
 void MachinesRowViewController::update() {
     view();
+    // The answers change at the sources' interval (5 s), not at each tick.
+    const unsigned generation = machines_.generation();
+    if (drawn_ == generation)
+        return;
+    drawn_ = generation;
     const std::vector<MachineState> machines = machines_.machines();
     auto* linesLayout = static_cast<QVBoxLayout*>(linesBox_->layout());
     while (lines_.size() < machines.size()) {
@@ -137,6 +142,17 @@ void MachinesRowViewController::update() {
         else
             details_->showMachine(*open);
     }
+    noteHeight();
+}
+
+void MachinesRowViewController::noteHeight() {
+    view()->layout()->activate();
+    const int height = view()->sizeHint().height();
+    if (height == height_)
+        return;
+    height_ = height;
+    if (onHeightChanged)
+        onHeightChanged();
 }
 
 void MachinesRowViewController::toggleDetails(int index) {
@@ -146,11 +162,12 @@ void MachinesRowViewController::toggleDetails(int index) {
     const std::string key = keyOf(machines[index]);
     if (details_->isVisible() && key == openInstance_) {
         details_->hide();
-        return;
+    } else {
+        openInstance_ = key;
+        details_->showMachine(machines[index]);
+        details_->setVisible(true);
     }
-    openInstance_ = key;
-    details_->showMachine(machines[index]);
-    details_->setVisible(true);
+    noteHeight();
 }
 
 }  // namespace vigil

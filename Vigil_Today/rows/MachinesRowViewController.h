@@ -5,6 +5,8 @@
 #include <QScrollArea>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,10 @@ class MachinesRowViewController : public ViewController, public Updatable {
     void update() override;
     void viewWillAppear() override;
 
+    // Heard when the row's height changed (lines came or went, details opened or closed): the
+    // panel refits.
+    std::function<void()> onHeightChanged;
+
     // Opens the details of line `index`, or closes them when they show that line already.
     void toggleDetails(int index);
 
@@ -48,6 +54,7 @@ class MachinesRowViewController : public ViewController, public Updatable {
 
   private:
     void fillLine(MachineLine& line, const MachineState& machine) const;
+    void noteHeight();
 
     Machines& machines_;
     ThemeManager& themes_;
@@ -58,6 +65,8 @@ class MachinesRowViewController : public ViewController, public Updatable {
     std::vector<MachineLine*> lines_;
     QPointer<MachineDetailsView> details_;
     std::string openInstance_;  // the source and instance whose details are open
+    int height_ = -1;
+    std::optional<unsigned> drawn_;  // the Machines generation the lines show
 };
 
 }  // namespace vigil
