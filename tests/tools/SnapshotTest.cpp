@@ -9,7 +9,6 @@
 
 #include "support/Namespaces.h"
 #include "support/PrometheusPrograms.h"
-#include "support/TempFolder.h"
 #include "support/TestSupport.h"
 #include "support/TestTree.h"
 
@@ -215,8 +214,8 @@ TEST(VigilSnapshot, SourcePrintsTheMachinesOfANodeExporter) {
         GTEST_SKIP() << "vigil-snapshot is not built (build the whole tree)";
     if (::access(vigil::test::kNodeExporter, X_OK) != 0)
         GTEST_SKIP() << "prometheus-node-exporter is not installed (scripts/install-deps)";
-    vigil::test::TempFolder folder;
-    auto exporter = vigil::test::startNodeExporter(folder.path());
+    TempTree folder;
+    auto exporter = vigil::test::startNodeExporter(std::filesystem::path(folder.root));
     ASSERT_TRUE(exporter->listening());
     Outcome run = snapshot("--interval 0.5 --source http://" + exporter->address() + "/metrics");
     ASSERT_EQ(run.status, 0) << run.err;
@@ -227,8 +226,9 @@ TEST(VigilSnapshot, SourcePrintsTheMachinesOfANodeExporter) {
               std::stod(meminfo.substr(meminfo.find("MemTotal:") + 9)) * 1024);
     EXPECT_TRUE(machine["processorBusy"].is_number());
 
-    Outcome nobody = snapshot("--source http://127.0.0.1:" +
-                              std::to_string(vigil::test::freeLoopbackPort()) + "/metrics");
+    Outcome nobody =
+        snapshot("--source http://127.0.0.1:" + std::to_string(vigil::test::freeLoopbackPort()) +
+                 "/metrics");
     EXPECT_EQ(nobody.status, 1);
     json unreachable = json::parse(nobody.out)["machines"][0];
     EXPECT_EQ(unreachable["state"], "unreachable");
