@@ -37,12 +37,12 @@ void MachineSource::remember(const std::vector<MachineState>& machines) {
     known_ = machines;
 }
 
-platform::HttpAnswer MachineSource::get(const std::string& url) const {
+platform::HttpAnswer MachineSource::get(const std::string& url) {
     platform::HttpRequest request;
     request.url = url;
     request.credentials = config_.credentials;
     request.cancel = &cancelled;
-    return platform::httpGet(request);
+    return http_.get(request);
 }
 
 std::unique_ptr<MachineSource> makeMachineSource(MachineSourceConfig config, ErrorReport& report) {

@@ -68,13 +68,14 @@ class MachineSource {
     std::vector<MachineState> unreachable(const std::string& error);
     // Remembers the last good answer for unreachable().
     void remember(const std::vector<MachineState>& machines);
-    platform::HttpAnswer get(const std::string& url) const;
+    platform::HttpAnswer get(const std::string& url);
 
     MachineSourceConfig config_;
     ErrorReport& report_;
 
   private:
     std::vector<MachineState> known_;
+    platform::HttpSession http_;
 };
 
 std::unique_ptr<MachineSource> makeMachineSource(MachineSourceConfig config,

@@ -51,19 +51,16 @@ void applyCredentials(CURL* curl, const HttpCredentials& credentials, Headers& h
     }
 }
 
-}  // namespace
-
-HttpAnswer httpGet(const HttpRequest& request) {
-    initialiseOnce();
+// One request on `c`, whose options are set afresh (a kept handle keeps its connections).
+HttpAnswer perform(CURL* c, const HttpRequest& request) {
     HttpAnswer answer;
-    Easy curl(curl_easy_init(), &curl_easy_cleanup);
-    if (!curl) {
+    if (!c) {
         answer.error = "cannot start an HTTP request";
         return answer;
     }
+    curl_easy_reset(c);
     BodySink sink{&answer.body, request.maxBody};
     Headers headers(nullptr, &curl_slist_free_all);
-    CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -97,6 +94,28 @@ HttpAnswer httpGet(const HttpRequest& request) {
     if (!answer.ok())
         answer.body.clear();
     return answer;
+}
+
+}  // namespace
+
+HttpAnswer httpGet(const HttpRequest& request) {
+    initialiseOnce();
+    Easy curl(curl_easy_init(), &curl_easy_cleanup);
+    return perform(curl.get(), request);
+}
+
+HttpSession::HttpSession() {
+    initialiseOnce();
+    handle_ = curl_easy_init();
+}
+
+HttpSession::~HttpSession() {
+    if (handle_)
+        curl_easy_cleanup(handle_);
+}
+
+HttpAnswer HttpSession::get(const HttpRequest& request) {
+    return perform(handle_, request);
 }
 
 std::string urlEscape(const std::string& text) {

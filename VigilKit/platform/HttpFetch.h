@@ -38,6 +38,22 @@ struct HttpAnswer {
 
 HttpAnswer httpGet(const HttpRequest& request);
 
+// Requests one after the other on one libcurl handle, which keeps its connection to a server open
+// between them (a source polled every few seconds does not connect afresh each time). One thread
+// at a time.
+class HttpSession {
+  public:
+    HttpSession();
+    ~HttpSession();
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    HttpAnswer get(const HttpRequest& request);
+
+  private:
+    void* handle_ = nullptr;  // CURL*
+};
+
 // `text` escaped for a URL's query ("%XX" for every byte outside the unreserved set).
 std::string urlEscape(const std::string& text);
 
