@@ -72,7 +72,10 @@ std::optional<int> MachineFigures::diskUsedPercent() const {
 }
 
 std::optional<int> MachineFigures::memoryUsedPercent() const {
-    return roundedUpPercent(memoryUsed, memoryTotal);
+    if (!memoryUsed || !memoryTotal || *memoryTotal <= 0)
+        return std::nullopt;
+    return static_cast<int>(
+        std::lround(std::clamp(*memoryUsed / *memoryTotal * 100.0, 0.0, 100.0)));
 }
 
 namespace {

@@ -39,6 +39,7 @@ struct MachineFigures {
 
     // used / (used + available) x 100, rounded up as df does; nothing when either is unknown.
     std::optional<int> diskUsedPercent() const;
+    // used / total x 100, rounded to the nearest; nothing when either is unknown.
     std::optional<int> memoryUsedPercent() const;
 };
 
