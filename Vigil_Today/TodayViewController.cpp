@@ -11,11 +11,13 @@
 #include "details/NetworkListViewController.h"
 #include "rows/FirstRowViewController.h"
 #include "rows/FirstRowViewControllerWithBattery.h"
+#include "rows/MachinesRowViewController.h"
 #include "rows/SecondRowViewController.h"
 #include "settings/Defaults.h"
 #include "settings/SettingsViewController.h"
 #include "settings/WidgetDefaults.h"
 #include "system/Battery.h"
+#include "system/Machines.h"
 #include "system/Network.h"
 #include "system/System.h"
 #include "themes/Theme.h"
@@ -97,6 +99,17 @@ void TodayViewController::start() {
         context_.system.start(System::Group::all);
         list_.setContents(list_.contents() << firstRow_.get());
         list_.setContents(list_.contents() << secondRow_.get());
+    }
+    if (context_.defaults.get(WidgetDefaultsKeys::machinesRow())) {
+        if (!machinesRow_) {
+            machinesRow_ =
+                std::make_unique<MachinesRowViewController>(Machines::shared(), context_.themes);
+            machinesRow_->onHeightChanged = [this] {
+                if (list_.onContentsChanged)
+                    list_.onContentsChanged();
+            };
+        }
+        list_.setContents(list_.contents() << machinesRow_.get());
     }
     context_.navigator.setList(list_);
     loadDetailsView(rows);

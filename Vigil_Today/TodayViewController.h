@@ -13,6 +13,7 @@
 namespace vigil {
 
 class FirstRowViewController;
+class MachinesRowViewController;
 class SecondRowViewController;
 class SettingsViewController;
 
@@ -49,6 +50,9 @@ class TodayViewController : public ViewController, public WidgetProviding {
 
     FirstRowViewController& firstRow() const { return *firstRow_; }
     SecondRowViewController& secondRow() const { return *secondRow_; }
+    // The Machines row, made when the widgetMachinesRow setting first asks for it (it starts
+    // polling the other machines); null until then.
+    MachinesRowViewController* machinesRow() const { return machinesRow_.get(); }
     SettingsViewController& settings() const { return *settings_; }
     // The refresh timer; absent until the view has loaded.
     Timer* uiThread() const { return uiThread_.get(); }
@@ -75,6 +79,7 @@ class TodayViewController : public ViewController, public WidgetProviding {
     std::unique_ptr<FirstRowViewController> firstRow_;
     std::unique_ptr<SecondRowViewController> secondRow_;
     std::unique_ptr<SettingsViewController> settings_;
+    std::unique_ptr<MachinesRowViewController> machinesRow_;
     std::unique_ptr<Timer> uiThread_;
     bool widgetAllowsEditing_ = true;
     bool paused_ = false;

@@ -5,8 +5,10 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "settings/MachineSourcesSection.h"
 #include "settings/WidgetDefaults.h"
 #include "system/Battery.h"
+#include "system/Machines.h"
 #include "system/Sensors.h"
 #include "system/System.h"
 #include "themes/Theme.h"
@@ -164,6 +166,13 @@ QWidget* SettingsViewController::loadView() {
     form->addRow(title(QStringLiteral("Theme")), themeSettings);
     layout->addLayout(form);
 
+    machineSources = new MachineSourcesSection(defaults_, root);
+    machineSources->onSourcesChanged = [](std::vector<MachineSourceConfig> sources) {
+        Machines::shared().setSources(std::move(sources));
+    };
+    layout->addWidget(title(QStringLiteral("Machines")));
+    layout->addWidget(machineSources);
+
     vigilPage = new FUILink(root);
     vigilPage->setObjectName(QStringLiteral("vigilPage"));
     vigilPage->setText(QStringLiteral("Vigil on the web"));
@@ -194,6 +203,7 @@ void SettingsViewController::viewWillAppear() {
     temperatureSettings->selectSegment(unit >= 0 && unit <= 1 ? static_cast<int>(unit) : -1);
     selectTag(themeSettings, defaults_.get(WidgetDefaultsKeys::theme()));
     listCPUSensors();
+    machineSources->reload();
     defaults_.set(WidgetDefaultsKeys::detailsView(), rawValue(DetailsViewDefaults::none));
 }
 
@@ -282,6 +292,7 @@ void SettingsViewController::apply(const Theme& theme) {
         }
         box->setPalette(palette);
     }
+    machineSources->applyTheme(theme);
     vigilPage->setTextColor(theme.infoColor);
     vigilPage->hoverColor = theme.isDark ? FUIColor::clouds() : FUIColor::wetAsphalt();
     vigilPage->activeColor = theme.successColor;

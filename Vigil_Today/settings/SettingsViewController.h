@@ -13,6 +13,8 @@
 
 namespace vigil {
 
+class MachineSourcesSection;
+
 class Defaults;
 class FUILink;
 class System;
@@ -67,6 +69,8 @@ class SettingsViewController : public ViewController {
     // One item per theme, its tag (item data) the theme's index.
     QPointer<QComboBox> themeSettings;
     QPointer<FUILink> vigilPage;
+    // Other machines: the Machines row's switch and the sources.
+    QPointer<MachineSourcesSection> machineSources;
     // The widget list's view, whose background follows the theme.
     QPointer<QWidget> mainWidgetView;
 

@@ -89,6 +89,11 @@ struct WidgetDefaultsKeys : DefaultsKeys {
         static const DefaultsKey<std::optional<std::string>> key("publicAddress");
         return key;
     }
+    // Whether the Machines row (other machines) shows below the summary rows (off by default).
+    static const DefaultsKey<bool>& machinesRow() {
+        static const DefaultsKey<bool> key("widgetMachinesRow");
+        return key;
+    }
     // Where the panel window stood last (see SettingsPanelPlaceStore).
     static const DefaultsKey<std::optional<DefaultsDictionary>>& panelPlace() {
         static const DefaultsKey<std::optional<DefaultsDictionary>> key("panelPlace");

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "support/Namespaces.h"
+#include "support/PrometheusPrograms.h"
 #include "support/TestSupport.h"
 #include "support/TestTree.h"
 
@@ -205,4 +206,32 @@ TEST(VigilSnapshot, SensorsOfATreeReadThroughLibsensorsInAPrivateMountNamespace)
         EXPECT_EQ(chip["sensors"][2]["alarm"], true);
         EXPECT_EQ(chip["adapter"], "ISA adapter");
     }
+}
+
+// --source: the figures of a real node exporter on loopback, and of a source nobody answers at.
+TEST(VigilSnapshot, SourcePrintsTheMachinesOfANodeExporter) {
+    if (!toolBuilt())
+        GTEST_SKIP() << "vigil-snapshot is not built (build the whole tree)";
+    if (::access(vigil::test::kNodeExporter, X_OK) != 0)
+        GTEST_SKIP() << "prometheus-node-exporter is not installed (scripts/install-deps)";
+    TempTree folder;
+    auto exporter = vigil::test::startNodeExporter(std::filesystem::path(folder.root));
+    ASSERT_TRUE(exporter->listening());
+    Outcome run = snapshot("--interval 0.5 --source http://" + exporter->address() + "/metrics");
+    ASSERT_EQ(run.status, 0) << run.err;
+    json machine = json::parse(run.out)["machines"][0];
+    EXPECT_EQ(machine["state"], "up");
+    std::string meminfo = vigil::test::readText("/proc/meminfo");
+    EXPECT_EQ(machine["memoryTotal"].get<double>(),
+              std::stod(meminfo.substr(meminfo.find("MemTotal:") + 9)) * 1024);
+    EXPECT_TRUE(machine["processorBusy"].is_number());
+
+    Outcome nobody =
+        snapshot("--source http://127.0.0.1:" + std::to_string(vigil::test::freeLoopbackPort()) +
+                 "/metrics");
+    EXPECT_EQ(nobody.status, 1);
+    json unreachable = json::parse(nobody.out)["machines"][0];
+    EXPECT_EQ(unreachable["state"], "unreachable");
+    EXPECT_TRUE(unreachable["memoryTotal"].is_null());
+    EXPECT_NE(nobody.err.find("Couldn't connect to server"), std::string::npos) << nobody.err;
 }

@@ -3,6 +3,7 @@
 //
 //   vigil-snapshot [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection]
 //   [RESOURCE...] vigil-snapshot --public-address
+//   vigil-snapshot [--interval SECONDS] --source URL   (a node exporter or Prometheus server)
 //
 // With --root, the sensors of the tree are read by libsensors, which reads only the real /sys: a
 // forked child mounts the tree's sys/class/hwmon and sys/devices over /sys in a private mount
@@ -17,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "MachinesJson.h"
 #include "Snapshot.h"
 #include "collectors/PublicAddressServer.h"
 #include "platform/NetworkLinks.h"
@@ -50,10 +52,12 @@ std::vector<Entry> entries() {
 
 namespace {
 int usage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection] "
-                 "[RESOURCE...]\n       %s --public-address\nresources:",
-                 program, program);
+    std::fprintf(
+        stderr,
+        "usage: %s [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection] "
+        "[RESOURCE...]\n       %s --public-address\n       %s [--interval SECONDS] --source "
+        "URL\nresources:",
+        program, program, program);
     for (const auto& entry : vigil::snapshot::entries())
         std::fprintf(stderr, " %s", entry.key.c_str());
     std::fprintf(stderr,
@@ -69,6 +73,7 @@ int main(int argc, char** argv) {
     using namespace vigil::snapshot;
     Options options;
     std::vector<std::string> picked;
+    std::string source;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -104,6 +109,11 @@ int main(int argc, char** argv) {
                 out["publicAddress"] = *address;
             std::cout << out.dump() << std::endl;
             std::_Exit(0);
+        } else if (arg == "--source") {
+            const char* v = value("--source");
+            if (!v || !*v)
+                return usage(argv[0]);
+            source = v;
         } else if (arg == "--help" || arg == "-h") {
             usage(argv[0]);
             return 0;
@@ -113,6 +123,12 @@ int main(int argc, char** argv) {
         } else {
             picked.push_back(arg);
         }
+    }
+
+    if (!source.empty()) {
+        int status = vigil::snapshot::printMachineSource(source, options.interval);
+        std::fflush(stderr);
+        std::_Exit(status);
     }
 
     std::vector<std::pair<std::string, std::unique_ptr<Sampler>>> samplers;
