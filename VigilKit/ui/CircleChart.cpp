@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/AccessibleViews.h"
 #include "ui/FUIColor.h"
 
 namespace vigil {
@@ -17,6 +18,7 @@ double sanitizedPercent(double percent) {
 
 CircleChart::CircleChart(QWidget* parent) : QWidget(parent), color_(FUIColor::emerald()) {
     setAttribute(Qt::WA_TranslucentBackground);
+    registerAccessibleViews();
 }
 
 void CircleChart::setColor(const QColor& color) {
@@ -35,6 +37,7 @@ void CircleChart::setPercent(double percent) {
     if (myLabel)
         myLabel->setText(QString::asprintf("%.0f%%", rounded));
     update();
+    noteValueChanged(*this);
 }
 
 double CircleChart::arcSpanDegrees() const {
