@@ -66,6 +66,8 @@ PanelWindow::PanelWindow(WidgetProviding& controller, PanelPlaceStore& places, Q
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab goes from the header straight to the first row's gauges.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     // The panel sets its own height from the list's; the scroll area has no minimum of its own.
     scroll_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     outer->addWidget(scroll_, 1);
