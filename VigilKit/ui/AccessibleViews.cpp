@@ -47,10 +47,6 @@ class GaugeAccessible : public QAccessibleWidget, public QAccessibleValueInterfa
             return spokenPercent(percent());
         return QAccessibleWidget::text(t);
     }
-    // The percentage label drawn inside the ring says the same as the value.
-    int childCount() const override { return 0; }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-
     QVariant currentValue() const override { return std::round(percent()); }
     void setCurrentValue(const QVariant&) override {}
     QVariant maximumValue() const override { return 100.0; }
