@@ -81,4 +81,26 @@ QString joinedSpoken(const QString& name, const QString& value) {
     return name + QStringLiteral(", ") + value;
 }
 
+QString seriesSummary(const QString& what, const QString& span,
+                      const std::vector<TimedSample>& samples,
+                      const std::function<QString(double)>& speak) {
+    const QString heading = what + QStringLiteral(" over ") + span + QStringLiteral(": ");
+    double sum = 0;
+    int count = 0;
+    const TimedSample* peak = nullptr;
+    for (const TimedSample& sample : samples) {
+        if (!std::isfinite(sample.value))
+            continue;
+        sum += sample.value;
+        ++count;
+        if (!peak || sample.value > peak->value)
+            peak = &sample;
+    }
+    if (count == 0)
+        return heading + QStringLiteral("no data");
+    return heading + QStringLiteral("average ") + speak(sum / count) + QStringLiteral(", peak ") +
+           speak(peak->value) + QStringLiteral(" at ") +
+           peak->at.toLocalTime().toString(QStringLiteral("HH:mm"));
+}
+
 }  // namespace vigil

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
+
+#include <functional>
+#include <vector>
 
 namespace vigil {
 
@@ -17,5 +21,17 @@ QString spokenPercent(double percent);
 
 // "Name, value", or the one that is not empty.
 QString joinedSpoken(const QString& name, const QString& value);
+
+// What a seeing user takes from a chart of samples over time, for its accessible description:
+// "Processor over the last hour: average 12 percent, peak 80 percent at 14:02". `speak` turns a
+// value into words (spokenPercent by default); non-finite samples are left out; with none left
+// the summary says "no data". Times are shown in the local zone, as hours and minutes.
+struct TimedSample {
+    QDateTime at;
+    double value = 0;
+};
+QString seriesSummary(const QString& what, const QString& span,
+                      const std::vector<TimedSample>& samples,
+                      const std::function<QString(double)>& speak = spokenPercent);
 
 }  // namespace vigil

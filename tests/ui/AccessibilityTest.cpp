@@ -201,6 +201,17 @@ TEST(SpokenText, UnitsAreSpelledOut) {
     EXPECT_EQ(spokenFigure(QStringLiteral("46\u00b0")), QStringLiteral("46 degrees"));
     EXPECT_EQ(spokenFigure(QStringLiteral("2 days, 7 hours")), QStringLiteral("2 days, 7 hours"));
     EXPECT_EQ(spokenPercent(std::nan("")), QStringLiteral("unknown"));
+
+    const QDateTime start(QDate(2026, 3, 2), QTime(14, 0), Qt::LocalTime);
+    const std::vector<TimedSample> hour{{start, 4},
+                                        {start.addSecs(120), 80},
+                                        {start.addSecs(240), std::nan("")},
+                                        {start.addSecs(360), 0}};
+    EXPECT_EQ(seriesSummary(QStringLiteral("Processor"), QStringLiteral("the last hour"), hour),
+              QStringLiteral("Processor over the last hour: average 28 percent, peak 80 percent "
+                             "at 14:02"));
+    EXPECT_EQ(seriesSummary(QStringLiteral("Upload"), QStringLiteral("the last hour"), {}),
+              QStringLiteral("Upload over the last hour: no data"));
 }
 
 }  // namespace
