@@ -102,13 +102,14 @@ void Theme::updateBackgroundColor(QWidget* view) const {
 
 // The flat palette's green, orange and blue are too light to read on the light panel, and its red
 // and blue too dark on the dark one (WCAG AA: 4.5:1 for text, 3:1 for a gauge's arc against its
-// track). These are the same hues, darkened or lightened until they pass.
+// track). These are the same hues, darkened or lightened until they pass; the status colours are
+// also text (a battery's health, a disk's error), so they are held to 4.5:1 as well.
 namespace {
 QColor readableGreenOnLight() {
-    return colorRGBA(30, 132, 73);
+    return colorRGBA(27, 125, 68);
 }
 QColor readableOrangeOnLight() {
-    return colorRGBA(168, 98, 0);
+    return colorRGBA(160, 92, 0);
 }
 QColor readableBlueOnLight() {
     return colorRGBA(31, 105, 154);

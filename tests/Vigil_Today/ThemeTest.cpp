@@ -28,7 +28,7 @@ TEST_F(ThemeTest, PaletteOfBothThemes) {
     EXPECT_FALSE(light.backgroundColor.has_value());
     EXPECT_EQ(light.labelColor, QColor(0, 0, 0));
     EXPECT_EQ(light.titleLabelColor, QColor(52, 73, 94));
-    EXPECT_EQ(light.warningColor, QColor(168, 98, 0));
+    EXPECT_EQ(light.warningColor, QColor(160, 92, 0));
     EXPECT_EQ(light.dangerColor, QColor(192, 57, 43));
     EXPECT_TRUE(dark.isDark);
     EXPECT_EQ(dark.backgroundColor, QColor(44, 62, 80));
@@ -70,10 +70,10 @@ TEST_F(ThemeTest, TextAndGaugesMeetWcagAAInBothThemes) {
     for (const Themes* theme : {&Themes::light(), &Themes::dark()}) {
         SCOPED_TRACE(theme->isDark ? "dark" : "light");
         const QColor background = theme->backgroundColor.value_or(PanelColors{}.background);
-        const std::pair<const char*, QColor> texts[] = {{"label", theme->labelColor},
-                                                        {"title", theme->titleLabelColor},
-                                                        {"link (info)", theme->infoColor},
-                                                        {"error (danger)", theme->dangerColor}};
+        const std::pair<const char*, QColor> texts[] = {
+            {"label", theme->labelColor},      {"title", theme->titleLabelColor},
+            {"link (info)", theme->infoColor}, {"good (success)", theme->successColor},
+            {"warning", theme->warningColor},  {"error (danger)", theme->dangerColor}};
         for (const auto& [what, color] : texts)
             EXPECT_GE(contrast(color, background), 4.5)
                 << what << " text " << color.name().toStdString();
