@@ -1,16 +1,18 @@
 #include <QAccessible>
 #include <QApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QMenu>
 
 #include "TodayViewController.h"
 #include "TodayViewControllerSupport.h"
 #include "Vigil_Today/CPUMemoryTestSupport.h"
+#include "details/CPUViewController.h"
 #include "host/PanelMenu.h"
 #include "host/PanelWindow.h"
-#include "details/CPUViewController.h"
 #include "rows/FirstRowViewController.h"
 #include "rows/SecondRowViewController.h"
+#include "themes/Theme.h"
 #include "ui/FocusRing.h"
 
 namespace vigil {
@@ -62,6 +64,19 @@ TEST_F(KeyboardAccessTest, PanelIsUsableWithKeysAndEveryStopIsNamed) {
                 !FocusRing::of(*first.diskStackView())->isShown());
     ASSERT_NE(FocusRing::of(*today.secondRow().netStackView()), nullptr);
     EXPECT_TRUE(FocusRing::of(*today.secondRow().netStackView())->isShown());
+
+    // The ring shows in both themes, in the theme's text colour, around the focused row.
+    QWidget* row = today.secondRow().netStackView();
+    for (const Themes* theme : {&Themes::dark(), &Themes::light()}) {
+        machine.themes->setActiveTheme(*theme);
+        test::settleAnimations(panel);
+        const QImage image = test::render(panel);
+        image.save(QDir(test::galleryDir("keyboard"))
+                       .filePath(theme->isDark ? "focus-dark.png" : "focus-light.png"));
+        const QPoint top = row->mapTo(&panel, QPoint(row->width() / 2, 0));
+        EXPECT_LT(test::colorDistance(image.pixelColor(top), theme->labelColor), 80)
+            << (theme->isDark ? "dark" : "light");
+    }
 
     // A column reads as its gauge: the name, then the figure the ring shows.
     EXPECT_EQ(first.cpuChart()->myLabel->text(), QStringLiteral("23%"));
