@@ -230,6 +230,10 @@ void markFigure(QLabel& label, const QString& name) {
         QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(face));
 }
 
+bool isFigure(const QLabel& label) {
+    return label.property(kFigureName).isValid();
+}
+
 void leaveOutOfSpokenName(QWidget& view) {
     view.setProperty(kNotSpoken, true);
 }

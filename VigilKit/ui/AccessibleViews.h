@@ -28,6 +28,9 @@ void registerAccessibleViews();
 // figure through a value change.
 void markFigure(QLabel& label, const QString& name);
 
+// Whether markFigure made the label a figure.
+bool isFigure(const QLabel& label);
+
 // Leaves the view out of the name an activatable parent builds from its children (a caption
 // that repeats what a gauge already says).
 void leaveOutOfSpokenName(QWidget& view);

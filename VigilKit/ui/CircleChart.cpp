@@ -34,8 +34,14 @@ void CircleChart::setPercent(double percent) {
     const double rounded = std::round(percent_);
     if (rounded == std::round(old))
         return;
-    if (myLabel)
+    if (myLabel) {
+        // The ring itself tells of the new value; its figure changes quietly (a plain label
+        // would send a name change with every new text).
+        if (!isFigure(*myLabel))
+            markFigure(*myLabel,
+                       accessibleName().isEmpty() ? QStringLiteral("Gauge") : accessibleName());
         myLabel->setText(QString::asprintf("%.0f%%", rounded));
+    }
     update();
     noteValueChanged(*this);
 }
