@@ -57,33 +57,39 @@ struct Running {
     }
 };
 
-TEST(AccessibilityEndToEnd, ScreenReaderTreeAndKeyboardAlone) {
-    if (const std::string why = missingPiece(); !why.empty())
-        GTEST_SKIP() << why;
+// A private Xvfb, session bus and AT-SPI bus with its registry; `env` reaches them.
+class AccessibilityEndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (const std::string why = missingPiece(); !why.empty())
+            GTEST_SKIP() << why;
+        if (!x.reason.empty())
+            GTEST_SKIP() << x.reason;
+        if (!bus.started())
+            GTEST_SKIP() << "dbus-daemon did not start (apt-get install dbus-daemon)";
+        ASSERT_TRUE(dir.isValid());
+        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.display()));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                   QString::fromStdString(bus.address()));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+        env.insert(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("print_suppressions=0"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        launcher.process.setProcessEnvironment(env);
+        launcher.process.start(QString::fromLatin1(kBusLauncher), {"--launch-immediately"});
+        ASSERT_TRUE(launcher.process.waitForStarted(10000));
+    }
+
     test::XvfbServer x;
-    if (!x.reason.empty())
-        GTEST_SKIP() << x.reason;
     test::PrivateBus bus;
-    if (!bus.started())
-        GTEST_SKIP() << "dbus-daemon did not start (apt-get install dbus-daemon)";
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.display()));
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromStdString(bus.address()));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-    env.insert(QStringLiteral("LSAN_OPTIONS"), QStringLiteral("print_suppressions=0"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-
     Running launcher;
-    launcher.process.setProcessEnvironment(env);
-    launcher.process.start(QString::fromLatin1(kBusLauncher), {"--launch-immediately"});
-    ASSERT_TRUE(launcher.process.waitForStarted(10000));
+};
 
+TEST_F(AccessibilityEndToEnd, ScreenReaderTreeAndKeyboardAlone) {
     Running program;
     program.process.setProcessEnvironment(env);
     program.process.setProcessChannelMode(QProcess::MergedChannels);
@@ -109,6 +115,32 @@ TEST(AccessibilityEndToEnd, ScreenReaderTreeAndKeyboardAlone) {
         << said.toStdString();
     EXPECT_TRUE(said.contains(QStringLiteral("push button 'Upload, "))) << said.toStdString();
     EXPECT_TRUE(said.contains(QStringLiteral("details closed"))) << said.toStdString();
+}
+
+// The toolkit's events as the AT-SPI bridge gets them: the ui tests' event scenario, which needs a
+// live bridge (the offscreen platform has none), run in the test_ui program under this display
+// and bus.
+TEST_F(AccessibilityEndToEnd, ToolkitEventsReachTheBridge) {
+    const QString uiTests = QStringLiteral(VIGIL_TOOLS_DIR "/../tests/test_ui");
+    if (access(uiTests.toUtf8().constData(), X_OK) != 0)
+        GTEST_SKIP() << "the ui tests are not built: " << uiTests.toStdString();
+    QProcess run;
+    run.setProcessEnvironment(env);
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(
+        uiTests,
+        {QStringLiteral(
+            "--gtest_filter=AccessibilityTest.SampleChangesAreValuesAndAnnouncementsComeOnce")});
+    ASSERT_TRUE(run.waitForStarted(10000));
+    const bool finished = run.waitForFinished(120000);
+    if (!finished)
+        run.kill();
+    const std::string said = run.readAll().toStdString();
+    ASSERT_TRUE(finished) << said;
+    EXPECT_EQ(run.exitCode(), 0) << said;
+    EXPECT_NE(said.find("[       OK ] AccessibilityTest.SampleChanges"), std::string::npos)
+        << "skipped or not run:\n"
+        << said;
 }
 
 }  // namespace
