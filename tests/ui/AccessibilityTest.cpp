@@ -132,8 +132,7 @@ TEST_F(AccessibilityTest, SampleChangesAreValuesAndAnnouncementsComeOnce) {
         // the offscreen platform has none, so nothing would reach the handler.
         GTEST_SKIP() << "this Qt platform has no accessibility bridge; "
                         "AccessibilityEndToEnd.ToolkitEventsReachTheBridge (test_Vigil_Today) runs "
-                        "this under Xvfb "
-                        "with the AT-SPI bus";
+                        "this under Xvfb with the AT-SPI bus";
     }
     gauge->setPercent(40.2);
     events.clear();
