@@ -156,6 +156,9 @@ def main():
                 failures.append("Enter did not open the processor details")
             else:
                 print("details open: more than the %d objects before" % closed)
+                for acc in nodes(app):
+                    if acc.getRoleName() in NAMED_ROLES and not acc.name.strip():
+                        failures.append("unnamed in the details: " + describe(acc))
                 key("Escape")
                 if not until(lambda: len(list(nodes(app))) == closed, 20):
                     failures.append("Escape did not close the details")
