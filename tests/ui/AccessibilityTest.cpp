@@ -126,7 +126,8 @@ TEST_F(AccessibilityTest, SampleChangesAreValuesAndAnnouncementsComeOnce) {
     QAccessible::installUpdateHandler(&recordEvent);
     QAccessible::setActive(true);
     // Qt's AT-SPI bridge comes on once it has found the accessibility bus.
-    test::qtWaitUntil([] { return QAccessible::isActive(); }, std::chrono::seconds(10));
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        test::qtWaitUntil([] { return QAccessible::isActive(); }, std::chrono::seconds(10));
     if (!QAccessible::isActive()) {
         // Qt delivers accessibility events only through a platform's bridge (AT-SPI on xcb);
         // the offscreen platform has none, so nothing would reach the handler.
