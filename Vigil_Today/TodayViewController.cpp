@@ -173,6 +173,13 @@ void TodayViewController::setupTheme() {
     });
 }
 
+bool TodayViewController::widgetCloseDetails() {
+    if (context_.navigator.isCollapsed())
+        return false;
+    context_.navigator.collapse();
+    return true;
+}
+
 PanelColors TodayViewController::widgetPanelColors() const {
     const Theme& theme = context_.themes.activeTheme();
     return PanelColors{theme.backgroundColor.value_or(PanelColors{}.background), theme.labelColor};

@@ -41,6 +41,7 @@ class TodayViewController : public ViewController, public WidgetProviding {
     // The active theme's background (the panel's light one where the theme has none) and label
     // colour.
     PanelColors widgetPanelColors() const override;
+    bool widgetCloseDetails() override;
 
     // Element `row` of the list as a view controller (nothing outside the list).
     ViewController* widgetListViewControllerForRow(int row) const;

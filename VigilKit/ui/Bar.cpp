@@ -4,12 +4,15 @@
 
 #include <cmath>
 
+#include "ui/AccessibleViews.h"
 #include "ui/CircleChart.h"
 #include "ui/FUIColor.h"
 
 namespace vigil {
 
-Bar::Bar(QWidget* parent) : Shape(parent) {}
+Bar::Bar(QWidget* parent) : Shape(parent) {
+    registerAccessibleViews();
+}
 
 void Bar::setPercent(double percent) {
     storePercent(percent);
@@ -19,7 +22,10 @@ void Bar::storePercent(double percent) {
     const double value = sanitizedPercent(percent);
     if (value == percent_)
         return;
+    const bool spokenChanged = std::round(value) != std::round(percent_);
     percent_ = value;
+    if (spokenChanged)
+        noteValueChanged(*this);
     // A segment end that would move by less than an eighth of a pixel from where it was painted
     // looks the same: it waits for the next repaint (a busy disk changes its share every second).
     const double moved = std::abs(value - paintedPercent_) / 100.0 * width() * devicePixelRatioF();

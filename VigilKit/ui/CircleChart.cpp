@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/AccessibleViews.h"
 #include "ui/FUIColor.h"
 
 namespace vigil {
@@ -17,6 +18,7 @@ double sanitizedPercent(double percent) {
 
 CircleChart::CircleChart(QWidget* parent) : QWidget(parent), color_(FUIColor::emerald()) {
     setAttribute(Qt::WA_TranslucentBackground);
+    registerAccessibleViews();
 }
 
 void CircleChart::setColor(const QColor& color) {
@@ -32,9 +34,16 @@ void CircleChart::setPercent(double percent) {
     const double rounded = std::round(percent_);
     if (rounded == std::round(old))
         return;
-    if (myLabel)
+    if (myLabel) {
+        // The ring itself tells of the new value; its figure changes quietly (a plain label
+        // would send a name change with every new text).
+        if (!isFigure(*myLabel))
+            markFigure(*myLabel,
+                       accessibleName().isEmpty() ? QStringLiteral("Gauge") : accessibleName());
         myLabel->setText(QString::asprintf("%.0f%%", rounded));
+    }
     update();
+    noteValueChanged(*this);
 }
 
 double CircleChart::arcSpanDegrees() const {

@@ -1,6 +1,7 @@
 #include "ui/Controls.h"
 
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProcess>
@@ -22,6 +23,7 @@ FUIButton::FUIButton(QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
+    makeKeyboardStop(*this);
 }
 
 void FUIButton::setBorderRadius(double radius) {
@@ -71,6 +73,11 @@ void FUIButton::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(current_);
     painter.drawRoundedRect(rect(), borderRadius_, borderRadius_);
+}
+
+void FUIButton::keyPressEvent(QKeyEvent* event) {
+    if (!handleActivationKey(*this, *event, *this))
+        QWidget::keyPressEvent(event);
 }
 
 void FUIButton::enterEvent(QEnterEvent*) {
@@ -124,6 +131,17 @@ void FUIButton::changeEvent(QEvent* event) {
 FUILink::FUILink(QWidget* parent) : QLabel(parent), opener_(&FUILink::openInBackground) {
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
+    makeKeyboardStop(*this);
+}
+
+void FUILink::activate() {
+    if (canActivate())
+        opener_(*url);
+}
+
+void FUILink::keyPressEvent(QKeyEvent* event) {
+    if (!handleActivationKey(*this, *event, *this))
+        QLabel::keyPressEvent(event);
 }
 
 QColor FUILink::textColor() const {
@@ -179,8 +197,8 @@ void FUILink::mousePressEvent(QMouseEvent* event) {
 void FUILink::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
-    if (url && opener_ && rect().contains(event->position().toPoint()))
-        opener_(*url);
+    if (rect().contains(event->position().toPoint()))
+        activate();
     if (hoverColor)
         setTextColor(*hoverColor);
 }
@@ -193,6 +211,12 @@ FUIIndicator::FUIIndicator(QWidget* parent)
       inactiveColor_(colorRGBA(189, 195, 199, 1.0)) {
     setAttribute(Qt::WA_TranslucentBackground);
     setCursor(Qt::PointingHandCursor);
+    makeKeyboardStop(*this);
+}
+
+void FUIIndicator::keyPressEvent(QKeyEvent* event) {
+    if (!handleActivationKey(*this, *event, *this))
+        QWidget::keyPressEvent(event);
 }
 
 void FUIIndicator::setActiveColor(const QColor& color) {

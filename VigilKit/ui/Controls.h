@@ -11,13 +11,14 @@
 #include <optional>
 
 #include "runtime/Signal.h"
+#include "ui/Activatable.h"
 
 namespace vigil {
 
 // A flat button with rounded corners whose background animates (0.25 s) to a lighter colour on
 // hover and a darker one while pressed. Releasing inside fires onClicked; releasing outside or a
-// disabled button fires nothing.
-class FUIButton : public QWidget {
+// disabled button fires nothing. Enter or Space on the focused button clicks it.
+class FUIButton : public QWidget, public Activatable {
   public:
     static constexpr int kAnimationMs = 250;
     static constexpr double kBlendFraction = 0.15;
@@ -46,8 +47,12 @@ class FUIButton : public QWidget {
 
     Signal<> onClicked;
 
+    void activate() override { onClicked.fire(); }
+    bool canActivate() const override { return isEnabled(); }
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -64,8 +69,8 @@ class FUIButton : public QWidget {
 };
 
 // A text label that behaves like a hyperlink: hover and press colours, the pointing-hand cursor,
-// and a click opens `url` off the main thread.
-class FUILink : public QLabel {
+// and a click (or Enter on the focused link) opens `url` off the main thread.
+class FUILink : public QLabel, public Activatable {
   public:
     using Opener = std::function<void(const QString& url)>;
 
@@ -83,7 +88,11 @@ class FUILink : public QLabel {
     void setOpener(Opener opener) { opener_ = std::move(opener); }
     static void openInBackground(const QString& url);
 
+    void activate() override;
+    bool canActivate() const override { return url.has_value() && bool(opener_); }
+
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -99,8 +108,8 @@ class FUILink : public QLabel {
 std::optional<QString> checkedAddress(const QString& text, const char* what);
 
 // A filled circle that shows an on/off state and reports clicks through onClicked. Clicking does
-// not change the state; the listener decides.
-class FUIIndicator : public QWidget {
+// not change the state; the listener decides. Enter or Space on the focused indicator clicks it.
+class FUIIndicator : public QWidget, public Activatable {
   public:
     explicit FUIIndicator(QWidget* parent = nullptr);
 
@@ -113,8 +122,11 @@ class FUIIndicator : public QWidget {
     bool isActive() const { return isActive_; }
     void setIsActive(bool active);
 
+    void activate() override { onClicked.fire(); }
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "ui/AccessibleViews.h"
+
 namespace vigil {
 
 namespace {
@@ -68,6 +70,7 @@ void showFigure(QLabel& label, const QString& text) {
     // Until it is shown and laid out, the label takes what size its layout gives it.
     if (!label.isVisible()) {
         label.setText(text);
+        noteValueChanged(label);
         return;
     }
     // Held at the size the layout gave it, so it stays where it was; grown when a text needs it.
@@ -79,6 +82,7 @@ void showFigure(QLabel& label, const QString& text) {
                            std::max(needed.height(), held.height()));
     }
     label.setText(text);
+    noteValueChanged(label);
 }
 
 }  // namespace vigil

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ui/AccessibleViews.h"
 #include "ui/FUIColor.h"
 
 namespace vigil {
 
 PieChart::PieChart(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
+    registerAccessibleViews();
 }
 
 void PieChart::setDataPoints(std::vector<double> points) {
@@ -86,6 +88,7 @@ void PieChart::paintEvent(QPaintEvent*) {
 
 LineChart::LineChart(QWidget* parent) : QWidget(parent), background_(FUIColor::turquoise()) {
     setAttribute(Qt::WA_TranslucentBackground);
+    registerAccessibleViews();
 }
 
 std::vector<QPointF> LineChart::graphPoints(double w, double h) const {

@@ -16,6 +16,7 @@
 #include "system/GPU.h"
 #include "system/System.h"
 #include "themes/Theme.h"
+#include "ui/AccessibleViews.h"
 #include "ui/FUIFont.h"
 #include "ui/FigureText.h"
 #include "views/CallbackStackView.h"
@@ -295,6 +296,17 @@ QWidget* CPUViewController::loadView() {
 
 void CPUViewController::viewDidLoad() {
     uptimeRow->onclick = [this] { popUptime(); };
+    const std::pair<QLabel*, const char*> figures[] = {{cpuUser, "User"},
+                                                       {cpuSys, "System"},
+                                                       {cpuIdle, "Idle"},
+                                                       {loadAvg1m, "Load average over 1 minute"},
+                                                       {loadAvg5m, "over 5 minutes"},
+                                                       {loadAvg15m, "over 15 minutes"},
+                                                       {processes, "Processes"},
+                                                       {threads, "Threads"},
+                                                       {uptime, "Uptime"}};
+    for (const auto& [figure, name] : figures)
+        markFigure(*figure, QString::fromLatin1(name));
     cpuBrand->setText(QString::fromStdString(system.cpu().brand()));
     connectApplicationsTable();
     const QDateTime boot = QDateTime::fromSecsSinceEpoch(system.cpu().bootTime());

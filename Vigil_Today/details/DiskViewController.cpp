@@ -22,8 +22,10 @@
 #include "system/Sensors.h"
 #include "system/System.h"
 #include "themes/Theme.h"
+#include "ui/AccessibleViews.h"
 #include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
+#include "ui/SpokenText.h"
 #include "views/CallbackStackView.h"
 #include "views/MenuItemView.h"
 
@@ -118,6 +120,7 @@ QWidget* DiskViewController::loadView() {
     outer->addWidget(diskRowCallback);
 
     used = new GaugeBar(root);
+    used->setAccessibleName(QStringLiteral("Used"));
     used->setFixedHeight(6);
     used->setLineWidth(4.0);
     outer->addWidget(used);
@@ -141,6 +144,8 @@ QWidget* DiskViewController::loadView() {
     };
     makeRate(QStringLiteral("Read"), readIOView, readIO, "readIO");
     makeRate(QStringLiteral("Write"), writeIOView, writeIO, "writeIO");
+    markFigure(*readIO, QStringLiteral("Read"));
+    markFigure(*writeIO, QStringLiteral("Write"));
     rates->addStretch(1);
     // The row keeps its height while both rates are hidden, so the panel does not grow and shrink
     // each time the disk starts or stops working.
@@ -334,7 +339,22 @@ void DiskViewController::update(const Disk::Volume& current) {
         usage->setText(qs(diskByteStr(volume.used)) + QStringLiteral(" Used | ") +
                        qs(diskByteStr(volume.free)) + QStringLiteral(" Available"));
     }
+    nameRowForScreenReaders();
     showNote();
+}
+
+void DiskViewController::nameRowForScreenReaders() {
+    QString name = QStringLiteral("Volume ") + qs(volume.name);
+    if (volume.stale && volume.total <= 0) {
+        name += QStringLiteral(", size unknown");
+    } else {
+        name += QStringLiteral(", ") + spokenPercent(volume.usagePercent()) +
+                QStringLiteral(" used, ") + spokenFigure(qs(diskByteStr(volume.free))) +
+                QStringLiteral(" available");
+    }
+    // Set only when it reads differently: every new name is sent to the screen reader.
+    if (diskRowCallback->accessibleName() != name)
+        diskRowCallback->setAccessibleName(name);
 }
 
 void DiskViewController::showNote() {

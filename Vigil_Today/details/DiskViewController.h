@@ -109,6 +109,9 @@ class DiskViewController : public ViewController, public Updatable {
     void showSmartStatus(const SMARTData& record);
     void setSmartText(const QString& text);
     void showNote();
+    // What a screen reader calls the volume row: "Volume DATA, 71 percent used, 12 gigabytes
+    // available".
+    void nameRowForScreenReaders();
 
     std::string ejectRefusal_;  // empty unless the last eject was refused
 

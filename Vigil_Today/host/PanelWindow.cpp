@@ -66,6 +66,8 @@ PanelWindow::PanelWindow(WidgetProviding& controller, PanelPlaceStore& places, Q
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab goes from the header straight to the first row's gauges.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     // The panel sets its own height from the list's; the scroll area has no minimum of its own.
     scroll_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     outer->addWidget(scroll_, 1);
@@ -106,6 +108,7 @@ QWidget* PanelWindow::makeHeader() {
     hideButton_ = new QToolButton(header);
     hideButton_->setObjectName(QStringLiteral("hideButton"));
     hideButton_->setText(QStringLiteral("\u00D7"));
+    hideButton_->setAccessibleName(QStringLiteral("Hide Vigil"));
     hideButton_->setAutoRaise(true);
     hideButton_->setCursor(Qt::PointingHandCursor);
     hideButton_->setToolTip(
@@ -113,6 +116,22 @@ QWidget* PanelWindow::makeHeader() {
     QObject::connect(hideButton_, &QToolButton::clicked, this, [this] { setPanelVisible(false); });
     layout->addWidget(hideButton_);
     return header;
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent* event) {
+    const bool menuKey = event->key() == Qt::Key_Menu ||
+                         (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (menuKey) {
+        openMenuAt(QPoint(header_->width() / 2, header_->height()));
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && controller_.widgetCloseDetails()) {
+        // The focus was likely inside the details just closed: start again at the first stop.
+        if (!focusWidget() || !focusWidget()->isVisible())
+            focusNextChild();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PanelWindow::openMenuAt(const QPoint& headerPoint) {

@@ -19,7 +19,8 @@ class PanelMenu;
 
 // The compact, frameless, always-on-top panel that hosts the widget: a header with the title, the
 // Edit / Done button and a hide button, and below it the controller's list. A right click on the
-// header opens the panel's menu (show / hide, edit, quit). It opens at its remembered place (or
+// header, the Menu key or Shift+F10 opens the panel's menu (show / hide, edit, quit); Escape closes
+// the open details. It opens at its remembered place (or
 // the top-right corner of the screen) and remembers where the user drags it. On Wayland the
 // compositor places it. Its colours are the controller's (widgetPanelColors).
 class PanelWindow : public QWidget {
@@ -67,6 +68,7 @@ class PanelWindow : public QWidget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
   private:

@@ -40,6 +40,8 @@ class WidgetProviding {
     // The panel's colours now (the widget's theme); the panel asks again when the controller
     // calls onPanelColorsChanged.
     virtual PanelColors widgetPanelColors() const { return PanelColors{}; }
+    // Closes the open detail view (Escape in the panel); false when none was open.
+    virtual bool widgetCloseDetails() { return false; }
     std::function<void()> onPanelColorsChanged;
 };
 

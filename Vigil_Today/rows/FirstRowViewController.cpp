@@ -15,6 +15,7 @@
 #include "system/Memory.h"
 #include "system/System.h"
 #include "themes/Theme.h"
+#include "ui/AccessibleViews.h"
 
 namespace vigil {
 
@@ -64,7 +65,8 @@ QWidget* FirstRowViewController::loadView() {
     return row;
 }
 
-CallbackStackView* FirstRowViewController::addColumn(CircleChart* chart, const QString& title) {
+CallbackStackView* FirstRowViewController::addColumn(CircleChart* chart, const QString& title,
+                                                     const QString& spokenName) {
     auto* column = new CallbackStackView(Qt::Vertical, track_);
     column->stackLayout()->setContentsMargins(0, 0, 0, 0);
     column->stackLayout()->setSpacing(2);
@@ -75,11 +77,14 @@ CallbackStackView* FirstRowViewController::addColumn(CircleChart* chart, const Q
     figure->setGeometry(0, 0, kGaugeSize, kGaugeSize);
     figure->setAlignment(Qt::AlignCenter);
     chart->myLabel = figure;
+    chart->setAccessibleName(spokenName.isEmpty() ? title : spokenName);
     column->addView(chart);
     column->stackLayout()->setAlignment(chart, Qt::AlignHCenter);
     auto* name = new TitleField(title);
     styleRowLabel(*name, 11);
     name->setAlignment(Qt::AlignCenter);
+    // The gauge already says what the caption shows.
+    leaveOutOfSpokenName(*name);
     column->addView(name);
     columns_.append(column);
     column->show();
@@ -101,7 +106,7 @@ void FirstRowViewController::viewDidLoad() {
     cpuChart_ = new GaugeCircleChart();
     memoryChart_ = new GaugeCircleChart();
     diskChart_ = new GaugeCircleChart();
-    cpuStackView_ = addColumn(cpuChart_, QStringLiteral("CPU"));
+    cpuStackView_ = addColumn(cpuChart_, QStringLiteral("CPU"), QStringLiteral("Processor"));
     memoryStackView_ = addColumn(memoryChart_, QStringLiteral("Memory"));
     diskStackView_ = addColumn(diskChart_, QStringLiteral("Disk"));
     placeColumns();

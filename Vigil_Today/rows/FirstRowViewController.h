@@ -78,8 +78,9 @@ class FirstRowViewController : public ViewController, public Updatable {
     void viewDidLoad() override;
 
     // Adds a clickable gauge column (ring over a title) to the track; positions are set by
-    // placeColumns().
-    CallbackStackView* addColumn(CircleChart* chart, const QString& title);
+    // placeColumns(). A screen reader calls the gauge `spokenName` (the title when empty).
+    CallbackStackView* addColumn(CircleChart* chart, const QString& title,
+                                 const QString& spokenName = QString());
     // Centres each column over its indicator position.
     void placeColumns();
     void toggle(ViewController& detail, int index);

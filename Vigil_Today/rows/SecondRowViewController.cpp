@@ -9,6 +9,8 @@
 #include "system/Network.h"
 #include "system/System.h"
 #include "themes/Theme.h"
+#include "ui/AccessibleViews.h"
+#include "ui/Announcer.h"
 #include "ui/FUIColor.h"
 #include "ui/FigureText.h"
 
@@ -47,6 +49,8 @@ QWidget* SecondRowViewController::loadView() {
     netIndicator_ = new Circle();
     netIndicator_->setObjectName(QStringLiteral("netIndicator"));
     netIndicator_->setFixedSize(kDotSize, kDotSize);
+    markFigure(*upload_, QStringLiteral("Upload"));
+    markFigure(*download_, QStringLiteral("Download"));
     netStackView_->addView(upload_);
     netStackView_->addView(netIndicator_);
     netStackView_->addView(download_);
@@ -75,6 +79,7 @@ void SecondRowViewController::update() {
     const Network::ConnectionType connection = net.connection();
     NetworkListViewController& list = *networkListViewController_;
     const bool listOpen = context_.navigator.isVisible(&list);
+    showConnection(connection);
 
     if (connection == Network::ConnectionType::none) {
         netIndicator_->setColor(FUIColor::brandDanger());
@@ -92,6 +97,32 @@ void SecondRowViewController::update() {
     showFigure(*download_, QString::fromStdString(bpsStr(total.ibytesps)) + kDownArrow);
     if (listOpen)
         list.update();
+}
+
+namespace {
+
+QString connectionText(Network::ConnectionType connection) {
+    switch (connection) {
+        case Network::ConnectionType::none:
+            return QStringLiteral("Not connected");
+        case Network::ConnectionType::local:
+            return QStringLiteral("Connected to the local network only");
+        default:
+            return QStringLiteral("Connected");
+    }
+}
+
+}  // namespace
+
+void SecondRowViewController::showConnection(Network::ConnectionType connection) {
+    const QString text = connectionText(connection);
+    if (netIndicator_->accessibleName() == text)
+        return;
+    // The first state is what the row shows when it opens: only later changes are news.
+    const bool changed = !netIndicator_->accessibleName().isEmpty();
+    netIndicator_->setAccessibleName(text);
+    if (changed)
+        Announcer::announce(*netIndicator_, text);
 }
 
 void SecondRowViewController::toggleNetworkView() {

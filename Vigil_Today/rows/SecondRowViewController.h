@@ -8,6 +8,7 @@
 #include "Updatable.h"
 #include "host/ViewController.h"
 #include "rows/WidgetContext.h"
+#include "system/Network.h"
 #include "ui/Shape.h"
 #include "views/CallbackStackView.h"
 
@@ -42,6 +43,8 @@ class SecondRowViewController : public ViewController, public Updatable {
     void viewDidLoad() override;
 
   private:
+    // Names the dot after the connection, and announces a change of it once.
+    void showConnection(Network::ConnectionType connection);
     WidgetContext context_;
     QPointer<QLabel> upload_;
     QPointer<QLabel> download_;

@@ -100,6 +100,28 @@ void Theme::updateBackgroundColor(QWidget* view) const {
     animation->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
+// The flat palette's green, orange and blue are too light to read on the light panel, and its red
+// and blue too dark on the dark one (WCAG AA: 4.5:1 for text, 3:1 for a gauge's arc against its
+// track). These are the same hues, darkened or lightened until they pass; the status colours are
+// also text (a battery's health, a disk's error), so they are held to 4.5:1 as well.
+namespace {
+QColor readableGreenOnLight() {
+    return colorRGBA(27, 125, 68);
+}
+QColor readableOrangeOnLight() {
+    return colorRGBA(160, 92, 0);
+}
+QColor readableBlueOnLight() {
+    return colorRGBA(31, 105, 154);
+}
+QColor readableRedOnDark() {
+    return colorRGBA(255, 140, 125);
+}
+QColor readableBlueOnDark() {
+    return colorRGBA(104, 180, 232);
+}
+}  // namespace
+
 const Themes& Themes::light() {
     static const Themes theme{{
         .isDark = false,
@@ -107,9 +129,9 @@ const Themes& Themes::light() {
         .controllerColor = FUIColor::wetAsphalt(),
         .labelColor = FUIColor::black(),
         .titleLabelColor = FUIColor::wetAsphalt(),
-        .infoColor = FUIColor::belizeHole(),
-        .successColor = FUIColor::nephritis(),
-        .warningColor = FUIColor::orange(),
+        .infoColor = readableBlueOnLight(),
+        .successColor = readableGreenOnLight(),
+        .warningColor = readableOrangeOnLight(),
         .dangerColor = FUIColor::pomegranate(),
         .muteColor = FUIColor::silver(),
     }};
@@ -123,10 +145,10 @@ const Themes& Themes::dark() {
         .controllerColor = FUIColor::clouds(),
         .labelColor = FUIColor::clouds(),
         .titleLabelColor = FUIColor::silver(),
-        .infoColor = FUIColor::peterRiver(),
+        .infoColor = readableBlueOnDark(),
         .successColor = FUIColor::emerald(),
         .warningColor = FUIColor::sunflower(),
-        .dangerColor = FUIColor::alizarin(),
+        .dangerColor = readableRedOnDark(),
         .muteColor = FUIColor::silver(),
     }};
     return theme;

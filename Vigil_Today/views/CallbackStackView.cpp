@@ -1,5 +1,6 @@
 #include "views/CallbackStackView.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace vigil {
@@ -41,10 +42,25 @@ QList<QWidget*> CallbackStackView::views() const {
     return result;
 }
 
-void CallbackStackView::mousePressEvent(QMouseEvent* event) {
-    event->accept();
+void CallbackStackView::activate() {
     if (onclick)
         onclick();
+}
+
+void CallbackStackView::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+    activate();
+}
+
+void CallbackStackView::keyPressEvent(QKeyEvent* event) {
+    if (!handleActivationKey(*this, *event, *this))
+        QWidget::keyPressEvent(event);
+}
+
+void CallbackStackView::showEvent(QShowEvent* event) {
+    if (onclick && focusPolicy() == Qt::NoFocus)
+        makeKeyboardStop(*this);
+    QWidget::showEvent(event);
 }
 
 }  // namespace vigil

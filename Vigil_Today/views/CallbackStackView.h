@@ -6,11 +6,15 @@
 
 #include <functional>
 
+#include "ui/Activatable.h"
+
 namespace vigil {
 
 // A stack of views that runs `onclick` when pressed; the press goes no further, so a stack
-// without `onclick` swallows it silently.
-class CallbackStackView : public QWidget {
+// without `onclick` swallows it silently. A stack that has `onclick` when it is first shown is a
+// keyboard stop with a focus ring; Enter or Space runs `onclick`. Screen readers see a button
+// named after its views (see spokenName), or its accessibleName when set.
+class CallbackStackView : public QWidget, public Activatable {
   public:
     explicit CallbackStackView(Qt::Orientation orientation = Qt::Vertical,
                                QWidget* parent = nullptr);
@@ -25,8 +29,13 @@ class CallbackStackView : public QWidget {
     QList<QWidget*> views() const;
     QBoxLayout* stackLayout() const { return layout_; }
 
+    void activate() override;
+    bool canActivate() const override { return bool(onclick); }
+
   protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     QPointer<QBoxLayout> layout_;

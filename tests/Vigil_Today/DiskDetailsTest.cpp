@@ -4,6 +4,7 @@
 
 #include <sys/statvfs.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QMenu>
 
@@ -217,6 +218,12 @@ TEST_F(DiskDetailsTest, OneViewPerVolumeRootFirstWithUsageTexts) {
 
     EXPECT_DOUBLE_EQ(root.used->percent(), 20.0);
     EXPECT_EQ(root.usage->text(), "100 GB Used | 400 GB Available");
+    // What a screen reader says of the row.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(root.diskRowCallback)->text(QAccessible::Name),
+              "Volume " + QString::fromStdString(root.volume.name) +
+                  ", 20 percent used, 400 gigabytes available");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(root.diskRowCallback)->role(),
+              QAccessible::Button);
     EXPECT_EQ(root.diskName->text(), QString::fromStdString(root.volume.name) + " \u203A");
     EXPECT_EQ(root.itemCapacity->text(), "500 GB");
     EXPECT_EQ(root.itemMountPoint->text(), "/");

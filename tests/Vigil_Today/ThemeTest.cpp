@@ -4,6 +4,10 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
 #include "TodayViewController.h"
 #include "TodayViewControllerSupport.h"
 #include "Vigil_Today/CPUMemoryTestSupport.h"
@@ -24,7 +28,7 @@ TEST_F(ThemeTest, PaletteOfBothThemes) {
     EXPECT_FALSE(light.backgroundColor.has_value());
     EXPECT_EQ(light.labelColor, QColor(0, 0, 0));
     EXPECT_EQ(light.titleLabelColor, QColor(52, 73, 94));
-    EXPECT_EQ(light.warningColor, QColor(243, 156, 18));
+    EXPECT_EQ(light.warningColor, QColor(160, 92, 0));
     EXPECT_EQ(light.dangerColor, QColor(192, 57, 43));
     EXPECT_TRUE(dark.isDark);
     EXPECT_EQ(dark.backgroundColor, QColor(44, 62, 80));
@@ -33,6 +37,56 @@ TEST_F(ThemeTest, PaletteOfBothThemes) {
     EXPECT_EQ(dark.successColor, QColor(46, 204, 113));
     EXPECT_EQ(dark.muteColor, light.muteColor);
     EXPECT_EQ(&Themes::light(), &light);  // made once
+}
+
+// WCAG 2 relative luminance and contrast ratio, worked out here from the colours' components.
+double relativeLuminance(const QColor& c) {
+    const auto channel = [](int value) {
+        const double v = value / 255.0;
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = relativeLuminance(a);
+    const double lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The colour a fraction of `over` shows on `under`: a gauge's track is its arc at 20 %.
+QColor blended(const QColor& over, double alpha, const QColor& under) {
+    const auto mix = [alpha](int a, int b) {
+        return int(std::lround(a * alpha + b * (1 - alpha)));
+    };
+    return QColor(mix(over.red(), under.red()), mix(over.green(), under.green()),
+                  mix(over.blue(), under.blue()));
+}
+
+TEST_F(ThemeTest, TextAndGaugesMeetWcagAAInBothThemes) {
+    // The light theme draws on the panel's own background.
+    EXPECT_NEAR(contrast(QColor(0, 0, 0), QColor(255, 255, 255)), 21.0, 0.01);
+    EXPECT_NEAR(contrast(QColor(52, 73, 94), QColor(245, 246, 247)), 8.59, 0.01);
+    for (const Themes* theme : {&Themes::light(), &Themes::dark()}) {
+        SCOPED_TRACE(theme->isDark ? "dark" : "light");
+        const QColor background = theme->backgroundColor.value_or(PanelColors{}.background);
+        const std::pair<const char*, QColor> texts[] = {
+            {"label", theme->labelColor},      {"title", theme->titleLabelColor},
+            {"link (info)", theme->infoColor}, {"good (success)", theme->successColor},
+            {"warning", theme->warningColor},  {"error (danger)", theme->dangerColor}};
+        for (const auto& [what, color] : texts)
+            EXPECT_GE(contrast(color, background), 4.5)
+                << what << " text " << color.name().toStdString();
+        const std::pair<const char*, QColor> arcs[] = {{"success", theme->successColor},
+                                                       {"warning", theme->warningColor},
+                                                       {"danger", theme->dangerColor},
+                                                       {"info (charging)", theme->infoColor},
+                                                       {"controller", theme->controllerColor}};
+        for (const auto& [what, color] : arcs) {
+            const QColor track = blended(color, 0.2, background);
+            EXPECT_GE(contrast(color, track), 3.0) << what << " arc " << color.name().toStdString();
+        }
+    }
 }
 
 TEST_F(ThemeTest, ManagerStartsFromTheSettingAndFiresOncePerAssignment) {
