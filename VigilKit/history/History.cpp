@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "C/system/ErrorReport.h"
 #include "history/HistoryDatabase.h"
@@ -228,16 +230,43 @@ std::vector<HistoryPoint> History::points(const std::string& series, std::int64_
         if (HistoryDatabase* database = reader())
             result = database->points(series, tier, sinceMs, untilMs);
     }
-    if (tier != HistoryTier::raw)
-        return result;
     std::lock_guard lock(mutex_);
-    for (const auto& sample : queued_.samples) {
-        if (sample.series == series && sample.ms >= sinceMs && sample.ms < untilMs)
-            result.push_back({sample.ms, sample.value, sample.value, HistoryTier::raw});
-    }
-    std::stable_sort(result.begin(), result.end(),
-                     [](const auto& a, const auto& b) { return a.ms < b.ms; });
+    appendQueued(result, series, tier, sinceMs, untilMs);
     return result;
+}
+
+// Adds the queued samples (those the file does not have yet, or cannot take) to `points`: as they
+// are for the sample tier, merged into their minutes or quarters (average and maximum) for the
+// coarser ones, where the file has no point for that time.
+void History::appendQueued(std::vector<HistoryPoint>& points, const std::string& series,
+                           HistoryTier tier, std::int64_t sinceMs, std::int64_t untilMs) const {
+    const std::int64_t step = tier == HistoryTier::minute    ? history::kMinuteMs
+                              : tier == HistoryTier::quarter ? history::kQuarterMs
+                                                             : 1;
+    struct Bucket {
+        double sum = 0, max = 0;
+        int count = 0;
+    };
+    std::map<std::int64_t, Bucket> buckets;
+    for (const auto& sample : queued_.samples) {
+        if (sample.series != series || sample.ms < sinceMs || sample.ms >= untilMs)
+            continue;
+        Bucket& bucket = buckets[sample.ms - sample.ms % step];
+        bucket.max = bucket.count ? std::max(bucket.max, sample.value) : sample.value;
+        bucket.sum += sample.value;
+        ++bucket.count;
+    }
+    if (buckets.empty())
+        return;
+    std::set<std::int64_t> stored;
+    for (const auto& point : points)
+        stored.insert(point.ms);
+    for (const auto& [ms, bucket] : buckets) {
+        if (tier == HistoryTier::raw || !stored.count(ms))
+            points.push_back({ms, bucket.sum / bucket.count, bucket.max, tier});
+    }
+    std::stable_sort(points.begin(), points.end(),
+                     [](const auto& a, const auto& b) { return a.ms < b.ms; });
 }
 
 std::vector<HistoryApp> History::top(std::int64_t ms, const std::string& kind) const {

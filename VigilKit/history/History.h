@@ -86,6 +86,8 @@ class History {
     void reportFailure(const std::string& detail);
     void trimQueue();
     HistoryDatabase* reader() const;
+    void appendQueued(std::vector<HistoryPoint>& points, const std::string& series,
+                      HistoryTier tier, std::int64_t sinceMs, std::int64_t untilMs) const;
 
     Options options_;
     ErrorReport& errors_;
