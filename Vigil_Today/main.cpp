@@ -14,18 +14,23 @@
 #include "C/system/ErrorReport.h"
 #include "SystemManager.h"
 #include "TodayViewController.h"
+#include "history/History.h"
 #include "host/CommandLine.h"
 #include "host/DisplayPlatform.h"
 #include "host/MainEventLoop.h"
 #include "host/PanelTray.h"
 #include "host/PanelWindow.h"
+#include "host/QuitOnSignals.h"
 #include "host/SingleInstance.h"
 #include "host/WidgetListViewController.h"
 #include "host/Workspace.h"
 #include "platform/NetworkLinks.h"
 #include "settings/Defaults.h"
 #include "settings/SettingsPanelPlaceStore.h"
+#include "settings/WidgetDefaults.h"
+#include "system/HistoryRecorder.h"
 #include "system/Queue.h"
+#include "system/System.h"
 #include "ui/FUIFont.h"
 #include "ui/LeakSuppressions.h"
 
@@ -121,6 +126,10 @@ void answerRequests(SingleInstance* instance, vigil::PanelWindow& panel) {
     instance->startListening();
 }
 
+bool keepsHistory() {
+    return vigil::Defaults::shared().get(vigil::WidgetDefaultsKeys::keepHistory()).value_or(true);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -159,6 +168,10 @@ int main(int argc, char* argv[]) {
         // The shared System's first samples must be taken here, on the main thread.
         vigil::TodayViewController widget;
         widget.view();
+        vigil::History& history = vigil::History::shared();
+        history.setRecording(keepsHistory());
+        vigil::HistoryRecorder recorder(vigil::System::shared(), history);
+        vigil::QuitOnSignals quitOnSignals;
         vigil::SettingsPanelPlaceStore places(vigil::Defaults::shared());
         vigil::PanelWindow panel(widget, places);
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
@@ -176,6 +189,8 @@ int main(int argc, char* argv[]) {
             instance->onRequest = nullptr;
     }
     instance.reset();
+    // The last minute of history, written before the pool stops.
+    vigil::History::shared().stop();
     vigil::stopRunningMainQueueOnEventLoop();
     vigil::SystemManager::shared().shutdown();
     vigil::Queue::shutdown();

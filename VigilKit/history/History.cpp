@@ -121,14 +121,23 @@ void History::trimQueue() {
 }
 
 void History::run() {
+    // Opened at once, so that a damaged or unwritable file is known at start.
+    std::string error;
+    const bool opened = ensureOpen(error);
     std::unique_lock lock(mutex_);
+    if (!opened) {
+        persistent_ = false;
+        reportFailure(error);
+    }
     for (;;) {
         wake_.wait_for(lock, options_.writeInterval,
                        [this] { return writeRequested_ || stopping_; });
         writeRequested_ = false;
         writeQueued(lock);
-        if (stopping_)
+        if (stopping_) {
+            writer_.reset();  // the last connection folds the write-ahead log into the file
             return;
+        }
     }
 }
 

@@ -89,6 +89,11 @@ struct WidgetDefaultsKeys : DefaultsKeys {
         static const DefaultsKey<std::optional<std::string>> key("publicAddress");
         return key;
     }
+    // Whether the figures are recorded into the history (absent: yes). Off keeps what is stored.
+    static const DefaultsKey<std::optional<bool>>& keepHistory() {
+        static const DefaultsKey<std::optional<bool>> key("keepHistory");
+        return key;
+    }
     // Where the panel window stood last (see SettingsPanelPlaceStore).
     static const DefaultsKey<std::optional<DefaultsDictionary>>& panelPlace() {
         static const DefaultsKey<std::optional<DefaultsDictionary>> key("panelPlace");
