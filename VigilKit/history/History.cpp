@@ -29,15 +29,6 @@ std::string utcStamp(std::int64_t ms) {
     return text;
 }
 
-// The finest tier whose keeping time still reaches back to `sinceMs`.
-HistoryTier tierFor(std::int64_t sinceMs, std::int64_t nowMs) {
-    if (sinceMs >= nowMs - history::kRawKeptMs)
-        return HistoryTier::raw;
-    if (sinceMs >= nowMs - history::kMinuteKeptMs)
-        return HistoryTier::minute;
-    return HistoryTier::quarter;
-}
-
 constexpr std::size_t kTrimEvery = 4096;
 
 }  // namespace
@@ -232,7 +223,7 @@ HistoryDatabase* History::reader() const {
 
 std::vector<HistoryPoint> History::points(const std::string& series, std::int64_t sinceMs,
                                           std::int64_t untilMs) const {
-    const HistoryTier tier = tierFor(sinceMs, now());
+    const HistoryTier tier = history::tierFor(sinceMs, now());
     std::vector<HistoryPoint> result;
     {
         std::lock_guard lock(readMutex_);

@@ -51,6 +51,15 @@ constexpr std::int64_t kMinuteKeptMs = 48 * kHourMs;
 constexpr std::int64_t kQuarterKeptMs = 90 * 24 * kHourMs;
 // The top applications are kept as long as the minutes they belong to.
 constexpr std::int64_t kTopKeptMs = kMinuteKeptMs;
+
+// The finest tier whose keeping time still reaches back to `sinceMs`.
+inline HistoryTier tierFor(std::int64_t sinceMs, std::int64_t nowMs) {
+    if (sinceMs >= nowMs - kRawKeptMs)
+        return HistoryTier::raw;
+    if (sinceMs >= nowMs - kMinuteKeptMs)
+        return HistoryTier::minute;
+    return HistoryTier::quarter;
+}
 }  // namespace history
 
 }  // namespace vigil
