@@ -14,6 +14,7 @@
 #include "C/system/ErrorReport.h"
 #include "SystemManager.h"
 #include "TodayViewController.h"
+#include "details/HistorySection.h"
 #include "history/History.h"
 #include "host/CommandLine.h"
 #include "host/DisplayPlatform.h"
@@ -171,6 +172,8 @@ int main(int argc, char* argv[]) {
         vigil::History& history = vigil::History::shared();
         history.setRecording(keepsHistory());
         vigil::HistoryRecorder recorder(vigil::System::shared(), history);
+        vigil::HistorySection::shown() = &history;
+        vigil::HistorySection::rangeSettings() = &vigil::Defaults::shared();
         vigil::QuitOnSignals quitOnSignals;
         vigil::SettingsPanelPlaceStore places(vigil::Defaults::shared());
         vigil::PanelWindow panel(widget, places);

@@ -30,6 +30,8 @@ std::string utcStamp(std::int64_t ms) {
 }
 
 constexpr std::size_t kTrimEvery = 4096;
+constexpr std::size_t kMaxQueuedSamples = 120'000;
+constexpr std::size_t kMaxQueuedTops = 2 * 48 * 60;
 
 }  // namespace
 
@@ -56,6 +58,7 @@ History& History::shared() {
 History::History(Options options)
     : options_(std::move(options)),
       errors_(options_.errors ? *options_.errors : ErrorReport::shared()) {
+    persistent_ = !options_.path.empty();
     if (!options_.path.empty())
         thread_ = std::thread([this] { run(); });
 }
@@ -77,7 +80,7 @@ void History::record(std::string_view series, std::int64_t ms, double value) {
     if (!recording_)
         return;
     queued_.samples.push_back({std::string(series), ms, value});
-    if (queued_.samples.size() % kTrimEvery == 0)
+    if (queued_.samples.size() % kTrimEvery == 0 && !persistent_)
         trimQueue();
 }
 
@@ -102,13 +105,17 @@ bool History::persistent() const {
     return persistent_;
 }
 
-// Keeps the queue to the last hour of samples (and two days of top lists) while the file cannot
-// be written: older ones would have left the sample tier anyway.
+// Bounds the queue while the file cannot be written: about an hour of samples of a large
+// machine, and two days of top lists; the oldest go first.
 void History::trimQueue() {
-    const std::int64_t rawSince = now() - history::kRawKeptMs;
-    std::erase_if(queued_.samples, [rawSince](const auto& s) { return s.ms < rawSince; });
-    const std::int64_t topSince = now() - history::kTopKeptMs;
-    std::erase_if(queued_.tops, [topSince](const auto& t) { return t.minuteMs < topSince; });
+    if (queued_.samples.size() > kMaxQueuedSamples) {
+        const auto excess = queued_.samples.size() - kMaxQueuedSamples;
+        queued_.samples.erase(queued_.samples.begin(), queued_.samples.begin() + long(excess));
+    }
+    if (queued_.tops.size() > kMaxQueuedTops) {
+        const auto excess = queued_.tops.size() - kMaxQueuedTops;
+        queued_.tops.erase(queued_.tops.begin(), queued_.tops.begin() + long(excess));
+    }
 }
 
 void History::run() {

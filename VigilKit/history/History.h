@@ -24,7 +24,8 @@ class HistoryDatabase;
 // in one transaction, and thins the tiers there. Reads (any thread) see the file and the queue.
 //
 // A file that cannot be opened or written (locked, read-only, full) costs one error line; the
-// samples stay queued in memory (the last hour of them) and the next minute tries again. A
+// samples stay queued in memory (the newest 120,000 of them, about an hour of a large machine)
+// and the next minute tries again. A
 // corrupt file is moved aside to "<file>.corrupt-<time>" and a new one begun.
 class History {
   public:

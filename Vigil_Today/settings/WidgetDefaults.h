@@ -94,6 +94,11 @@ struct WidgetDefaultsKeys : DefaultsKeys {
         static const DefaultsKey<std::optional<bool>> key("keepHistory");
         return key;
     }
+    // The detail views' history range, an index into HistoryPanel::ranges() (0: 5 minutes).
+    static const DefaultsKey<int64_t>& historyRange() {
+        static const DefaultsKey<int64_t> key("historyRange");
+        return key;
+    }
     // Where the panel window stood last (see SettingsPanelPlaceStore).
     static const DefaultsKey<std::optional<DefaultsDictionary>>& panelPlace() {
         static const DefaultsKey<std::optional<DefaultsDictionary>> key("panelPlace");
