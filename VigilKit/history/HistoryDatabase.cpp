@@ -268,41 +268,52 @@ bool HistoryDatabase::insertTops(const std::vector<HistoryTopList>& tops, std::s
 // samples) and the complete quarters into the quarter tier (the minutes' average weighted by
 // their sample counts, and the largest maximum), then drops what is past its keeping time.
 bool HistoryDatabase::thin(std::int64_t fromMs, std::int64_t nowMs, std::string& error) {
-    const std::int64_t minuteEnd = floorTo(nowMs, history::kMinuteMs);
-    const std::int64_t quarterEnd = floorTo(nowMs, history::kQuarterMs);
+    // Series by series, so that every statement walks its part of the key (series, tier, time)
+    // rather than the whole table.
+    Statement ids(db_, "SELECT id FROM series");
     Statement minutes(db_, R"sql(
         INSERT OR REPLACE INTO points(series, tier, t, avg, max, n)
-        SELECT series, 1, t - t % 60000, CAST(round(avg(avg)) AS INTEGER), max(avg), count(*)
-        FROM points WHERE tier = 0 AND t >= ?1 AND t < ?2 GROUP BY series, t - t % 60000)sql");
+        SELECT ?3, 1, t - t % 60000, CAST(round(avg(avg)) AS INTEGER), max(avg), count(*)
+        FROM points WHERE series = ?3 AND tier = 0 AND t >= ?1 AND t < ?2
+        GROUP BY t - t % 60000)sql");
     Statement quarters(db_, R"sql(
         INSERT OR REPLACE INTO points(series, tier, t, avg, max, n)
-        SELECT series, 2, t - t % 900000, CAST(round(sum(avg * n) * 1.0 / sum(n)) AS INTEGER),
+        SELECT ?3, 2, t - t % 900000, CAST(round(sum(avg * n) * 1.0 / sum(n)) AS INTEGER),
                max(max), sum(n)
-        FROM points WHERE tier = 1 AND t >= ?1 AND t < ?2 GROUP BY series, t - t % 900000)sql");
-    Statement drop(db_, "DELETE FROM points WHERE tier = ?1 AND t < ?2");
+        FROM points WHERE series = ?3 AND tier = 1 AND t >= ?1 AND t < ?2
+        GROUP BY t - t % 900000)sql");
+    Statement drop(db_, "DELETE FROM points WHERE series = ?1 AND tier = ?2 AND t < ?3");
     Statement dropTop(db_, "DELETE FROM top WHERE minute < ?1");
-    if (!minutes || !quarters || !drop || !dropTop) {
+    if (!ids || !minutes || !quarters || !drop || !dropTop) {
         error = failure(db_, "prepare thinning");
-        return false;
-    }
-    minutes.bind(1, floorTo(fromMs, history::kMinuteMs));
-    minutes.bind(2, minuteEnd);
-    quarters.bind(1, floorTo(fromMs, history::kQuarterMs));
-    quarters.bind(2, quarterEnd);
-    if (minutes.step() != SQLITE_DONE || quarters.step() != SQLITE_DONE) {
-        error = failure(db_, "merge tiers");
         return false;
     }
     const std::pair<int, std::int64_t> kept[] = {
         {0, history::kRawKeptMs}, {1, history::kMinuteKeptMs}, {2, history::kQuarterKeptMs}};
-    for (const auto& [tier, keptMs] : kept) {
-        drop.bind(1, tier);
-        drop.bind(2, nowMs - keptMs);
-        if (drop.step() != SQLITE_DONE) {
-            error = failure(db_, "drop old points");
+    while (ids.step() == SQLITE_ROW) {
+        const std::int64_t id = sqlite3_column_int64(ids.get(), 0);
+        minutes.bind(1, floorTo(fromMs, history::kMinuteMs));
+        minutes.bind(2, floorTo(nowMs, history::kMinuteMs));
+        minutes.bind(3, id);
+        quarters.bind(1, floorTo(fromMs, history::kQuarterMs));
+        quarters.bind(2, floorTo(nowMs, history::kQuarterMs));
+        quarters.bind(3, id);
+        if (minutes.step() != SQLITE_DONE || quarters.step() != SQLITE_DONE) {
+            error = failure(db_, "merge tiers");
             return false;
         }
-        drop.reset();
+        minutes.reset();
+        quarters.reset();
+        for (const auto& [tier, keptMs] : kept) {
+            drop.bind(1, id);
+            drop.bind(2, tier);
+            drop.bind(3, nowMs - keptMs);
+            if (drop.step() != SQLITE_DONE) {
+                error = failure(db_, "drop old points");
+                return false;
+            }
+            drop.reset();
+        }
     }
     dropTop.bind(1, nowMs - history::kTopKeptMs);
     if (dropTop.step() != SQLITE_DONE) {
