@@ -59,6 +59,8 @@ std::string HistoryRecorder::linkSeries(const std::string& name, const std::stri
 }
 
 void HistoryRecorder::sampleResting() {
+    if (!history_.recording())
+        return;  // nothing would be kept
     for (const auto& task : system_.tasks()) {
         const auto type = task->resource().type();
         const bool cheap = type == SystemResourceType::disk || type == SystemResourceType::app;
