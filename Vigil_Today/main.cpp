@@ -13,11 +13,14 @@
 
 #include "C/system/ErrorReport.h"
 #include "TodayViewController.h"
+#include "details/HistorySection.h"
+#include "history/History.h"
 #include "host/CommandLine.h"
 #include "host/DisplayPlatform.h"
 #include "host/MainEventLoop.h"
 #include "host/PanelTray.h"
 #include "host/PanelWindow.h"
+#include "host/QuitOnSignals.h"
 #include "host/SingleInstance.h"
 #include "host/WidgetListViewController.h"
 #include "host/Workspace.h"
@@ -25,6 +28,9 @@
 #include "runtime/Queue.h"
 #include "settings/Defaults.h"
 #include "settings/SettingsPanelPlaceStore.h"
+#include "settings/WidgetDefaults.h"
+#include "system/HistoryRecorder.h"
+#include "system/System.h"
 #include "system/SystemManager.h"
 #include "ui/FUIFont.h"
 #include "ui/LeakSuppressions.h"
@@ -121,6 +127,10 @@ void answerRequests(SingleInstance* instance, vigil::PanelWindow& panel) {
     instance->startListening();
 }
 
+bool keepsHistory() {
+    return vigil::Defaults::shared().get(vigil::WidgetDefaultsKeys::keepHistory()).value_or(true);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -159,6 +169,12 @@ int main(int argc, char* argv[]) {
         // The shared System's first samples must be taken here, on the main thread.
         vigil::TodayViewController widget;
         widget.view();
+        vigil::History& history = vigil::History::shared();
+        history.setRecording(keepsHistory());
+        vigil::HistoryRecorder recorder(vigil::System::shared(), history);
+        vigil::HistorySection::shown() = &history;
+        vigil::HistorySection::rangeSettings() = &vigil::Defaults::shared();
+        vigil::QuitOnSignals quitOnSignals;
         vigil::SettingsPanelPlaceStore places(vigil::Defaults::shared());
         vigil::PanelWindow panel(widget, places);
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
@@ -176,6 +192,8 @@ int main(int argc, char* argv[]) {
             instance->onRequest = nullptr;
     }
     instance.reset();
+    // The last minute of history, written before the pool stops.
+    vigil::History::shared().stop();
     vigil::stopRunningMainQueueOnEventLoop();
     vigil::SystemManager::shared().shutdown();
     vigil::Queue::shutdown();

@@ -5,19 +5,54 @@
 
 namespace vigil {
 
+void System::ObserverSlot::notify(const SystemResource& resource) {
+    SampleObserver copy;
+    {
+        std::lock_guard lock(mutex);
+        copy = observer;
+    }
+    if (copy)
+        copy(resource);
+}
+
 System::Task::Task(double interval, std::shared_ptr<SystemResource> resource, Group group,
-                   bool delayed)
-    : Timer(Deferred{}), delayed_(delayed), resource_(std::move(resource)), group_(group) {
+                   bool delayed, std::shared_ptr<ObserverSlot> observers)
+    : Timer(Deferred{}),
+      delayed_(delayed),
+      resource_(std::move(resource)),
+      group_(group),
+      observers_(std::move(observers)) {
     resource_->update();
-    createSource(interval, /*background=*/true, [resource = resource_] { resource->update(); });
+    createSource(interval, /*background=*/true,
+                 [resource = resource_, observers = observers_, sampling = sampling_] {
+                     std::lock_guard lock(*sampling);
+                     resource->update();
+                     if (observers)
+                         observers->notify(*resource);
+                 });
+}
+
+bool System::Task::sampleNow() {
+    std::unique_lock lock(*sampling_, std::try_to_lock);
+    if (!lock.owns_lock())
+        return false;
+    resource_->update();
+    if (observers_)
+        observers_->notify(*resource_);
+    return true;
+}
+
+void System::setSampleObserver(SampleObserver observer) {
+    std::lock_guard lock(observers_->mutex);
+    observers_->observer = std::move(observer);
 }
 
 System::System(Resources resources, const std::vector<TaskSpec>& tasks)
     : resources_(std::move(resources)) {
     tasks_.reserve(tasks.size());
     for (const auto& spec : tasks) {
-        tasks_.push_back(
-            std::make_unique<Task>(spec.interval, spec.resource, spec.group, spec.delayed));
+        tasks_.push_back(std::make_unique<Task>(spec.interval, spec.resource, spec.group,
+                                                spec.delayed, observers_));
     }
 }
 
@@ -94,9 +129,9 @@ std::vector<System::TaskSpec> productionTaskSpecs(
     // Delayed: sampled only while a view shows them (volumes, applications, graphics figures,
     // and the sensors while the processor details or the volumes show a temperature).
     static constexpr Timing table[] = {
-        {T::cpu, 1.1, G::system, false},     {T::mem, 2.0, G::system, false},
-        {T::net, 1.1, G::network, false},    {T::disk, 1.1, G::system, true},
-        {T::app, 1.3, G::system, true},      {T::gpu, 1.1, G::system, true},
+        {T::cpu, 1.1, G::system, false},    {T::mem, 2.0, G::system, false},
+        {T::net, 1.1, G::network, false},   {T::disk, 1.1, G::system, true},
+        {T::app, 1.3, G::system, true},     {T::gpu, 1.1, G::system, true},
         {T::sensors, 2.0, G::system, true},
     };
     std::vector<System::TaskSpec> specs;

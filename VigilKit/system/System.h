@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "runtime/Timer.h"
@@ -24,11 +26,24 @@ class System {
   public:
     enum class Group { all, system, network };
 
+    // Told of every sample a task takes, on the thread that took it (the history recorder).
+    using SampleObserver = std::function<void(const SystemResource&)>;
+    struct ObserverSlot {
+        std::mutex mutex;
+        SampleObserver observer;
+        void notify(const SystemResource& resource);
+    };
+
     // A repeating update of one resource on the background queue. Constructing it takes the
     // resource's first sample at once, on the constructing thread.
     class Task : public Timer {
       public:
-        Task(double interval, std::shared_ptr<SystemResource> resource, Group group, bool delayed);
+        Task(double interval, std::shared_ptr<SystemResource> resource, Group group, bool delayed,
+             std::shared_ptr<ObserverSlot> observers = nullptr);
+
+        // Takes one sample now on the calling thread, unless the task is taking one; returns
+        // whether it did. For a suspended delayed task that something samples more rarely.
+        bool sampleNow();
 
         bool delayed() const { return delayed_; }
         Group group() const { return group_; }
@@ -38,6 +53,8 @@ class System {
         bool delayed_;
         std::shared_ptr<SystemResource> resource_;
         Group group_;
+        std::shared_ptr<ObserverSlot> observers_;
+        std::shared_ptr<std::mutex> sampling_ = std::make_shared<std::mutex>();
     };
 
     struct TaskSpec {
@@ -93,8 +110,12 @@ class System {
 
     const std::vector<std::unique_ptr<Task>>& tasks() const { return tasks_; }
 
+    // Replaces the one sample observer (none when null).
+    void setSampleObserver(SampleObserver observer);
+
   private:
     Resources resources_;
+    std::shared_ptr<ObserverSlot> observers_ = std::make_shared<ObserverSlot>();
     std::vector<std::unique_ptr<Task>> tasks_;
 };
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "details/DetailViews.h"
+#include "details/HistorySection.h"
 #include "settings/Defaults.h"
 #include "settings/WidgetDefaults.h"
 #include "system/Battery.h"
@@ -171,6 +172,16 @@ QWidget* BatteryViewController::loadView() {
     capacity(2, QStringLiteral("Design"), designChargeCapacity, "designChargeCapacity");
     outer->addLayout(capacities);
 
+    historyPanel = HistorySection::make(
+        root, {{"battery.charge", QStringLiteral("Charge"), FUIColor::emerald()}});
+    if (historyPanel) {
+        historyPanel->chart()->setFixedMaximum(100);
+        historyPanel->chart()->formatValue = [](double v) {
+            return QStringLiteral("%1%").arg(v, 0, 'f', 0);
+        };
+        outer->addSpacing(3);
+        outer->addWidget(historyPanel);
+    }
     separatorLine = detailSeparator(root);
     outer->addSpacing(3);
     outer->addWidget(separatorLine);
@@ -194,11 +205,15 @@ void BatteryViewController::viewWillAppear() {
     view();
     separatorLineConstraint = widgetRows(defaults_) == WidgetRowsDefaults::system ? -1.0 : 0.0;
     separatorLine->setVisible(separatorLineConstraint >= 0);
+    if (historyPanel)
+        historyPanel->reload();
 }
 
 void BatteryViewController::onBatteryChanged() {
     if (!isViewLoaded())
         return;
+    if (historyPanel)
+        historyPanel->refresh();
     const Theme& theme = themes_.activeTheme();
     const auto state = system_.battery().state();
     const Battery& battery = system_.battery();
@@ -292,6 +307,7 @@ void BatteryViewController::apply(const Theme& theme) {
     theme.updateText(powerUsageRow);
     theme.updateText(powerAdapterRow);
     percentBar->setColor(theme.controllerColor);
+    HistorySection::apply(historyPanel, theme);
 }
 
 }  // namespace vigil

@@ -8,6 +8,7 @@
 #include "Updatable.h"
 #include "host/ViewController.h"
 #include "ui/Bar.h"
+#include "ui/HistoryPanel.h"
 #include "ui/Shape.h"
 
 namespace vigil {
@@ -32,6 +33,8 @@ class BatteryViewController : public ViewController, public Updatable {
     ~BatteryViewController() override;
 
     // Outlets.
+    // The charge over time. None without history.
+    QPointer<HistoryPanel> historyPanel;
     QPointer<CallbackStackView> remainingStack;
     QPointer<CallbackStackView> statusStackView;
     QPointer<CallbackStackView> systemStackView;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "details/HistorySection.h"
 #include "details/SensorsSection.h"
 #include "host/Workspace.h"
 #include "settings/WidgetDefaults.h"
@@ -17,6 +18,7 @@
 #include "system/System.h"
 #include "themes/Theme.h"
 #include "ui/AccessibleViews.h"
+#include "ui/FUIColor.h"
 #include "ui/FUIFont.h"
 #include "ui/FigureText.h"
 #include "views/CallbackStackView.h"
@@ -285,6 +287,15 @@ QWidget* CPUViewController::loadView() {
         *item.field = value;
     }
 
+    historyPanel =
+        HistorySection::make(root, {{"cpu.busy", QStringLiteral("Busy"), FUIColor::peterRiver()}});
+    if (historyPanel) {
+        historyPanel->chart()->setFixedMaximum(100);
+        historyPanel->chart()->formatValue = [](double v) { return cpuText(v); };
+        historyPanel->setTopKind("cpu", [](double v) { return cpuText(v); });
+        layout->addWidget(historyPanel);
+    }
+
     // Every sensor of the machine, by chip; hidden on a machine without any.
     sensorsSection = new SensorsSection(settings_, root);
     layout->addWidget(sensorsSection);
@@ -378,6 +389,8 @@ void CPUViewController::update() {
         prevThermalState = state;
         temp->setValue(thermometerState(state));
     }
+    if (historyPanel)
+        historyPanel->refresh();
     maybeUpdateAppsTable();
 }
 
@@ -463,6 +476,7 @@ void CPUViewController::apply(const Theme& theme) {
     theme.updateText(view());
     temp->setIndicatorColor(theme.controllerColor);
     sensorsSection->apply(theme);
+    HistorySection::apply(historyPanel, theme);
     applyTableTheme(theme);
 }
 

@@ -18,6 +18,7 @@
 #include "system/Applications.h"
 #include "system/CPU.h"
 #include "system/Sensors.h"
+#include "ui/HistoryPanel.h"
 #include "ui/Thermometer.h"
 
 namespace vigil {
@@ -58,6 +59,8 @@ class CPUViewController : public TopApplicationsViewController {
     QPointer<CallbackStackView> uptimeRow;
     QPointer<QMenu> uptimeMenu;
     QPointer<QLabel> itemBootTime, itemAwakeTime, itemSleepingTime;
+    // The busy share over time; a click lists that minute's applications. None without history.
+    QPointer<HistoryPanel> historyPanel;
 
     // Each row's processor share as last shown, in tenths of a percent.
     std::vector<int64_t> prevCPU;

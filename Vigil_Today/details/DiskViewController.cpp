@@ -11,6 +11,7 @@
 
 #include "details/DetailViews.h"
 #include "details/DiskListViewController.h"
+#include "details/HistorySection.h"
 #include "host/PanelWindow.h"
 #include "host/Workspace.h"
 #include "platform/BlockingCalls.h"
@@ -19,6 +20,7 @@
 #include "runtime/Timer.h"
 #include "settings/Defaults.h"
 #include "system/Formatting.h"
+#include "system/HistoryRecorder.h"
 #include "system/Sensors.h"
 #include "system/System.h"
 #include "themes/Theme.h"
@@ -158,6 +160,12 @@ QWidget* DiskViewController::loadView() {
     note->setVisible(false);
     outer->addWidget(note);
 
+    historyPanel = HistorySection::make(root, {});
+    if (historyPanel) {
+        historyPanel->chart()->formatValue = [](double v) { return qs(bpsStr(v)); };
+        outer->addSpacing(4);
+        outer->addWidget(historyPanel);
+    }
     separatorLine = detailSeparator(root);
     outer->addSpacing(4);
     outer->addWidget(separatorLine);
@@ -211,6 +219,12 @@ void DiskViewController::viewDidLoad() {
     itemCapacity->setText(qs(diskByteStr(volume.total)));
     itemDevice->setText(qs(volume.device));
     itemFstype->setText(qs(volume.fstype));
+    if (historyPanel) {
+        historyPanel->setLines({{HistoryRecorder::volumeSeries(volume.path, "read"),
+                                 QStringLiteral("Read"), FUIColor::emerald()},
+                                {HistoryRecorder::volumeSeries(volume.path, "write"),
+                                 QStringLiteral("Write"), FUIColor::alizarin()}});
+    }
     // Never offered for the root volume, nor for another volume on the disk that holds it.
     itemEject->setVisible(volume.canEject());
     temperatureFrame->setVisible(false);  // until the drive answers with a temperature
@@ -340,6 +354,8 @@ void DiskViewController::update(const Disk::Volume& current) {
                        qs(diskByteStr(volume.free)) + QStringLiteral(" Available"));
     }
     nameRowForScreenReaders();
+    if (historyPanel)
+        historyPanel->refresh();
     showNote();
 }
 
@@ -378,6 +394,7 @@ void DiskViewController::showNote() {
 
 void DiskViewController::apply(const Theme& theme) {
     theme.updateText(view());
+    HistorySection::apply(historyPanel, theme);
     QPalette palette = note->palette();
     palette.setColor(QPalette::WindowText, theme.dangerColor);
     note->setPalette(palette);

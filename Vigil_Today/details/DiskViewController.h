@@ -13,6 +13,7 @@
 #include "host/ViewController.h"
 #include "system/Disk.h"
 #include "ui/Bar.h"
+#include "ui/HistoryPanel.h"
 #include "ui/Shape.h"
 
 namespace vigil {
@@ -42,6 +43,8 @@ class DiskViewController : public ViewController, public Updatable {
     // The volume shown; set by the list before the view loads. Later figures are read by its
     // mount point.
     Disk::Volume volume;
+    // Read and write rates over time, by mount point. None without history.
+    QPointer<HistoryPanel> historyPanel;
     // The list that shows this view (for the removal after an eject); set by the list.
     DiskListViewController* diskListViewController = nullptr;
 

@@ -9,8 +9,8 @@
 
 #include "collectors/MachineSource.h"
 #include "details/MachineHistoryChart.h"
-#include "settings/SettingsViewController.h"
 #include "runtime/Trackable.h"
+#include "settings/SettingsViewController.h"
 
 namespace vigil {
 

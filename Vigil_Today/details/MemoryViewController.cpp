@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "details/HistorySection.h"
 #include "host/Workspace.h"
 #include "settings/WidgetDefaults.h"
 #include "system/Formatting.h"
@@ -105,6 +106,18 @@ QWidget* MemoryViewController::loadView() {
     figures->setColumnStretch(0, 1);
     layout->addLayout(figures);
 
+    historyPanel =
+        HistorySection::make(root, {{"mem.usage", QStringLiteral("Used"), FUIColor::amethyst()}});
+    if (historyPanel) {
+        historyPanel->chart()->setFixedMaximum(100);
+        historyPanel->chart()->formatValue = [](double v) {
+            return QStringLiteral("%1%").arg(v, 0, 'f', 0);
+        };
+        historyPanel->setTopKind("mem",
+                                 [](double v) { return memText(uint64_t(std::max(v, 0.0))); });
+        layout->addWidget(historyPanel);
+    }
+
     addApplicationsTable(root, layout);
     return root;
 }
@@ -132,6 +145,8 @@ void MemoryViewController::update() {
         showFigures(*sample);
         shownSample_ = std::move(sample);
     }
+    if (historyPanel)
+        historyPanel->refresh();
     maybeUpdateAppsTable();
 }
 
@@ -170,6 +185,7 @@ std::optional<TableCell> MemoryViewController::tableViewCell(int row, int column
 
 void MemoryViewController::apply(const Theme& theme) {
     theme.updateText(view());
+    HistorySection::apply(historyPanel, theme);
     applyTableTheme(theme);
 }
 

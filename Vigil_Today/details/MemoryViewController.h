@@ -18,6 +18,7 @@
 #include "host/ViewController.h"
 #include "system/Applications.h"
 #include "system/Memory.h"
+#include "ui/HistoryPanel.h"
 #include "ui/PieChart.h"
 
 namespace vigil {
@@ -50,6 +51,8 @@ class MemoryViewController : public TopApplicationsViewController {
     QPointer<QLabel> swap;
     QPointer<QLabel> pageIns, pageOuts;
     QPointer<PieChart> pieChart;
+    // The used share over time; a click lists that minute's applications. None without history.
+    QPointer<HistoryPanel> historyPanel;
 
     // Decimal with the locale's grouping (the locale current when the controller was made).
     QLocale numberFormatter;

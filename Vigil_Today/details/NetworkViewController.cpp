@@ -5,8 +5,10 @@
 #include <QVBoxLayout>
 
 #include "details/DetailViews.h"
+#include "details/HistorySection.h"
 #include "host/Workspace.h"
 #include "system/Formatting.h"
+#include "system/HistoryRecorder.h"
 #include "system/System.h"
 #include "themes/Theme.h"
 #include "ui/FUIColor.h"
@@ -126,6 +128,12 @@ QWidget* NetworkViewController::loadView() {
     totals->addStretch(1);
     outer->addLayout(totals);
 
+    historyPanel = HistorySection::make(root, {});
+    if (historyPanel) {
+        historyPanel->chart()->formatValue = [](double v) { return qs(bpsStr(v)); };
+        outer->addSpacing(4);
+        outer->addWidget(historyPanel);
+    }
     outer->addSpacing(4);
     outer->addWidget(detailSeparator(root));
 
@@ -148,6 +156,12 @@ QWidget* NetworkViewController::loadView() {
 void NetworkViewController::viewDidLoad() {
     bsdName->setText(ifname);
     itemMacAddress->setText(qs(interface.mac).toUpper());
+    if (historyPanel) {
+        historyPanel->setLines({{HistoryRecorder::linkSeries(interface.name, interface.mac, "up"),
+                                 QStringLiteral("Up"), FUIColor::peterRiver()},
+                                {HistoryRecorder::linkSeries(interface.name, interface.mac, "down"),
+                                 QStringLiteral("Down"), FUIColor::emerald()}});
+    }
     contextMenu->setFont(detailMenuFont());
     networkRowCallback->onclick = [this] { popupMenu(); };
     apply(themes_.activeTheme());
@@ -184,6 +198,8 @@ void NetworkViewController::update(const Network::Interface& current) {
     download->setText(qs(bpsStr(interface.ibytesps)));
     totalUploaded->setText(qs(byteStr(interface.obytes)));
     totalDownloaded->setText(qs(byteStr(interface.ibytes)));
+    if (historyPanel)
+        historyPanel->refresh();
 }
 
 void NetworkViewController::popupMenu() {
@@ -206,6 +222,7 @@ void NetworkViewController::apply(const Theme& theme) {
     const QString base = interface.isWifi ? QStringLiteral("wifi") : QStringLiteral("ethernet");
     iconName_ = isDark ? base : base + QStringLiteral("-light");
     networkIcon->setPixmap(networkIconImage(iconName_, kIconSize));
+    HistorySection::apply(historyPanel, theme);
 }
 
 }  // namespace vigil

@@ -9,6 +9,7 @@
 #include "Updatable.h"
 #include "host/ViewController.h"
 #include "system/Network.h"
+#include "ui/HistoryPanel.h"
 #include "ui/Shape.h"
 
 namespace vigil {
@@ -46,6 +47,8 @@ class NetworkViewController : public ViewController, public Updatable {
     QPointer<QLabel> itemMacAddress, itemHostName, itemRouter, itemDNS, itemLinkSpeed;
     // Named after the installed network settings program; hidden when there is none.
     QPointer<QAction> itemNetworkSettings;
+    // Upload and download over time, by the link's name and MAC. None without history.
+    QPointer<HistoryPanel> historyPanel;
 
     // The name of the icon image shown ("wifi", "wifi-light", "ethernet", "ethernet-light").
     QString networkIconName() const { return iconName_; }

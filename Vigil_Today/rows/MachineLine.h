@@ -10,8 +10,8 @@
 
 namespace vigil {
 
-// One machine's line in the Machines row: a state dot, the name with the rates at its right, and the
-// figures (or the state) under both. Clicking it runs onclick.
+// One machine's line in the Machines row: a state dot, the name with the rates at its right, and
+// the figures (or the state) under both. Clicking it runs onclick.
 class MachineLine : public QWidget {
   public:
     explicit MachineLine(QWidget* parent = nullptr);

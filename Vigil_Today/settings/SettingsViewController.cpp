@@ -3,9 +3,13 @@
 #include <QApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <thread>
 #include "settings/MachineSourcesSection.h"
+
+#include "history/History.h"
 #include "settings/WidgetDefaults.h"
 #include "system/Battery.h"
 #include "system/Machines.h"
@@ -29,6 +33,9 @@ void selectTag(QComboBox* box, int64_t tag) {
 QString css(const QColor& color) {
     return color.name(QColor::HexArgb);
 }
+
+// How long "Clear history" waits for the confirming click.
+constexpr int kClearConfirmMs = 5000;
 
 }  // namespace
 
@@ -112,6 +119,7 @@ SettingsViewController::SettingsViewController(ThemeManager& themes, Defaults& d
 
 SettingsViewController::SettingsViewController(QObject* parent)
     : SettingsViewController(ThemeManager::shared(), Defaults::shared(), System::shared(), parent) {
+    history = &History::shared();
 }
 
 QWidget* SettingsViewController::loadView() {
@@ -164,6 +172,20 @@ QWidget* SettingsViewController::loadView() {
         themeSettings->addItem(name, QVariant::fromValue<qlonglong>(static_cast<qlonglong>(i)));
     }
     form->addRow(title(QStringLiteral("Theme")), themeSettings);
+
+    auto* historyRow = new QHBoxLayout();
+    historyRow->setSpacing(8);
+    keepHistorySettings = new QCheckBox(QStringLiteral("Keep"), root);
+    keepHistorySettings->setObjectName(QStringLiteral("keepHistorySettings"));
+    keepHistorySettings->setToolTip(
+        QStringLiteral("Record the figures for the charts; off keeps what is recorded"));
+    clearHistoryButton = new QPushButton(root);
+    clearHistoryButton->setObjectName(QStringLiteral("clearHistoryButton"));
+    clearHistoryButton->setCursor(Qt::PointingHandCursor);
+    historyRow->addWidget(keepHistorySettings);
+    historyRow->addStretch(1);
+    historyRow->addWidget(clearHistoryButton);
+    form->addRow(title(QStringLiteral("History")), historyRow);
     layout->addLayout(form);
 
     machineSources = new MachineSourcesSection(defaults_, root);
@@ -192,6 +214,10 @@ void SettingsViewController::viewDidLoad() {
                      [this] { themeSettingsChanged(); });
     QObject::connect(cpuSensorSettings, &QComboBox::activated, this,
                      [this] { cpuSensorSettingsChanged(); });
+    QObject::connect(keepHistorySettings, &QCheckBox::clicked, this,
+                     [this] { keepHistorySettingsChanged(); });
+    QObject::connect(clearHistoryButton, &QPushButton::clicked, this,
+                     [this] { clearHistoryClicked(); });
     apply(themes_.activeTheme());
     themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
@@ -204,7 +230,50 @@ void SettingsViewController::viewWillAppear() {
     selectTag(themeSettings, defaults_.get(WidgetDefaultsKeys::theme()));
     listCPUSensors();
     machineSources->reload();
+    {
+        const QSignalBlocker quiet(keepHistorySettings);
+        keepHistorySettings->setChecked(
+            defaults_.get(WidgetDefaultsKeys::keepHistory()).value_or(true));
+    }
+    keepHistorySettings->setEnabled(history != nullptr);
+    clearHistoryButton->setEnabled(history != nullptr);
+    showClearHistoryIdle();
     defaults_.set(WidgetDefaultsKeys::detailsView(), rawValue(DetailsViewDefaults::none));
+}
+
+void SettingsViewController::keepHistorySettingsChanged() {
+    const bool keep = keepHistorySettings->isChecked();
+    defaults_.set(WidgetDefaultsKeys::keepHistory(), std::optional<bool>(keep));
+    if (history)
+        history->setRecording(keep);
+}
+
+void SettingsViewController::showClearHistoryIdle() {
+    clearHistoryArmed_ = false;
+    clearHistoryButton->setText(QStringLiteral("Clear…"));
+    clearHistoryButton->setToolTip(QStringLiteral("Delete every recorded figure"));
+}
+
+void SettingsViewController::clearHistoryClicked() {
+    if (!history)
+        return;
+    if (!clearHistoryArmed_) {
+        clearHistoryArmed_ = true;
+        clearHistoryButton->setText(QStringLiteral("Clear all?"));
+        QTimer::singleShot(kClearConfirmMs, this, [this] {
+            if (clearHistoryArmed_)
+                showClearHistoryIdle();
+        });
+        return;
+    }
+    // Clearing waits for the history's writer; the view does not.
+    std::thread([target = history] { target->clear(); }).detach();
+    clearHistoryArmed_ = false;
+    clearHistoryButton->setText(QStringLiteral("Cleared"));
+    QTimer::singleShot(kClearConfirmMs, this, [this] {
+        if (!clearHistoryArmed_)
+            showClearHistoryIdle();
+    });
 }
 
 void SettingsViewController::rowSettingsChanged() {
@@ -280,6 +349,13 @@ void SettingsViewController::apply(const Theme& theme) {
     theme.updateText(root);
     theme.updateBackgroundColor(mainWidgetView);
     temperatureSettings->setColors(theme.controllerColor, theme.labelColor);
+    QPalette check = QApplication::palette(keepHistorySettings);
+    check.setColor(QPalette::WindowText, theme.labelColor);
+    keepHistorySettings->setPalette(check);
+    clearHistoryButton->setStyleSheet(
+        QStringLiteral("QPushButton { border: 1px solid %1; border-radius: 4px; padding: 3px 10px; "
+                       "background: transparent; color: %2; }")
+            .arg(css(theme.controllerColor), css(theme.labelColor)));
     // The pop-ups keep the style's own drawing (and arrow); only their colours follow the theme.
     for (QComboBox* box : {rowSettings.data(), themeSettings.data(), cpuSensorSettings.data()}) {
         QPalette palette = QApplication::palette(box);

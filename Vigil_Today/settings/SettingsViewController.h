@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QPointer>
 #include <QPushButton>
@@ -17,6 +18,7 @@ class MachineSourcesSection;
 
 class Defaults;
 class FUILink;
+class History;
 class System;
 class ThemeManager;
 struct Theme;
@@ -46,8 +48,8 @@ class SegmentedControl : public QWidget {
 };
 
 // Shown instead of the rows while the widget is edited: which summary rows to show, the
-// temperature unit, the processor's sensor, the theme, and a link to the product's page. Every
-// choice is stored at once.
+// temperature unit, the processor's sensor, the theme, whether history is kept (and clearing it),
+// and a link to the product's page. Every choice is stored at once.
 class SettingsViewController : public ViewController {
   public:
     // The product's web page.
@@ -68,9 +70,15 @@ class SettingsViewController : public ViewController {
     QPointer<QComboBox> cpuSensorSettings;
     // One item per theme, its tag (item data) the theme's index.
     QPointer<QComboBox> themeSettings;
+    // "Keep history": records the figures (on unless the user turned it off).
+    QPointer<QCheckBox> keepHistorySettings;
+    // "Clear history…": a first click asks, a second within a few seconds deletes every point.
+    QPointer<QPushButton> clearHistoryButton;
     QPointer<FUILink> vigilPage;
     // Other machines: the Machines row's switch and the sources.
     QPointer<MachineSourcesSection> machineSources;
+    // The history the two controls act on; none leaves them disabled.
+    History* history = nullptr;
     // The widget list's view, whose background follows the theme.
     QPointer<QWidget> mainWidgetView;
 
@@ -84,6 +92,8 @@ class SettingsViewController : public ViewController {
     void temperatureSettingsChanged();
     void themeSettingsChanged();
     void cpuSensorSettingsChanged();
+    void keepHistorySettingsChanged();
+    void clearHistoryClicked();
     void openVigilPage();
 
   protected:
@@ -93,6 +103,8 @@ class SettingsViewController : public ViewController {
   private:
     void apply(const Theme& theme);
     void listCPUSensors();
+    void showClearHistoryIdle();
+    bool clearHistoryArmed_ = false;
 
     ThemeManager& themes_;
     Defaults& defaults_;

@@ -94,6 +94,16 @@ struct WidgetDefaultsKeys : DefaultsKeys {
         static const DefaultsKey<bool> key("widgetMachinesRow");
         return key;
     }
+    // Whether the figures are recorded into the history (absent: yes). Off keeps what is stored.
+    static const DefaultsKey<std::optional<bool>>& keepHistory() {
+        static const DefaultsKey<std::optional<bool>> key("keepHistory");
+        return key;
+    }
+    // The detail views' history range, an index into HistoryPanel::ranges() (0: 5 minutes).
+    static const DefaultsKey<int64_t>& historyRange() {
+        static const DefaultsKey<int64_t> key("historyRange");
+        return key;
+    }
     // Where the panel window stood last (see SettingsPanelPlaceStore).
     static const DefaultsKey<std::optional<DefaultsDictionary>>& panelPlace() {
         static const DefaultsKey<std::optional<DefaultsDictionary>> key("panelPlace");

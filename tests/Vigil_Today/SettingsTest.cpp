@@ -1,9 +1,12 @@
 #include <QComboBox>
 
 #include "Vigil_Today/CPUMemoryTestSupport.h"
+#include "history/History.h"
+#include "history/HistoryDatabase.h"
 #include "settings/SettingsPanelPlaceStore.h"
 #include "settings/SettingsViewController.h"
 #include "settings/WidgetDefaults.h"
+#include "support/TempFolder.h"
 #include "system/Formatting.h"
 #include "ui/Controls.h"
 
@@ -91,6 +94,39 @@ TEST_F(SettingsTest, ChoicesAreWrittenAtOnceAndReadBackWhenShown) {
     test::click(*settings.vigilPage, QPointF(5, 5));
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened.front(), QString::fromLatin1(SettingsViewController::kProductPage));
+}
+
+TEST_F(SettingsTest, KeepHistoryOffStopsRecordingAndClearAsksThenEmptiesTheFile) {
+    test::FixtureMachine machine;
+    test::TempDefaults store;
+    ThemeManager themes(store.defaults);
+    test::TempFolder folder;
+    History::Options options;
+    options.path = folder / "history.sqlite";
+    History history(options);
+    history.record("cpu.busy", 12.5);
+    history.writeNow();
+    SettingsViewController settings(themes, store.defaults, *machine.system);
+    settings.history = &history;
+    settings.viewWillAppear();
+    EXPECT_TRUE(settings.keepHistorySettings->isChecked());  // on unless turned off
+
+    settings.keepHistorySettings->click();
+    EXPECT_EQ(store.defaults.get(WidgetDefaultsKeys::keepHistory()), false);
+    EXPECT_FALSE(history.recording());
+    history.record("cpu.busy", 99);
+    const std::int64_t now = history.now();
+    const auto kept = [&] { return history.points("cpu.busy", now - 60'000, now + 1).size(); };
+    EXPECT_EQ(kept(), 1u);  // off deletes nothing, and records nothing more
+
+    settings.clearHistoryButton->click();
+    EXPECT_EQ(settings.clearHistoryButton->text(), QStringLiteral("Clear all?"));
+    EXPECT_EQ(kept(), 1u);
+    settings.clearHistoryButton->click();
+    EXPECT_TRUE(test::waitUntil([&] { return kept() == 0; }));
+    auto opened = HistoryDatabase::open(options.path, HistoryDatabase::Mode::readOnly);
+    ASSERT_TRUE(opened.database);
+    EXPECT_TRUE(opened.database->seriesNames().empty());
 }
 
 TEST_F(SettingsTest, FahrenheitOnABatteryMachineRedrawsTheBattery) {

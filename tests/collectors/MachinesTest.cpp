@@ -23,12 +23,12 @@
 #include "collectors/PrometheusSource.h"
 #include "collectors/PrometheusText.h"
 #include "platform/Procfs.h"
+#include "runtime/Queue.h"
 #include "support/LoopbackServer.h"
 #include "support/PrometheusPrograms.h"
 #include "support/TempFolder.h"
 #include "support/TestSupport.h"
 #include "system/Machines.h"
-#include "runtime/Queue.h"
 
 namespace vigil {
 namespace {

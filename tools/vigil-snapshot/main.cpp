@@ -4,6 +4,8 @@
 //   vigil-snapshot [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection]
 //   [RESOURCE...] vigil-snapshot --public-address
 //   vigil-snapshot [--interval SECONDS] --source URL   (a node exporter or Prometheus server)
+//   vigil-snapshot --history SERIES [--since WHEN] [--until WHEN] [--history-file FILE]
+//   vigil-snapshot --top MINUTE [--history-file FILE]
 //
 // With --root, the sensors of the tree are read by libsensors, which reads only the real /sys: a
 // forked child mounts the tree's sys/class/hwmon and sys/devices over /sys in a private mount
@@ -18,9 +20,11 @@
 #include <string>
 #include <thread>
 
+#include "HistoryJson.h"
 #include "MachinesJson.h"
 #include "Snapshot.h"
 #include "collectors/PublicAddressServer.h"
+#include "history/History.h"
 #include "platform/NetworkLinks.h"
 #include "platform/Read.h"
 
@@ -52,21 +56,50 @@ std::vector<Entry> entries() {
 
 namespace {
 int usage(const char* program) {
-    std::fprintf(
-        stderr,
-        "usage: %s [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection] "
-        "[RESOURCE...]\n       %s --public-address\n       %s [--interval SECONDS] --source "
-        "URL\nresources:",
-        program, program, program);
+    std::fprintf(stderr,
+                 "usage: %s [--interval SECONDS] [--root DIR] [--all-interfaces] [--connection] "
+                 "[RESOURCE...]\n       %s --public-address\n"
+                 "       %s [--interval SECONDS] --source URL\n"
+                 "       %s --history SERIES [--since WHEN] [--until WHEN] [--history-file FILE]\n"
+                 "       %s --top MINUTE [--history-file FILE]\nresources:",
+                 program, program, program, program, program);
     for (const auto& entry : vigil::snapshot::entries())
         std::fprintf(stderr, " %s", entry.key.c_str());
     std::fprintf(stderr,
                  "\n--root DIR reads /proc, /sys, /etc and /run under DIR. The sensors of DIR are "
                  "read through libsensors,\nwhich reads only the real /sys: as root, in a private "
                  "mount namespace with DIR's sys/class/hwmon\nand sys/devices mounted over /sys "
-                 "(and DIR/etc/sensors3.conf as the configuration).\n");
+                 "(and DIR/etc/sensors3.conf as the configuration).\n"
+                 "--history prints a recorded series (\"cpu.busy\") or every series under a name "
+                 "(\"cpu\") from the\nhistory file; WHEN and MINUTE are a time ago (90s, 15m, 1h, "
+                 "7d) or milliseconds since the epoch;\n--since defaults to 1h, --until to now.\n");
     return 2;
 }
+// --history and --top: read the history file, print, and end.
+int answerFromHistory(const std::string& series, const std::string& since, const std::string& until,
+                      const std::string& topMinute, const std::string& file, const char* program) {
+    using namespace std::chrono;
+    const std::int64_t now =
+        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const auto moment = [&](const std::string& text,
+                            const char* option) -> std::optional<std::int64_t> {
+        auto parsed = vigil::snapshot::parseMoment(text, now);
+        if (!parsed)
+            std::fprintf(stderr, "Error: %s -- not a time ago or in epoch ms: %s\n", option,
+                         text.c_str());
+        return parsed;
+    };
+    if (!topMinute.empty()) {
+        const auto minute = moment(topMinute, "--top");
+        return minute ? vigil::snapshot::printTop(file, *minute) : usage(program);
+    }
+    const auto from = moment(since, "--since");
+    const auto to = until.empty() ? std::optional<std::int64_t>(now + 1) : moment(until, "--until");
+    if (!from || !to)
+        return usage(program);
+    return vigil::snapshot::printHistory(file, series, *from, *to);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,6 +107,8 @@ int main(int argc, char** argv) {
     Options options;
     std::vector<std::string> picked;
     std::string source;
+    std::string historySeries, since = "1h", until, topMinute;
+    std::string historyFile = vigil::History::defaultPath();
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -98,6 +133,17 @@ int main(int argc, char** argv) {
             if (!v || !*v)
                 return usage(argv[0]);
             options.root = v;
+        } else if (arg == "--history" || arg == "--since" || arg == "--until" || arg == "--top" ||
+                   arg == "--history-file") {
+            const char* v = value(arg.c_str());
+            if (!v || !*v)
+                return usage(argv[0]);
+            std::string& target = arg == "--history" ? historySeries
+                                  : arg == "--since" ? since
+                                  : arg == "--until" ? until
+                                  : arg == "--top"   ? topMinute
+                                                     : historyFile;
+            target = v;
         } else if (arg == "--all-interfaces") {
             vigil::platform::NetworkLinks::setListVirtualLinks(true);
         } else if (arg == "--connection") {
@@ -130,6 +176,8 @@ int main(int argc, char** argv) {
         std::fflush(stderr);
         std::_Exit(status);
     }
+    if (!historySeries.empty() || !topMinute.empty())
+        return answerFromHistory(historySeries, since, until, topMinute, historyFile, argv[0]);
 
     std::vector<std::pair<std::string, std::unique_ptr<Sampler>>> samplers;
     auto all = entries();
