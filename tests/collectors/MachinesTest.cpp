@@ -43,7 +43,7 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 TEST(PrometheusText, NodeExporterAnswerGivesTheFiguresAndHostileBodiesAreRefused) {
-    auto text = parsePrometheusText(readFile(test::fixturePath("node-exporter") + "/metrics"));
+    auto text = parsePrometheusText(readFile(test::fixturePath("node-exporter.metrics")));
     ASSERT_EQ(text.error, "");
     ASSERT_EQ(text.samples.size(), 38u);
     NodeCounters counters = nodeCounters(text.samples);

@@ -55,7 +55,7 @@ text fuzz_settings '[1, 2]'
 # SMART: descriptor-format sense with the ATA Status Return descriptor, then a passing RETURN STATUS.
 text fuzz_smart '\162\001\000\035\000\000\000\016\011\014\000\000\000\000\000\000\000\117\000\302\000\120'
 text fuzz_public_address 'IP: 192.0.2.7\n'
-seed fuzz_prometheus_text "$fixtures/node-exporter/metrics"
+seed fuzz_prometheus_text "$fixtures/node-exporter.metrics"
 text fuzz_prometheus_text 'm{a="x\\\\"y",b=""} 1.5e3 1700000000000\n'
 text fuzz_formatter '%%d'
 for colour in '#1abc9c' 'E74C3C' '#fff' '0a0' '#' '#-12345' ' #abc'; do
