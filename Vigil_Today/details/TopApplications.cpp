@@ -7,10 +7,12 @@
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QRegularExpression>
 #include <QTableWidgetItem>
 #include <QToolTip>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "host/WindowActivation.h"
@@ -64,7 +66,9 @@ TopApplicationsTable::TopApplicationsTable(Workspace& workspace, QWidget* parent
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setFocusPolicy(Qt::NoFocus);
+    // Tab reaches the table; a click selects without taking the keyboard from where it was.
+    setFocusPolicy(Qt::TabFocus);
+    setAccessibleName(QStringLiteral("Top applications"));
     setIconSize(QSize(kIconSize, kIconSize));
     verticalHeader()->setDefaultSectionSize(kRowHeight);
     horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
@@ -126,6 +130,25 @@ void TopApplicationsTable::showCell(QTableWidgetItem& item, const TableCell& con
         item.setData(kIconNameRole, icon);
         item.setIcon(icon.isEmpty() ? QIcon() : workspace_.imageNamed(icon));
     }
+}
+
+void TopApplicationsTable::keyPressEvent(QKeyEvent* event) {
+    const int step = event->key() == Qt::Key_Down ? 1 : event->key() == Qt::Key_Up ? -1 : 0;
+    if (step != 0 && rowCount() > 0) {
+        // Moving between rows only moves the current row: selecting one brings its application
+        // forward, which waits for Enter or Space.
+        const int row = std::clamp(std::max(currentRow(), 0) + (currentRow() < 0 ? 0 : step), 0,
+                                   rowCount() - 1);
+        selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
+        return;
+    }
+    const bool press = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+                       event->key() == Qt::Key_Space;
+    if (press && currentRow() >= 0) {
+        selectRow(currentRow());
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
 }
 
 std::optional<int> TopApplicationsTable::takeSelectedRow(int rows) {

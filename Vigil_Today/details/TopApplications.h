@@ -46,7 +46,8 @@ std::optional<TableCell> topApplicationCell(
 
 // The table of the heaviest applications, a name column and one or more value columns: no
 // headers, no grid, no scrolling; one row selectable at a time. The controller fills it through
-// reload().
+// reload(). From the keyboard, Tab reaches it, the arrow keys move between the rows without
+// bringing anything forward, and Enter or Space selects the current row as a click does.
 class TopApplicationsTable : public QTableWidget {
   public:
     static constexpr int kRowHeight = 22;
@@ -69,6 +70,9 @@ class TopApplicationsTable : public QTableWidget {
     int reloadCount() const { return reloads_; }
     // The identifier of a cell as last filled ("" when empty).
     QString identifierAt(int row, int column) const;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void showCell(QTableWidgetItem& item, const TableCell& content);

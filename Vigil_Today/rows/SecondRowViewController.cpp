@@ -11,7 +11,6 @@
 #include "themes/Theme.h"
 #include "ui/AccessibleViews.h"
 #include "ui/Announcer.h"
-#include "ui/FUIColor.h"
 #include "ui/FigureText.h"
 
 namespace vigil {
@@ -61,12 +60,29 @@ QWidget* SecondRowViewController::loadView() {
     return row;
 }
 
+namespace {
+// The connection dot in the theme's status colours, which keep 3:1 against the panel in both
+// themes: none, local only, and through to the internet.
+QColor dotColor(Network::ConnectionType connection, const Theme& theme) {
+    switch (connection) {
+        case Network::ConnectionType::none:
+            return theme.dangerColor;
+        case Network::ConnectionType::local:
+            return theme.warningColor;
+        default:
+            return theme.successColor;
+    }
+}
+}  // namespace
+
 void SecondRowViewController::viewDidLoad() {
-    netIndicator_->setColor(FUIColor::brandDanger());
+    netIndicator_->setColor(dotColor(Network::ConnectionType::none, context_.themes.activeTheme()));
     netStackView_->onclick = [this] { toggleNetworkView(); };
     context_.themes.activeTheme().updateText(view());
-    context_.themes.onThemeChange.listen(*this,
-                                         [this](const Theme& theme) { theme.updateText(view()); });
+    context_.themes.onThemeChange.listen(*this, [this](const Theme& theme) {
+        theme.updateText(view());
+        netIndicator_->setColor(dotColor(context_.system.net().connection(), theme));
+    });
 }
 
 void SecondRowViewController::viewWillAppear() {
@@ -81,17 +97,14 @@ void SecondRowViewController::update() {
     const bool listOpen = context_.navigator.isVisible(&list);
     showConnection(connection);
 
+    netIndicator_->setColor(dotColor(connection, context_.themes.activeTheme()));
     if (connection == Network::ConnectionType::none) {
-        netIndicator_->setColor(FUIColor::brandDanger());
         upload_->setText(kUpArrow + QStringLiteral("0.0 KB/s"));
         download_->setText(QStringLiteral("0.0 KB/s") + kDownArrow);
         if (listOpen)
             context_.navigator.toggleSecondRow(list);
         return;
     }
-    netIndicator_->setColor(connection == Network::ConnectionType::local
-                                ? FUIColor::brandWarning()
-                                : FUIColor::brandSuccess());
     const Network::Interface total = net.aggregated();
     showFigure(*upload_, kUpArrow + QString::fromStdString(bpsStr(total.obytesps)));
     showFigure(*download_, QString::fromStdString(bpsStr(total.ibytesps)) + kDownArrow);

@@ -1,3 +1,4 @@
+#include <QKeyEvent>
 #include <QLocale>
 
 #include <atomic>
@@ -217,6 +218,17 @@ TEST_F(CPUViewTest, HeaviestApplicationsInOrderReloadedOnlyWhenTheShownFigureCha
     details.tableView->selectRow(1);
     EXPECT_EQ(activated, (std::vector<int32_t>{details.apps[1].pid}));
     EXPECT_TRUE(details.tableView->selectionModel()->selectedRows().isEmpty());
+    // From the keyboard: the arrows move between rows and bring nothing forward; Enter does.
+    EXPECT_EQ(details.tableView->focusPolicy(), Qt::TabFocus);
+    details.tableView->setCurrentCell(-1, -1);
+    for (int key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(details.tableView, &press);
+    }
+    EXPECT_EQ(activated.size(), 1u);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(details.tableView, &enter);
+    EXPECT_EQ(activated, (std::vector<int32_t>{details.apps[1].pid, details.apps[1].pid}));
 
     test::renderOnTheme(details.view(), Themes::light(), "cpu-details-light");
     themes.setActiveTheme(Themes::dark());

@@ -17,7 +17,6 @@
 #include "system/Disk.h"
 #include "system/Memory.h"
 #include "system/Network.h"
-#include "ui/FUIColor.h"
 
 namespace vigil {
 namespace {
@@ -42,7 +41,7 @@ TEST_F(RowTest, SecondRowWithoutConnectionReadsZeroAndKeepsTheListClosed) {
     row.update();
     EXPECT_EQ(row.upload()->text(), QStringLiteral("\u2191 0.0 KB/s"));
     EXPECT_EQ(row.download()->text(), QStringLiteral("0.0 KB/s \u2193"));
-    EXPECT_EQ(row.netIndicator()->color(), FUIColor::brandDanger());
+    EXPECT_EQ(row.netIndicator()->color(), light().dangerColor);
 
     test::click(*row.netStackView(), QPointF(20, 10));
     EXPECT_EQ(list.contents().size(), 1);
@@ -66,7 +65,7 @@ TEST_F(RowTest, SecondRowWithLocalConnectionShowsRatesAndOpensTheList) {
     machine.navigator->setList(list);
 
     row.update();
-    EXPECT_EQ(row.netIndicator()->color(), FUIColor::brandWarning());
+    EXPECT_EQ(row.netIndicator()->color(), light().warningColor);
     EXPECT_EQ(row.upload()->text(), QStringLiteral("\u2191 1.0 KB/s"));
     EXPECT_EQ(row.download()->text(), QStringLiteral("2.0 KB/s \u2193"));
 
