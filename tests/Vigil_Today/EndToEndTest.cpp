@@ -196,6 +196,18 @@ class EndToEndTest : public ::testing::Test {
     QTemporaryDir dir;
     std::string log() const { return dir.filePath(QStringLiteral("log.txt")).toStdString(); }
     std::string config() const { return dir.filePath(QStringLiteral("config")).toStdString(); }
+    // One desktop session for the program: its displays, session bus and runtime folder (an empty
+    // value leaves the name unset), this test's settings folder, no platform chosen by hand.
+    Env session(const std::string& display, const std::string& wayland, const std::string& runtime,
+                const std::string& bus = {}) const {
+        return {{"DISPLAY", display},
+                {"WAYLAND_DISPLAY", wayland},
+                {"QT_QPA_PLATFORM", ""},
+                {"DBUS_SESSION_BUS_ADDRESS", bus},
+                {"XDG_RUNTIME_DIR", runtime},
+                {"XDG_CONFIG_HOME", config()},
+                kQuietLeakCheck};
+    }
 };
 
 TEST_F(EndToEndTest, ProgramShowsItsPanelOnTheDisplay) {
@@ -281,13 +293,7 @@ TEST_F(EndToEndTest, CommandLineAnswersAndStops) {
     if (const std::string why = whyTheProgramCannotRun(false); !why.empty())
         GTEST_SKIP() << why;
     // No display and no session bus: nothing here may start a panel.
-    const Env env{{"DISPLAY", ""},
-                  {"WAYLAND_DISPLAY", ""},
-                  {"QT_QPA_PLATFORM", ""},
-                  {"DBUS_SESSION_BUS_ADDRESS", ""},
-                  {"XDG_RUNTIME_DIR", runtimeFolder(dir, QStringLiteral("run"))},
-                  {"XDG_CONFIG_HOME", config()},
-                  kQuietLeakCheck};
+    const Env env = session("", "", runtimeFolder(dir, QStringLiteral("run")));
     const QString out = dir.filePath(QStringLiteral("out.txt"));
 
     const Finished help = runProgram({"--help"}, env, out);
@@ -380,13 +386,7 @@ TEST_F(EndToEndTest, OnePanelPerSessionThatToggleAndQuitReach) {
         SCOPED_TRACE(withBus ? "session bus" : "no bus");
         const std::string runtime =
             runtimeFolder(dir, withBus ? QStringLiteral("bus") : QStringLiteral("lock"));
-        const Env env{{"DISPLAY", x.display()},
-                      {"QT_QPA_PLATFORM", ""},
-                      {"WAYLAND_DISPLAY", ""},
-                      {"DBUS_SESSION_BUS_ADDRESS", withBus ? bus.address() : ""},
-                      {"XDG_RUNTIME_DIR", runtime},
-                      {"XDG_CONFIG_HOME", config()},
-                      kQuietLeakCheck};
+        const Env env = session(x.display(), "", runtime, withBus ? bus.address() : "");
         const QString firstLog = dir.filePath(QStringLiteral("first.txt"));
         const pid_t first = spawn({programPath()}, env, firstLog.toStdString());
         ASSERT_GT(first, 0);
@@ -489,13 +489,7 @@ TEST_F(EndToEndTest, OnWaylandThePanelGoesThroughXWaylandWhereItCan) {
     WestonServer weston(runtime, true, dir.filePath(QStringLiteral("weston.txt")).toStdString());
     if (!weston.reason.empty())
         GTEST_SKIP() << weston.reason;
-    const Env env{{"DISPLAY", weston.display},
-                  {"WAYLAND_DISPLAY", WestonServer::socket()},
-                  {"QT_QPA_PLATFORM", ""},
-                  {"DBUS_SESSION_BUS_ADDRESS", ""},
-                  {"XDG_RUNTIME_DIR", runtime},
-                  {"XDG_CONFIG_HOME", config()},
-                  kQuietLeakCheck};
+    const Env env = session(weston.display, WestonServer::socket(), runtime);
     const QString programLog = dir.filePath(QStringLiteral("program.txt"));
     const pid_t program = spawn({programPath()}, env, programLog.toStdString());
     ASSERT_GT(program, 0);
@@ -523,14 +517,8 @@ TEST_F(EndToEndTest, OnWaylandAloneThePanelIsANormalWindowAndSaysSo) {
     if (!weston.reason.empty())
         GTEST_SKIP() << weston.reason;
     // The client's side of the protocol, written by libwayland, shows what the panel asked for.
-    const Env env{{"DISPLAY", ""},
-                  {"WAYLAND_DISPLAY", WestonServer::socket()},
-                  {"WAYLAND_DEBUG", "client"},
-                  {"QT_QPA_PLATFORM", ""},
-                  {"DBUS_SESSION_BUS_ADDRESS", ""},
-                  {"XDG_RUNTIME_DIR", runtime},
-                  {"XDG_CONFIG_HOME", config()},
-                  kQuietLeakCheck};
+    Env env = session("", WestonServer::socket(), runtime);
+    env["WAYLAND_DEBUG"] = "client";
     const QString programLog = dir.filePath(QStringLiteral("program.txt"));
     const pid_t program = spawn({programPath()}, env, programLog.toStdString());
     ASSERT_GT(program, 0);
