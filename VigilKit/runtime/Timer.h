@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -24,7 +25,9 @@ class Timer {
     Timer(const Timer&) = delete;
     Timer& operator=(const Timer&) = delete;
 
-    Status status() const { return status_; }
+    // Readable from any thread (the history recorder asks from the sampling threads whether a
+    // task rests); changed only by the thread that owns the timer.
+    Status status() const { return status_.load(std::memory_order_relaxed); }
     double interval() const;
 
     void start();
@@ -44,7 +47,7 @@ class Timer {
     void createSource(double interval, bool background, Closure closure);
 
   private:
-    Status status_ = Status::initial;
+    std::atomic<Status> status_{Status::initial};
     std::shared_ptr<TimerSource> timer_;
 };
 
