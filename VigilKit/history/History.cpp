@@ -153,6 +153,8 @@ void History::writeQueued(std::unique_lock<std::mutex>& lock) {
         ok = writer_->clear(error);
     if (ok)
         ok = writer_->write(batch.samples, batch.tops, now(), error);
+    if (writer_)
+        reportDamage(writer_->damage());
 
     lock.lock();
     if (!ok) {
@@ -172,6 +174,12 @@ void History::writeQueued(std::unique_lock<std::mutex>& lock) {
     persistent_ = ok;
     ++writesDone_;
     written_.notify_all();
+}
+
+// A damaged block costs what it held: its line says so, once a minute per block.
+void History::reportDamage(const std::vector<std::string>& damage) {
+    for (const auto& line : damage)
+        errors_.report("history " + options_.path, line + " -- replaced");
 }
 
 void History::reportFailure(const std::string& detail) {
@@ -234,8 +242,11 @@ std::vector<HistoryPoint> History::points(const std::string& series, std::int64_
     std::vector<HistoryPoint> result;
     {
         std::lock_guard lock(readMutex_);
-        if (HistoryDatabase* database = reader())
+        if (HistoryDatabase* database = reader()) {
             result = database->points(series, tier, sinceMs, untilMs);
+            if (!database->readError().empty())
+                errors_.report("history " + options_.path, database->readError());
+        }
     }
     std::lock_guard lock(mutex_);
     appendQueued(result, series, tier, sinceMs, untilMs);

@@ -85,6 +85,7 @@ class History {
     bool ensureOpen(std::string& error);
     void moveAside(const std::string& reason);
     void reportFailure(const std::string& detail);
+    void reportDamage(const std::vector<std::string>& damage);
     void trimQueue();
     HistoryDatabase* reader() const;
     void appendQueued(std::vector<HistoryPoint>& points, const std::string& series,
