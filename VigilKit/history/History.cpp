@@ -1,6 +1,7 @@
 #include "history/History.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -82,6 +83,42 @@ void History::record(std::string_view series, std::int64_t ms, double value) {
     queued_.samples.push_back({std::string(series), ms, value});
     if (queued_.samples.size() % kTrimEvery == 0 && !persistent_)
         trimQueue();
+    keepRecent(series, ms, value);
+}
+
+// Keeps the series' last kRecentMs of samples, in hundredths as the file keeps them.
+void History::keepRecent(std::string_view series, std::int64_t ms, double value) {
+    auto found = recent_.find(series);
+    if (found == recent_.end())
+        found = recent_.emplace(std::string(series), Recent{}).first;
+    Recent& recent = found->second;
+    recent.samples.emplace_back(ms, std::isfinite(value) ? std::round(value * 100) / 100 : 0);
+    while (!recent.samples.empty() && recent.samples.front().first < ms - kRecentMs) {
+        recent.forgottenThroughMs =
+            std::max(recent.forgottenThroughMs, recent.samples.front().first);
+        recent.samples.pop_front();
+    }
+}
+
+std::optional<std::vector<HistoryPoint>> History::recentSamples(const std::string& series,
+                                                                std::int64_t afterMs) const {
+    std::lock_guard lock(mutex_);
+    std::vector<HistoryPoint> points;
+    const auto found = recent_.find(series);
+    if (found == recent_.end())
+        return points;
+    if (found->second.forgottenThroughMs > afterMs)
+        return std::nullopt;
+    for (const auto& [ms, value] : found->second.samples) {
+        if (ms > afterMs)
+            points.push_back({ms, value, value, HistoryTier::raw});
+    }
+    return points;
+}
+
+std::uint64_t History::generation() const {
+    std::lock_guard lock(mutex_);
+    return generation_;
 }
 
 void History::recordTop(std::int64_t ms, std::string kind, std::vector<HistoryApp> apps) {
@@ -305,6 +342,8 @@ void History::clear() {
     {
         std::lock_guard lock(mutex_);
         queued_ = {};
+        recent_.clear();
+        ++generation_;
         clearRequested_ = true;
     }
     writeNow();
