@@ -34,6 +34,19 @@ constexpr std::size_t kTrimEvery = 4096;
 constexpr std::size_t kMaxQueuedSamples = 120'000;
 constexpr std::size_t kMaxQueuedTops = 2 * 48 * 60;
 
+// VIGIL_HISTORY_WRITE_SECONDS (1 to 3600): how often the program writes, for the tests that stop
+// it; none or anything else keeps the minute.
+std::optional<std::chrono::milliseconds> writeIntervalFromEnvironment() {
+    const char* text = std::getenv("VIGIL_HISTORY_WRITE_SECONDS");
+    if (!text || !*text)
+        return std::nullopt;
+    char* end = nullptr;
+    const long seconds = std::strtol(text, &end, 10);
+    if (*end || seconds < 1 || seconds > 3600)
+        return std::nullopt;
+    return std::chrono::seconds(seconds);
+}
+
 }  // namespace
 
 std::string History::defaultPath() {
@@ -51,6 +64,7 @@ History& History::shared() {
     static History* instance = [] {
         Options options;
         options.path = defaultPath();
+        options.writeInterval = writeIntervalFromEnvironment().value_or(options.writeInterval);
         return new History(std::move(options));
     }();
     return *instance;
