@@ -373,8 +373,11 @@ bool HistoryDatabase::exec(const char* sql, std::string& error) {
     return false;
 }
 
+// Incremental auto-vacuum (which takes effect on a new file, or at a VACUUM) lets each write give
+// the pages its thinning freed back to the file system, so that the file holds what it keeps.
 bool HistoryDatabase::prepareSchema(std::string& error) {
-    return exec("PRAGMA journal_mode=WAL", error) && exec("PRAGMA synchronous=NORMAL", error) &&
+    return exec("PRAGMA auto_vacuum=INCREMENTAL", error) &&
+           exec("PRAGMA journal_mode=WAL", error) && exec("PRAGMA synchronous=NORMAL", error) &&
            exec(kSchema, error) && foldRowsIntoBlocks(error);
 }
 
@@ -574,7 +577,8 @@ bool HistoryDatabase::write(const std::vector<HistorySample>& samples,
         return false;
     BlockStore blocks(db_, damage_);
     if (blocks.ready(error) && insertSamples(blocks, samples, error) && insertTops(tops, error) &&
-        thin(blocks, fromMs, nowMs, error) && exec("COMMIT", error)) {
+        thin(blocks, fromMs, nowMs, error) && exec("PRAGMA incremental_vacuum", error) &&
+        exec("COMMIT", error)) {
         mergedUntilMs_ = floorTo(nowMs, history::kMinuteMs);
         return true;
     }
@@ -584,7 +588,8 @@ bool HistoryDatabase::write(const std::vector<HistorySample>& samples,
 }
 
 bool HistoryDatabase::clear(std::string& error) {
-    if (exec("BEGIN IMMEDIATE; DELETE FROM blocks; DELETE FROM top; DELETE FROM series; COMMIT",
+    if (exec("BEGIN IMMEDIATE; DELETE FROM blocks; DELETE FROM top; DELETE FROM series; "
+             "PRAGMA incremental_vacuum; COMMIT",
              error)) {
         return true;
     }
