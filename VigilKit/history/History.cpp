@@ -230,7 +230,7 @@ void History::writeQueued(std::unique_lock<std::mutex>& lock) {
 // A damaged block costs what it held: its line says so, once a minute per block.
 void History::reportDamage(const std::vector<std::string>& damage) {
     for (const auto& line : damage)
-        errors_.report("history " + options_.path, line + " -- replaced");
+        errors_.report("history " + options_.path, line);
 }
 
 void History::reportFailure(const std::string& detail) {

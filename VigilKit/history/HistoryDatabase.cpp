@@ -187,7 +187,7 @@ class HistoryDatabase::BlockStore {
         int code;
         while ((code = range_.step()) == SQLITE_ROW) {
             const std::int64_t start = sqlite3_column_int64(range_.get(), 0);
-            if (auto block = decoded(range_, 1, name, tier, start))
+            if (auto block = decoded(range_, 1, name, tier, start, "skipped"))
                 entries.insert(entries.end(), block->entries().begin(), block->entries().end());
         }
         range_.reset();
@@ -217,7 +217,7 @@ class HistoryDatabase::BlockStore {
         load_.bind(3, start);
         std::optional<HistoryBlock> block;
         if (load_.step() == SQLITE_ROW)
-            block = decoded(load_, 0, name, tier, start);
+            block = decoded(load_, 0, name, tier, start, "replaced");
         load_.reset();
         return block ? std::move(*block) : HistoryBlock(tier, start);
     }
@@ -234,12 +234,14 @@ class HistoryDatabase::BlockStore {
         return done;
     }
 
+    // The block in the statement's column; a damaged one is noted with what became of it.
     std::optional<HistoryBlock> decoded(Statement& statement, int column, const std::string& name,
-                                        HistoryTier tier, std::int64_t start) {
+                                        HistoryTier tier, std::int64_t start, const char* outcome) {
         std::string why;
         auto block = HistoryBlock::decode(tier, start, statement.blob(column), why);
         if (!block)
-            damage_.push_back(blockName(name, tier, start) + " is damaged: " + why);
+            damage_.push_back(blockName(name, tier, start) + " is damaged: " + why + " -- " +
+                              outcome);
         return block;
     }
 

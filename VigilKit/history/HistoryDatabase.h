@@ -53,7 +53,8 @@ class HistoryDatabase {
     std::vector<HistoryApp> top(std::int64_t ms, const std::string& kind);
     // The last SQLite failure of a read, or a damaged block it skipped; empty when it worked.
     const std::string& readError() const { return readError_; }
-    // The damaged blocks the last write found (and replaced), one line each.
+    // The damaged blocks the last write found, one line each: replaced where it wrote them,
+    // skipped where it only read them (to merge them into the coarser tiers).
     const std::vector<std::string>& damage() const { return damage_; }
 
   private:
