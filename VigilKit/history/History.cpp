@@ -130,6 +130,11 @@ std::optional<std::vector<HistoryPoint>> History::recentSamples(const std::strin
     return points;
 }
 
+std::int64_t History::lastWriteMs() const {
+    std::lock_guard lock(mutex_);
+    return lastWriteMs_;
+}
+
 std::uint64_t History::generation() const {
     std::lock_guard lock(mutex_);
     return generation_;
@@ -192,6 +197,7 @@ void History::run() {
 
 void History::writeQueued(std::unique_lock<std::mutex>& lock) {
     ++writesStarted_;
+    const std::int64_t writeMs = now();
     Queued batch = std::move(queued_);
     queued_ = {};
     const bool clear = clearRequested_;
@@ -203,7 +209,7 @@ void History::writeQueued(std::unique_lock<std::mutex>& lock) {
     if (ok && clear)
         ok = writer_->clear(error);
     if (ok)
-        ok = writer_->write(batch.samples, batch.tops, now(), error);
+        ok = writer_->write(batch.samples, batch.tops, writeMs, error);
     if (writer_)
         reportDamage(writer_->damage());
 
@@ -223,6 +229,7 @@ void History::writeQueued(std::unique_lock<std::mutex>& lock) {
         errors_.forget("Error: history " + options_.path);
     }
     persistent_ = ok;
+    lastWriteMs_ = writeMs;
     ++writesDone_;
     written_.notify_all();
 }

@@ -73,6 +73,9 @@ class History {
     static constexpr std::int64_t kRecentMs = 3 * history::kMinuteMs;
     // Changes when recorded history is deleted (clear()): what was read before is gone.
     std::uint64_t generation() const;
+    // When the writer last wrote, or tried to (0 before it did): the minutes and quarters
+    // completed by then are in the file, or merged from memory where it could not be written.
+    std::int64_t lastWriteMs() const;
     // Deletes every recorded point and top list, queued or stored.
     void clear();
 
@@ -115,6 +118,7 @@ class History {
     Queued queued_;
     std::map<std::string, Recent, std::less<>> recent_;
     std::uint64_t generation_ = 0;
+    std::int64_t lastWriteMs_ = 0;
     bool recording_ = true;
     bool writeRequested_ = false;
     bool stopping_ = false;

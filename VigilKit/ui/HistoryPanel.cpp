@@ -135,7 +135,8 @@ void HistoryPanel::refresh() {
         return reload();
     const HistoryTier tier = history::tierFor(now - range.spanMs, now);
     if (tier != HistoryTier::raw) {
-        if (now / tierStep(tier) != readAtMs_ / tierStep(tier))
+        // A new point of the tier exists once a write has merged the minute or quarter it ends.
+        if (history_.lastWriteMs() / tierStep(tier) != readWriteMs_ / tierStep(tier))
             reload();
         return;
     }
@@ -175,6 +176,7 @@ void HistoryPanel::reload() {
     readAtMs_ = now;
     readFromMs_ = now - range.spanMs;
     generation_ = history_.generation();
+    readWriteMs_ = history_.lastWriteMs();
     std::vector<HistoryChart::Series> series;
     for (const auto& line : lines_) {
         HistoryChart::Series drawn{line.name, line.color, {}};

@@ -23,7 +23,7 @@ class History;
 // (the history's reading connection, a few thousand points at most) when the range or the lines
 // change. Then the ranges of samples (5 minutes, 1 hour) take the new samples from the
 // history's memory every 5 s or every minute, and the coarser ranges read the file again when
-// their tier has a new point (a minute, a quarter).
+// their tier has a new point (the first write after a minute or a quarter ends).
 class HistoryPanel : public QWidget {
   public:
     struct Line {
@@ -76,6 +76,7 @@ class HistoryPanel : public QWidget {
     std::int64_t readAtMs_ = 0;    // when the chart was last brought up to date
     std::int64_t readFromMs_ = 0;  // the start of the range the file was last read for
     std::uint64_t generation_ = 0;
+    std::int64_t readWriteMs_ = 0;  // the history's last write when the file was last read
     HistoryChart* chart_;
     QLabel* topApplications_;
     std::vector<QPushButton*> buttons_;

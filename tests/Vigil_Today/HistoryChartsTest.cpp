@@ -189,7 +189,7 @@ TEST_F(HistoryChartsTest, LinkVolumeAndBatteryHistoryInBothThemes) {
     }
 }
 
-TEST_F(HistoryChartsTest, FiveMinutesFollowTheSamplesInMemoryAndADayIsReadAgainForANewMinute) {
+TEST_F(HistoryChartsTest, FiveMinutesFollowTheSamplesInMemoryAndADayIsReadAgainForANewMinutePoint) {
     std::atomic<std::int64_t> now{kNow};
     History::Options options;
     options.path = folder / "following.sqlite";
@@ -229,7 +229,11 @@ TEST_F(HistoryChartsTest, FiveMinutesFollowTheSamplesInMemoryAndADayIsReadAgainF
     EXPECT_DOUBLE_EQ(followed.back().value, 80);
     EXPECT_EQ(memory.chart()->series()[0].points.size(), 120u);  // no new minute, not read
 
+    // A new minute has begun, but only the write that merges the last one brings a new point.
     now = kNow + kMinute + 1'000;
+    memory.refresh();
+    EXPECT_EQ(memory.chart()->series()[0].points.size(), 120u);
+    following.writeNow();
     memory.refresh();
     EXPECT_TRUE(memory.chart()->series()[0].points.empty());  // read again: the cleared file
 }
