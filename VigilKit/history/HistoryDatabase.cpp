@@ -252,53 +252,32 @@ class HistoryDatabase::BlockStore {
 
 namespace {
 
-// The minutes' entries of the samples: average and maximum of each minute's samples.
-std::vector<HistoryBlock::Entry> mergedMinutes(const std::vector<HistoryBlock::Entry>& samples) {
-    std::vector<HistoryBlock::Entry> minutes;
-    double sum = 0;
-    for (const auto& sample : samples) {
-        const std::int64_t minute = floorTo(sample.ms, history::kMinuteMs);
-        if (minutes.empty() || minutes.back().ms != minute) {
-            if (!minutes.empty())
-                minutes.back().average =
-                    std::int64_t(std::round(sum / double(minutes.back().count)));
-            minutes.push_back({minute, 0, sample.average, 0});
-            sum = 0;
-        }
-        sum += double(sample.average);
-        minutes.back().maximum = std::max(minutes.back().maximum, sample.average);
-        ++minutes.back().count;
-    }
-    if (!minutes.empty())
-        minutes.back().average = std::int64_t(std::round(sum / double(minutes.back().count)));
-    return minutes;
-}
-
-// The quarters' entries of the minutes in [fromMs, toMs): the minutes' average weighted by their
-// sample counts, and the largest maximum.
-std::vector<HistoryBlock::Entry> mergedQuarters(const std::vector<HistoryBlock::Entry>& minutes,
-                                                std::int64_t fromMs, std::int64_t toMs) {
-    std::vector<HistoryBlock::Entry> quarters;
+// The entries of `step` (a minute or a quarter) that merge the finer entries in [fromMs, toMs):
+// their average weighted by the samples each stands for, their largest maximum, and the samples'
+// count. For samples that is the minute's average and maximum.
+std::vector<HistoryBlock::Entry> merged(const std::vector<HistoryBlock::Entry>& finer,
+                                        std::int64_t step, std::int64_t fromMs, std::int64_t toMs) {
+    std::vector<HistoryBlock::Entry> coarser;
     double sum = 0;
     const auto finish = [&] {
-        if (!quarters.empty())
-            quarters.back().average = std::int64_t(std::round(sum / double(quarters.back().count)));
+        if (!coarser.empty())
+            coarser.back().average = std::int64_t(std::round(sum / double(coarser.back().count)));
     };
-    for (const auto& minute : minutes) {
-        if (minute.ms < fromMs || minute.ms >= toMs)
+    for (const auto& entry : finer) {
+        if (entry.ms < fromMs || entry.ms >= toMs)
             continue;
-        const std::int64_t quarter = floorTo(minute.ms, history::kQuarterMs);
-        if (quarters.empty() || quarters.back().ms != quarter) {
+        const std::int64_t start = floorTo(entry.ms, step);
+        if (coarser.empty() || coarser.back().ms != start) {
             finish();
-            quarters.push_back({quarter, 0, minute.maximum, 0});
+            coarser.push_back({start, 0, entry.maximum, 0});
             sum = 0;
         }
-        sum += double(minute.average) * double(minute.count);
-        quarters.back().maximum = std::max(quarters.back().maximum, minute.maximum);
-        quarters.back().count += minute.count;
+        sum += double(entry.average) * double(entry.count);
+        coarser.back().maximum = std::max(coarser.back().maximum, entry.maximum);
+        coarser.back().count += entry.count;
     }
     finish();
-    return quarters;
+    return coarser;
 }
 
 }  // namespace
@@ -542,7 +521,8 @@ bool HistoryDatabase::thin(BlockStore& blocks, std::int64_t fromMs, std::int64_t
         std::vector<HistoryBlock::Entry> samples, minutes;
         if (minutesFrom < minutesTo &&
             (!blocks.read(id, name, HistoryTier::raw, minutesFrom, minutesTo, samples, error) ||
-             !blocks.put(id, name, HistoryTier::minute, mergedMinutes(samples), error))) {
+             !blocks.put(id, name, HistoryTier::minute,
+                         merged(samples, history::kMinuteMs, minutesFrom, minutesTo), error))) {
             return false;
         }
         if (quartersFrom < quartersTo &&
@@ -550,7 +530,7 @@ bool HistoryDatabase::thin(BlockStore& blocks, std::int64_t fromMs, std::int64_t
                           HistoryBlock::startFor(HistoryTier::minute, quartersFrom), quartersTo,
                           minutes, error) ||
              !blocks.put(id, name, HistoryTier::quarter,
-                         mergedQuarters(minutes, quartersFrom, quartersTo), error))) {
+                         merged(minutes, history::kQuarterMs, quartersFrom, quartersTo), error))) {
             return false;
         }
         for (const auto& [tier, keptMs] : kept) {
