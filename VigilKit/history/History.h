@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <climits>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>

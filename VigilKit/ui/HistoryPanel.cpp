@@ -131,17 +131,16 @@ void HistoryPanel::restyleButtons() {
 void HistoryPanel::refresh() {
     const Range& range = ranges()[std::size_t(range_)];
     const std::int64_t now = clock();
-    if (history_.generation() != generation_)
-        return reload();
     const HistoryTier tier = history::tierFor(now - range.spanMs, now);
-    if (tier != HistoryTier::raw) {
+    if (history_.generation() != generation_) {
+        reload();  // cleared since
+    } else if (tier != HistoryTier::raw) {
         // A new point of the tier exists once a write has merged the minute or quarter it ends.
         if (history_.lastWriteMs() / tierStep(tier) != readWriteMs_ / tierStep(tier))
             reload();
-        return;
-    }
-    if (now - readAtMs_ >= followingInterval(range.spanMs) && !appendRecent(now))
+    } else if (now - readAtMs_ >= followingInterval(range.spanMs) && !appendRecent(now)) {
         reload();
+    }
 }
 
 // Adds the samples taken since the last read from the history's memory, and lets those older
