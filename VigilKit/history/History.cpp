@@ -1,6 +1,7 @@
 #include "history/History.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -33,6 +34,19 @@ constexpr std::size_t kTrimEvery = 4096;
 constexpr std::size_t kMaxQueuedSamples = 120'000;
 constexpr std::size_t kMaxQueuedTops = 2 * 48 * 60;
 
+// VIGIL_HISTORY_WRITE_SECONDS (1 to 3600): how often the program writes, for the tests that stop
+// it; none or anything else keeps the minute.
+std::optional<std::chrono::milliseconds> writeIntervalFromEnvironment() {
+    const char* text = std::getenv("VIGIL_HISTORY_WRITE_SECONDS");
+    if (!text || !*text)
+        return std::nullopt;
+    char* end = nullptr;
+    const long seconds = std::strtol(text, &end, 10);
+    if (*end || seconds < 1 || seconds > 3600)
+        return std::nullopt;
+    return std::chrono::seconds(seconds);
+}
+
 }  // namespace
 
 std::string History::defaultPath() {
@@ -50,6 +64,7 @@ History& History::shared() {
     static History* instance = [] {
         Options options;
         options.path = defaultPath();
+        options.writeInterval = writeIntervalFromEnvironment().value_or(options.writeInterval);
         return new History(std::move(options));
     }();
     return *instance;
@@ -82,6 +97,47 @@ void History::record(std::string_view series, std::int64_t ms, double value) {
     queued_.samples.push_back({std::string(series), ms, value});
     if (queued_.samples.size() % kTrimEvery == 0 && !persistent_)
         trimQueue();
+    keepRecent(series, ms, value);
+}
+
+// Keeps the series' last kRecentMs of samples, in hundredths as the file keeps them.
+void History::keepRecent(std::string_view series, std::int64_t ms, double value) {
+    auto found = recent_.find(series);
+    if (found == recent_.end())
+        found = recent_.emplace(std::string(series), Recent{}).first;
+    Recent& recent = found->second;
+    recent.samples.emplace_back(ms, std::isfinite(value) ? std::round(value * 100) / 100 : 0);
+    while (!recent.samples.empty() && recent.samples.front().first < ms - kRecentMs) {
+        recent.forgottenThroughMs =
+            std::max(recent.forgottenThroughMs, recent.samples.front().first);
+        recent.samples.pop_front();
+    }
+}
+
+std::optional<std::vector<HistoryPoint>> History::recentSamples(const std::string& series,
+                                                                std::int64_t afterMs) const {
+    std::lock_guard lock(mutex_);
+    std::vector<HistoryPoint> points;
+    const auto found = recent_.find(series);
+    if (found == recent_.end())
+        return points;
+    if (found->second.forgottenThroughMs > afterMs)
+        return std::nullopt;
+    for (const auto& [ms, value] : found->second.samples) {
+        if (ms > afterMs)
+            points.push_back({ms, value, value, HistoryTier::raw});
+    }
+    return points;
+}
+
+std::int64_t History::lastWriteMs() const {
+    std::lock_guard lock(mutex_);
+    return lastWriteMs_;
+}
+
+std::uint64_t History::generation() const {
+    std::lock_guard lock(mutex_);
+    return generation_;
 }
 
 void History::recordTop(std::int64_t ms, std::string kind, std::vector<HistoryApp> apps) {
@@ -141,6 +197,7 @@ void History::run() {
 
 void History::writeQueued(std::unique_lock<std::mutex>& lock) {
     ++writesStarted_;
+    const std::int64_t writeMs = now();
     Queued batch = std::move(queued_);
     queued_ = {};
     const bool clear = clearRequested_;
@@ -152,7 +209,9 @@ void History::writeQueued(std::unique_lock<std::mutex>& lock) {
     if (ok && clear)
         ok = writer_->clear(error);
     if (ok)
-        ok = writer_->write(batch.samples, batch.tops, now(), error);
+        ok = writer_->write(batch.samples, batch.tops, writeMs, error);
+    if (writer_)
+        reportDamage(writer_->damage());
 
     lock.lock();
     if (!ok) {
@@ -170,8 +229,15 @@ void History::writeQueued(std::unique_lock<std::mutex>& lock) {
         errors_.forget("Error: history " + options_.path);
     }
     persistent_ = ok;
+    lastWriteMs_ = writeMs;
     ++writesDone_;
     written_.notify_all();
+}
+
+// A damaged block costs what it held: its line says so, once a minute per block.
+void History::reportDamage(const std::vector<std::string>& damage) {
+    for (const auto& line : damage)
+        errors_.report("history " + options_.path, line);
 }
 
 void History::reportFailure(const std::string& detail) {
@@ -234,8 +300,11 @@ std::vector<HistoryPoint> History::points(const std::string& series, std::int64_
     std::vector<HistoryPoint> result;
     {
         std::lock_guard lock(readMutex_);
-        if (HistoryDatabase* database = reader())
+        if (HistoryDatabase* database = reader()) {
             result = database->points(series, tier, sinceMs, untilMs);
+            if (!database->readError().empty())
+                errors_.report("history " + options_.path, database->readError());
+        }
     }
     std::lock_guard lock(mutex_);
     appendQueued(result, series, tier, sinceMs, untilMs);
@@ -294,6 +363,8 @@ void History::clear() {
     {
         std::lock_guard lock(mutex_);
         queued_ = {};
+        recent_.clear();
+        ++generation_;
         clearRequested_ = true;
     }
     writeNow();

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -62,6 +64,17 @@ class History {
     std::vector<HistoryPoint> points(const std::string& series, std::int64_t sinceMs,
                                      std::int64_t untilMs) const;
     std::vector<HistoryApp> top(std::int64_t ms, const std::string& kind) const;
+    // The samples of `series` taken after `afterMs`, from memory, as the file keeps them: the last
+    // kRecentMs of every series recorded by this history stay there, written or not. None when
+    // some of those samples are no longer there (older than that, or cleared): read points().
+    std::optional<std::vector<HistoryPoint>> recentSamples(const std::string& series,
+                                                           std::int64_t afterMs) const;
+    static constexpr std::int64_t kRecentMs = 3 * history::kMinuteMs;
+    // Changes when recorded history is deleted (clear()): what was read before is gone.
+    std::uint64_t generation() const;
+    // When the writer last wrote, or tried to (0 before it did): the minutes and quarters
+    // completed by then are in the file, or merged from memory where it could not be written.
+    std::int64_t lastWriteMs() const;
     // Deletes every recorded point and top list, queued or stored.
     void clear();
 
@@ -75,6 +88,10 @@ class History {
     std::int64_t now() const;
 
   private:
+    struct Recent {
+        std::deque<std::pair<std::int64_t, double>> samples;  // time, value; oldest first
+        std::int64_t forgottenThroughMs = INT64_MIN;          // the newest sample dropped
+    };
     struct Queued {
         std::vector<HistorySample> samples;
         std::vector<HistoryTopList> tops;
@@ -85,7 +102,9 @@ class History {
     bool ensureOpen(std::string& error);
     void moveAside(const std::string& reason);
     void reportFailure(const std::string& detail);
+    void reportDamage(const std::vector<std::string>& damage);
     void trimQueue();
+    void keepRecent(std::string_view series, std::int64_t ms, double value);
     HistoryDatabase* reader() const;
     void appendQueued(std::vector<HistoryPoint>& points, const std::string& series,
                       HistoryTier tier, std::int64_t sinceMs, std::int64_t untilMs) const;
@@ -96,6 +115,9 @@ class History {
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     Queued queued_;
+    std::map<std::string, Recent, std::less<>> recent_;
+    std::uint64_t generation_ = 0;
+    std::int64_t lastWriteMs_ = 0;
     bool recording_ = true;
     bool writeRequested_ = false;
     bool stopping_ = false;

@@ -1,16 +1,21 @@
 #include "history/HistoryDatabase.h"
 
+#include "history/HistoryBlock.h"
+
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <optional>
+#include <string_view>
 
 namespace vigil {
 
@@ -22,7 +27,8 @@ std::int64_t stored(double value) {
     if (!std::isfinite(value))
         return 0;
     const double scaled = std::round(value * kScale);
-    constexpr double kLimit = 9.0e18;
+    // Within half the range of the integers, so that a maximum less an average still fits.
+    constexpr double kLimit = 4.0e18;
     if (scaled > kLimit)
         return std::int64_t(kLimit);
     if (scaled < -kLimit)
@@ -64,6 +70,15 @@ class Statement {
     void bind(int index, const std::string& value) {
         sqlite3_bind_text(stmt_, index, value.data(), int(value.size()), SQLITE_TRANSIENT);
     }
+    void bindBlob(int index, const std::string& bytes) {
+        sqlite3_bind_blob(stmt_, index, bytes.data(), int(bytes.size()), SQLITE_TRANSIENT);
+    }
+    std::string_view blob(int column) const {
+        const void* bytes = sqlite3_column_blob(stmt_, column);
+        const int size = sqlite3_column_bytes(stmt_, column);
+        return bytes ? std::string_view(static_cast<const char*>(bytes), std::size_t(size))
+                     : std::string_view();
+    }
     // SQLITE_ROW or SQLITE_DONE when it worked.
     int step() { return sqlite3_step(stmt_); }
     void reset() {
@@ -93,17 +108,177 @@ bool makePrivateFile(const std::string& path, std::string& error) {
     return true;
 }
 
+// A block is a run of one series' points of one tier (HistoryBlock). The rows are wider than a
+// page's share of an index b-tree allows without spilling (about 1,000 bytes), so the blocks live
+// in a table with row ids and their key in an index of its own.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS series(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
-CREATE TABLE IF NOT EXISTS points(
-  series INTEGER NOT NULL, tier INTEGER NOT NULL, t INTEGER NOT NULL,
-  avg INTEGER NOT NULL, max INTEGER, n INTEGER,
-  PRIMARY KEY(series, tier, t)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS blocks(
+  series INTEGER NOT NULL, tier INTEGER NOT NULL, start INTEGER NOT NULL, data BLOB NOT NULL,
+  UNIQUE(series, tier, start));
 CREATE TABLE IF NOT EXISTS top(
   minute INTEGER NOT NULL, kind TEXT NOT NULL, rank INTEGER NOT NULL,
   name TEXT NOT NULL, value INTEGER NOT NULL,
   PRIMARY KEY(minute, kind, rank)) WITHOUT ROWID;
 )sql";
+
+// The table of earlier files: one row per point. Read as it is and folded into blocks when the
+// file is next opened for writing.
+constexpr const char* kRowTable = "points";
+
+std::string blockName(const std::string& series, HistoryTier tier, std::int64_t startMs) {
+    return "block of " + series + " (" + toString(tier) + ", from " + std::to_string(startMs) + ")";
+}
+
+bool isTier(std::int64_t tier) {
+    return tier >= 0 && tier <= std::int64_t(HistoryTier::quarter);
+}
+
+}  // namespace
+
+// The blocks of one transaction: reads them, merges entries into them and writes them back. A
+// block whose bytes do not decode is noted in `damage` and treated as empty (a write replaces it).
+class HistoryDatabase::BlockStore {
+  public:
+    BlockStore(sqlite3* db, std::vector<std::string>& damage)
+        : db_(db),
+          damage_(damage),
+          load_(db, "SELECT data FROM blocks WHERE series = ?1 AND tier = ?2 AND start = ?3"),
+          store_(db, R"sql(INSERT INTO blocks(series, tier, start, data) VALUES(?1, ?2, ?3, ?4)
+                           ON CONFLICT(series, tier, start) DO UPDATE SET data = excluded.data)sql"),
+          range_(db, R"sql(SELECT start, data FROM blocks
+                           WHERE series = ?1 AND tier = ?2 AND start >= ?3 AND start < ?4
+                           ORDER BY start)sql"),
+          drop_(db, "DELETE FROM blocks WHERE series = ?1 AND tier = ?2 AND start < ?3") {}
+
+    bool ready(std::string& error) const {
+        if (load_ && store_ && range_ && drop_)
+            return true;
+        error = failure(db_, "prepare blocks");
+        return false;
+    }
+
+    // Puts the entries (any order, times within the tier's steps) into their blocks.
+    bool put(std::int64_t series, const std::string& name, HistoryTier tier,
+             std::vector<HistoryBlock::Entry> entries, std::string& error) {
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const auto& a, const auto& b) { return a.ms < b.ms; });
+        for (std::size_t first = 0; first < entries.size();) {
+            const std::int64_t start = HistoryBlock::startFor(tier, entries[first].ms);
+            HistoryBlock block = load(series, name, tier, start);
+            std::size_t next = first;
+            for (; next < entries.size() && entries[next].ms < start + HistoryBlock::spanOf(tier);
+                 ++next)
+                block.put(entries[next]);
+            if (!store(series, block, error))
+                return false;
+            first = next;
+        }
+        return true;
+    }
+
+    // The entries of the tier's blocks that start in [fromMs, toMs), oldest first.
+    bool read(std::int64_t series, const std::string& name, HistoryTier tier, std::int64_t fromMs,
+              std::int64_t toMs, std::vector<HistoryBlock::Entry>& entries, std::string& error) {
+        range_.bind(1, series);
+        range_.bind(2, std::int64_t(tier));
+        range_.bind(3, fromMs);
+        range_.bind(4, toMs);
+        int code;
+        while ((code = range_.step()) == SQLITE_ROW) {
+            const std::int64_t start = sqlite3_column_int64(range_.get(), 0);
+            if (auto block = decoded(range_, 1, name, tier, start, "skipped"))
+                entries.insert(entries.end(), block->entries().begin(), block->entries().end());
+        }
+        range_.reset();
+        if (code == SQLITE_DONE)
+            return true;
+        error = failure(db_, "select blocks");
+        return false;
+    }
+
+    // Drops the tier's blocks that start before `beforeMs`.
+    bool drop(std::int64_t series, HistoryTier tier, std::int64_t beforeMs, std::string& error) {
+        drop_.bind(1, series);
+        drop_.bind(2, std::int64_t(tier));
+        drop_.bind(3, beforeMs);
+        const bool done = drop_.step() == SQLITE_DONE;
+        drop_.reset();
+        if (!done)
+            error = failure(db_, "drop old blocks");
+        return done;
+    }
+
+  private:
+    HistoryBlock load(std::int64_t series, const std::string& name, HistoryTier tier,
+                      std::int64_t start) {
+        load_.bind(1, series);
+        load_.bind(2, std::int64_t(tier));
+        load_.bind(3, start);
+        std::optional<HistoryBlock> block;
+        if (load_.step() == SQLITE_ROW)
+            block = decoded(load_, 0, name, tier, start, "replaced");
+        load_.reset();
+        return block ? std::move(*block) : HistoryBlock(tier, start);
+    }
+
+    bool store(std::int64_t series, const HistoryBlock& block, std::string& error) {
+        store_.bind(1, series);
+        store_.bind(2, std::int64_t(block.tier()));
+        store_.bind(3, block.startMs());
+        store_.bindBlob(4, block.encode());
+        const bool done = store_.step() == SQLITE_DONE;
+        store_.reset();
+        if (!done)
+            error = failure(db_, "store block");
+        return done;
+    }
+
+    // The block in the statement's column; a damaged one is noted with what became of it.
+    std::optional<HistoryBlock> decoded(Statement& statement, int column, const std::string& name,
+                                        HistoryTier tier, std::int64_t start, const char* outcome) {
+        std::string why;
+        auto block = HistoryBlock::decode(tier, start, statement.blob(column), why);
+        if (!block)
+            damage_.push_back(blockName(name, tier, start) + " is damaged: " + why + " -- " +
+                              outcome);
+        return block;
+    }
+
+    sqlite3* db_;
+    std::vector<std::string>& damage_;
+    Statement load_, store_, range_, drop_;
+};
+
+namespace {
+
+// The entries of `step` (a minute or a quarter) that merge the finer entries in [fromMs, toMs):
+// their average weighted by the samples each stands for, their largest maximum, and the samples'
+// count. For samples that is the minute's average and maximum.
+std::vector<HistoryBlock::Entry> merged(const std::vector<HistoryBlock::Entry>& finer,
+                                        std::int64_t step, std::int64_t fromMs, std::int64_t toMs) {
+    std::vector<HistoryBlock::Entry> coarser;
+    double sum = 0;
+    const auto finish = [&] {
+        if (!coarser.empty())
+            coarser.back().average = std::int64_t(std::round(sum / double(coarser.back().count)));
+    };
+    for (const auto& entry : finer) {
+        if (entry.ms < fromMs || entry.ms >= toMs)
+            continue;
+        const std::int64_t start = floorTo(entry.ms, step);
+        if (coarser.empty() || coarser.back().ms != start) {
+            finish();
+            coarser.push_back({start, 0, entry.maximum, 0});
+            sum = 0;
+        }
+        sum += double(entry.average) * double(entry.count);
+        coarser.back().maximum = std::max(coarser.back().maximum, entry.maximum);
+        coarser.back().count += entry.count;
+    }
+    finish();
+    return coarser;
+}
 
 }  // namespace
 
@@ -179,9 +354,78 @@ bool HistoryDatabase::exec(const char* sql, std::string& error) {
     return false;
 }
 
+// Incremental auto-vacuum (which takes effect on a new file, or at a VACUUM) lets each write give
+// the pages its thinning freed back to the file system, so that the file holds what it keeps.
 bool HistoryDatabase::prepareSchema(std::string& error) {
-    return exec("PRAGMA journal_mode=WAL", error) && exec("PRAGMA synchronous=NORMAL", error) &&
-           exec(kSchema, error);
+    return exec("PRAGMA auto_vacuum=INCREMENTAL", error) &&
+           exec("PRAGMA journal_mode=WAL", error) && exec("PRAGMA synchronous=NORMAL", error) &&
+           exec(kSchema, error) && foldRowsIntoBlocks(error);
+}
+
+bool HistoryDatabase::hasTable(const char* name) {
+    Statement select(db_, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1");
+    if (!select)
+        return false;
+    select.bind(1, std::string(name));
+    return select.step() == SQLITE_ROW;
+}
+
+// Moves the points of an earlier file's row table into blocks and drops the table, in one
+// transaction, then gives the freed pages back.
+bool HistoryDatabase::foldRowsIntoBlocks(std::string& error) {
+    if (!hasTable(kRowTable))
+        return true;
+    if (!exec("BEGIN IMMEDIATE", error))
+        return false;
+    if (!copyRowsIntoBlocks(error) || !exec("DROP TABLE points", error) || !exec("COMMIT", error)) {
+        std::string ignored;
+        exec("ROLLBACK", ignored);
+        return false;
+    }
+    std::string ignored;
+    exec("VACUUM", ignored);  // only the file's size is at stake
+    return true;
+}
+
+bool HistoryDatabase::copyRowsIntoBlocks(std::string& error) {
+    BlockStore blocks(db_, damage_);
+    Statement rows(db_, R"sql(SELECT series, tier, t, avg, coalesce(max, avg), coalesce(n, 1)
+                              FROM points ORDER BY series, tier, t)sql");
+    if (!blocks.ready(error))
+        return false;
+    if (!rows) {
+        error = failure(db_, "prepare points");
+        return false;
+    }
+    std::int64_t series = -1, tier = -1;
+    std::vector<HistoryBlock::Entry> entries;
+    const auto flush = [&] {
+        return entries.empty() ||
+               blocks.put(series, "", HistoryTier(tier), std::move(entries), error);
+    };
+    int code;
+    while ((code = rows.step()) == SQLITE_ROW) {
+        const std::int64_t rowSeries = sqlite3_column_int64(rows.get(), 0);
+        const std::int64_t rowTier = sqlite3_column_int64(rows.get(), 1);
+        if (!isTier(rowTier))
+            continue;
+        if (rowSeries != series || rowTier != tier) {
+            if (!flush())
+                return false;
+            entries.clear();
+            series = rowSeries;
+            tier = rowTier;
+        }
+        const std::int64_t step = HistoryBlock::stepOf(HistoryTier(tier));
+        entries.push_back({floorTo(sqlite3_column_int64(rows.get(), 2), step),
+                           sqlite3_column_int64(rows.get(), 3), sqlite3_column_int64(rows.get(), 4),
+                           std::max<std::int64_t>(1, sqlite3_column_int64(rows.get(), 5))});
+    }
+    if (code != SQLITE_DONE) {
+        error = failure(db_, "select points");
+        return false;
+    }
+    return flush();
 }
 
 std::int64_t HistoryDatabase::seriesId(const std::string& name, std::string& error) {
@@ -204,30 +448,17 @@ std::int64_t HistoryDatabase::seriesId(const std::string& name, std::string& err
     return sqlite3_column_int64(select.get(), 0);
 }
 
-bool HistoryDatabase::insertSamples(const std::vector<HistorySample>& samples, std::string& error) {
-    Statement insert(db_,
-                     "INSERT OR REPLACE INTO points(series, tier, t, avg) VALUES(?1, 0, ?2, ?3)");
-    if (!insert) {
-        error = failure(db_, "prepare points");
-        return false;
-    }
-    std::map<std::string, std::int64_t, std::less<>> ids;
+bool HistoryDatabase::insertSamples(BlockStore& blocks, const std::vector<HistorySample>& samples,
+                                    std::string& error) {
+    std::map<std::string, std::vector<HistoryBlock::Entry>, std::less<>> bySeries;
     for (const auto& sample : samples) {
-        auto found = ids.find(sample.series);
-        if (found == ids.end()) {
-            const std::int64_t id = seriesId(sample.series, error);
-            if (id < 0)
-                return false;
-            found = ids.emplace(sample.series, id).first;
-        }
-        insert.bind(1, found->second);
-        insert.bind(2, sample.ms);
-        insert.bind(3, stored(sample.value));
-        if (insert.step() != SQLITE_DONE) {
-            error = failure(db_, "insert points");
+        const std::int64_t value = stored(sample.value);
+        bySeries[sample.series].push_back({sample.ms, value, value, 1});
+    }
+    for (auto& [name, entries] : bySeries) {
+        const std::int64_t id = seriesId(name, error);
+        if (id < 0 || !blocks.put(id, name, HistoryTier::raw, std::move(entries), error))
             return false;
-        }
-        insert.reset();
     }
     return true;
 }
@@ -266,53 +497,45 @@ bool HistoryDatabase::insertTops(const std::vector<HistoryTopList>& tops, std::s
 
 // Merges the complete minutes from `fromMs` on into the minute tier (average and maximum of the
 // samples) and the complete quarters into the quarter tier (the minutes' average weighted by
-// their sample counts, and the largest maximum), then drops what is past its keeping time.
-bool HistoryDatabase::thin(std::int64_t fromMs, std::int64_t nowMs, std::string& error) {
-    // Series by series, so that every statement walks its part of the key (series, tier, time)
-    // rather than the whole table.
-    Statement ids(db_, "SELECT id FROM series");
-    Statement minutes(db_, R"sql(
-        INSERT OR REPLACE INTO points(series, tier, t, avg, max, n)
-        SELECT ?3, 1, t - t % 60000, CAST(round(avg(avg)) AS INTEGER), max(avg), count(*)
-        FROM points WHERE series = ?3 AND tier = 0 AND t >= ?1 AND t < ?2
-        GROUP BY t - t % 60000)sql");
-    Statement quarters(db_, R"sql(
-        INSERT OR REPLACE INTO points(series, tier, t, avg, max, n)
-        SELECT ?3, 2, t - t % 900000, CAST(round(sum(avg * n) * 1.0 / sum(n)) AS INTEGER),
-               max(max), sum(n)
-        FROM points WHERE series = ?3 AND tier = 1 AND t >= ?1 AND t < ?2
-        GROUP BY t - t % 900000)sql");
-    Statement drop(db_, "DELETE FROM points WHERE series = ?1 AND tier = ?2 AND t < ?3");
+// their sample counts, and the largest maximum), then drops the blocks whose every point is past
+// its tier's keeping time.
+bool HistoryDatabase::thin(BlockStore& blocks, std::int64_t fromMs, std::int64_t nowMs,
+                           std::string& error) {
+    Statement names(db_, "SELECT id, name FROM series");
     Statement dropTop(db_, "DELETE FROM top WHERE minute < ?1");
-    if (!ids || !minutes || !quarters || !drop || !dropTop) {
+    if (!names || !dropTop) {
         error = failure(db_, "prepare thinning");
         return false;
     }
-    const std::pair<int, std::int64_t> kept[] = {
-        {0, history::kRawKeptMs}, {1, history::kMinuteKeptMs}, {2, history::kQuarterKeptMs}};
-    while (ids.step() == SQLITE_ROW) {
-        const std::int64_t id = sqlite3_column_int64(ids.get(), 0);
-        minutes.bind(1, floorTo(fromMs, history::kMinuteMs));
-        minutes.bind(2, floorTo(nowMs, history::kMinuteMs));
-        minutes.bind(3, id);
-        quarters.bind(1, floorTo(fromMs, history::kQuarterMs));
-        quarters.bind(2, floorTo(nowMs, history::kQuarterMs));
-        quarters.bind(3, id);
-        if (minutes.step() != SQLITE_DONE || quarters.step() != SQLITE_DONE) {
-            error = failure(db_, "merge tiers");
+    const std::int64_t minutesFrom = floorTo(fromMs, history::kMinuteMs);
+    const std::int64_t minutesTo = floorTo(nowMs, history::kMinuteMs);
+    const std::int64_t quartersFrom = floorTo(fromMs, history::kQuarterMs);
+    const std::int64_t quartersTo = floorTo(nowMs, history::kQuarterMs);
+    const std::pair<HistoryTier, std::int64_t> kept[] = {
+        {HistoryTier::raw, history::kRawKeptMs},
+        {HistoryTier::minute, history::kMinuteKeptMs},
+        {HistoryTier::quarter, history::kQuarterKeptMs}};
+    while (names.step() == SQLITE_ROW) {
+        const std::int64_t id = sqlite3_column_int64(names.get(), 0);
+        const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(names.get(), 1));
+        std::vector<HistoryBlock::Entry> samples, minutes;
+        if (minutesFrom < minutesTo &&
+            (!blocks.read(id, name, HistoryTier::raw, minutesFrom, minutesTo, samples, error) ||
+             !blocks.put(id, name, HistoryTier::minute,
+                         merged(samples, history::kMinuteMs, minutesFrom, minutesTo), error))) {
             return false;
         }
-        minutes.reset();
-        quarters.reset();
+        if (quartersFrom < quartersTo &&
+            (!blocks.read(id, name, HistoryTier::minute,
+                          HistoryBlock::startFor(HistoryTier::minute, quartersFrom), quartersTo,
+                          minutes, error) ||
+             !blocks.put(id, name, HistoryTier::quarter,
+                         merged(minutes, history::kQuarterMs, quartersFrom, quartersTo), error))) {
+            return false;
+        }
         for (const auto& [tier, keptMs] : kept) {
-            drop.bind(1, id);
-            drop.bind(2, tier);
-            drop.bind(3, nowMs - keptMs);
-            if (drop.step() != SQLITE_DONE) {
-                error = failure(db_, "drop old points");
+            if (!blocks.drop(id, tier, nowMs - keptMs - HistoryBlock::spanOf(tier) + 1, error))
                 return false;
-            }
-            drop.reset();
         }
     }
     dropTop.bind(1, nowMs - history::kTopKeptMs);
@@ -326,6 +549,7 @@ bool HistoryDatabase::thin(std::int64_t fromMs, std::int64_t nowMs, std::string&
 bool HistoryDatabase::write(const std::vector<HistorySample>& samples,
                             const std::vector<HistoryTopList>& tops, std::int64_t nowMs,
                             std::string& error) {
+    damage_.clear();
     // The minutes to merge again: those the new samples fall in and those that completed since
     // the last merge (on the first write, the last hour: a previous run may have left some).
     std::int64_t fromMs = mergedUntilMs_ ? mergedUntilMs_ : nowMs - history::kRawKeptMs;
@@ -333,7 +557,9 @@ bool HistoryDatabase::write(const std::vector<HistorySample>& samples,
         fromMs = std::min(fromMs, sample.ms);
     if (!exec("BEGIN IMMEDIATE", error))
         return false;
-    if (insertSamples(samples, error) && insertTops(tops, error) && thin(fromMs, nowMs, error) &&
+    BlockStore blocks(db_, damage_);
+    if (blocks.ready(error) && insertSamples(blocks, samples, error) && insertTops(tops, error) &&
+        thin(blocks, fromMs, nowMs, error) && exec("PRAGMA incremental_vacuum", error) &&
         exec("COMMIT", error)) {
         mergedUntilMs_ = floorTo(nowMs, history::kMinuteMs);
         return true;
@@ -344,7 +570,8 @@ bool HistoryDatabase::write(const std::vector<HistorySample>& samples,
 }
 
 bool HistoryDatabase::clear(std::string& error) {
-    if (exec("BEGIN IMMEDIATE; DELETE FROM points; DELETE FROM top; DELETE FROM series; COMMIT",
+    if (exec("BEGIN IMMEDIATE; DELETE FROM blocks; DELETE FROM top; DELETE FROM series; "
+             "PRAGMA incremental_vacuum; COMMIT",
              error)) {
         return true;
     }
@@ -356,13 +583,57 @@ bool HistoryDatabase::clear(std::string& error) {
 std::vector<HistoryPoint> HistoryDatabase::points(const std::string& series, HistoryTier tier,
                                                   std::int64_t sinceMs, std::int64_t untilMs) {
     std::vector<HistoryPoint> result;
+    readError_.clear();
+    if (hasTable("blocks"))
+        readBlocks(result, series, tier, sinceMs, untilMs);
+    if (hasTable(kRowTable)) {
+        readRows(result, series, tier, sinceMs, untilMs);
+        std::stable_sort(result.begin(), result.end(),
+                         [](const auto& a, const auto& b) { return a.ms < b.ms; });
+    }
+    return result;
+}
+
+void HistoryDatabase::readBlocks(std::vector<HistoryPoint>& result, const std::string& series,
+                                 HistoryTier tier, std::int64_t sinceMs, std::int64_t untilMs) {
+    Statement select(db_, R"sql(
+        SELECT b.start, b.data FROM blocks b JOIN series s ON s.id = b.series
+        WHERE s.name = ?1 AND b.tier = ?2 AND b.start > ?3 AND b.start < ?4 ORDER BY b.start)sql");
+    if (!select) {
+        readError_ = failure(db_, "prepare select blocks");
+        return;
+    }
+    const std::int64_t span = HistoryBlock::spanOf(tier);
+    select.bind(1, series);
+    select.bind(2, std::int64_t(tier));
+    select.bind(
+        3, sinceMs > std::numeric_limits<std::int64_t>::min() + span ? sinceMs - span : sinceMs);
+    select.bind(4, untilMs);
+    int code;
+    while ((code = select.step()) == SQLITE_ROW) {
+        const std::int64_t start = sqlite3_column_int64(select.get(), 0);
+        std::string why;
+        const auto block = HistoryBlock::decode(tier, start, select.blob(1), why);
+        if (!block) {
+            readError_ = blockName(series, tier, start) + " is damaged: " + why + " -- skipped";
+            continue;
+        }
+        for (const auto& entry : block->entries()) {
+            if (entry.ms >= sinceMs && entry.ms < untilMs)
+                result.push_back({entry.ms, loaded(entry.average), loaded(entry.maximum), tier});
+        }
+    }
+    if (code != SQLITE_DONE)
+        readError_ = failure(db_, "select blocks");
+}
+
+void HistoryDatabase::readRows(std::vector<HistoryPoint>& result, const std::string& series,
+                               HistoryTier tier, std::int64_t sinceMs, std::int64_t untilMs) {
     Statement select(db_, R"sql(
         SELECT p.t, p.avg, coalesce(p.max, p.avg) FROM points p JOIN series s ON s.id = p.series
         WHERE s.name = ?1 AND p.tier = ?2 AND p.t >= ?3 AND p.t < ?4 ORDER BY p.t)sql");
-    if (!select) {
-        readError_ = failure(db_, "prepare select points");
-        return result;
-    }
+    if (!select)
+        return;  // folded into blocks since
     select.bind(1, series);
     select.bind(2, std::int64_t(tier));
     select.bind(3, sinceMs);
@@ -373,8 +644,8 @@ std::vector<HistoryPoint> HistoryDatabase::points(const std::string& series, His
                           loaded(sqlite3_column_int64(select.get(), 1)),
                           loaded(sqlite3_column_int64(select.get(), 2)), tier});
     }
-    readError_ = code == SQLITE_DONE ? std::string() : failure(db_, "select points");
-    return result;
+    if (code != SQLITE_DONE)
+        readError_ = failure(db_, "select points");
 }
 
 std::vector<std::string> HistoryDatabase::seriesNames() {

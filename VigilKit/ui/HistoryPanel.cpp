@@ -4,6 +4,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "history/History.h"
 #include "ui/FUIFont.h"
 
@@ -14,9 +16,14 @@ namespace {
 constexpr std::int64_t kSecond = 1000, kMinute = 60 * kSecond, kHour = 60 * kMinute,
                        kDay = 24 * kHour;
 
-// How often a range is read again: the short one follows the samples, the rest the minutes.
-std::int64_t readingInterval(std::int64_t spanMs) {
+// How often the ranges of samples take the new ones: the short one every few seconds, the hour
+// every minute. The coarser ranges are read again when their tier has a new point.
+std::int64_t followingInterval(std::int64_t spanMs) {
     return spanMs <= 5 * kMinute ? 5 * kSecond : kMinute;
+}
+
+std::int64_t tierStep(HistoryTier tier) {
+    return tier == HistoryTier::minute ? history::kMinuteMs : history::kQuarterMs;
 }
 
 QString css(const QColor& color) {
@@ -123,14 +130,52 @@ void HistoryPanel::restyleButtons() {
 
 void HistoryPanel::refresh() {
     const Range& range = ranges()[std::size_t(range_)];
-    if (clock() - readAtMs_ >= readingInterval(range.spanMs))
+    const std::int64_t now = clock();
+    const HistoryTier tier = history::tierFor(now - range.spanMs, now);
+    if (history_.generation() != generation_) {
+        reload();  // cleared since
+    } else if (tier != HistoryTier::raw) {
+        // A new point of the tier exists once a write has merged the minute or quarter it ends.
+        if (history_.lastWriteMs() / tierStep(tier) != readWriteMs_ / tierStep(tier))
+            reload();
+    } else if (now - readAtMs_ >= followingInterval(range.spanMs) && !appendRecent(now)) {
         reload();
+    }
+}
+
+// Adds the samples taken since the last read from the history's memory, and lets those older
+// than the range go; false when the memory no longer reaches back to the last read.
+bool HistoryPanel::appendRecent(std::int64_t now) {
+    const Range& range = ranges()[std::size_t(range_)];
+    std::vector<HistoryChart::Series> series = chart_->series();
+    if (series.size() != lines_.size())
+        return false;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        auto& points = series[i].points;
+        const std::int64_t afterMs = points.empty() ? readFromMs_ - 1 : points.back().ms;
+        const auto fresh = history_.recentSamples(lines_[i].series, afterMs);
+        if (!fresh)
+            return false;
+        for (const auto& sample : *fresh)
+            points.push_back({sample.ms, sample.value});
+        const auto kept = std::find_if(points.begin(), points.end(), [&](const auto& point) {
+            return point.ms >= now - range.spanMs;
+        });
+        points.erase(points.begin(), kept);
+    }
+    readAtMs_ = now;
+    chart_->setTimeRange(now - range.spanMs, now, range.gapMs);
+    chart_->setSeries(std::move(series));
+    return true;
 }
 
 void HistoryPanel::reload() {
     const Range& range = ranges()[std::size_t(range_)];
     const std::int64_t now = clock();
     readAtMs_ = now;
+    readFromMs_ = now - range.spanMs;
+    generation_ = history_.generation();
+    readWriteMs_ = history_.lastWriteMs();
     std::vector<HistoryChart::Series> series;
     for (const auto& line : lines_) {
         HistoryChart::Series drawn{line.name, line.color, {}};

@@ -19,9 +19,11 @@ class History;
 
 // A detail view's history: the range buttons (5 min, 1 h, 24 h, 7 days, 90 days), the chart of
 // the view's main series read from the history, and, where the view names a kind of top list,
-// the applications recorded for the minute of a clicked point. Reads on the main thread (the
-// history's reading connection, a few thousand rows at most) when the range changes and then
-// every few seconds (the 5-minute range) or every minute.
+// the applications recorded for the minute of a clicked point. Reads the file on the main thread
+// (the history's reading connection, a few thousand points at most) when the range or the lines
+// change. Then the ranges of samples (5 minutes, 1 hour) take the new samples from the
+// history's memory every 5 s or every minute, and the coarser ranges read the file again when
+// their tier has a new point (the first write after a minute or a quarter ends).
 class HistoryPanel : public QWidget {
   public:
     struct Line {
@@ -51,8 +53,10 @@ class HistoryPanel : public QWidget {
     // The time (milliseconds since the epoch) the panel reads up to; the wall clock by default.
     std::function<std::int64_t()> clock;
 
-    // Reads now, or only when the range's reading interval has passed.
+    // Reads the range from the history now.
     void reload();
+    // Follows the samples: takes the new ones, or reads again once the range's tier has a new
+    // point (the views call it at each of their samples).
     void refresh();
     void showTopApplications(std::int64_t ms);
 
@@ -62,13 +66,17 @@ class HistoryPanel : public QWidget {
 
   private:
     void restyleButtons();
+    bool appendRecent(std::int64_t now);
 
     History& history_;
     std::vector<Line> lines_;
     int range_ = 0;
     std::string topKind_;
     std::function<QString(double)> formatTopValue_;
-    std::int64_t readAtMs_ = 0;
+    std::int64_t readAtMs_ = 0;    // when the chart was last brought up to date
+    std::int64_t readFromMs_ = 0;  // the start of the range the file was last read for
+    std::uint64_t generation_ = 0;
+    std::int64_t readWriteMs_ = 0;  // the history's last write when the file was last read
     HistoryChart* chart_;
     QLabel* topApplications_;
     std::vector<QPushButton*> buttons_;

@@ -1,8 +1,9 @@
 // The program and the widget under a real X server (Xvfb) and a real Wayland compositor (Weston,
 // headless): the program starts and shows its panel, answers its command line, keeps one panel
-// per session (over a private session bus, and over its lock and socket where no bus runs), and
-// quits through its header's menu; inside a child process on the X server the panel is shown, a
-// gauge clicked, the program restarted over the same settings, and editing begun and ended.
+// per session (over a private session bus, and over its lock and socket where no bus runs),
+// quits through its header's menu, and keeps its history when stopped or killed; inside a child
+// process on the X server the panel is shown, a gauge clicked, the program restarted over the
+// same settings, and editing begun and ended.
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QWindow>
+
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -189,6 +192,34 @@ std::string whyTheProgramCannotRun(bool xdotool) {
     if (xdotool && access("/usr/bin/xdotool", X_OK) != 0)
         return "xdotool is not installed (apt-get install xdotool)";
     return {};
+}
+
+std::string snapshotPath() {
+    return std::string(VIGIL_TOOLS_DIR) + "/vigil-snapshot";
+}
+
+std::int64_t wallClockMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// The times of the processor's recorded samples of the last hour, as vigil-snapshot reads them
+// from the history under `stateHome`; none when it has none (or fails).
+std::vector<std::int64_t> recordedBusyTimes(const std::string& stateHome, const QString& out) {
+    QFile::remove(out);
+    const pid_t pid = spawn({snapshotPath(), "--history", "cpu.busy", "--since", "1h"},
+                            {{"XDG_STATE_HOME", stateHome}, kQuietLeakCheck}, out.toStdString());
+    std::vector<std::int64_t> times;
+    if (pid <= 0 || waitFor(pid, std::chrono::seconds(60)) != 0)
+        return times;
+    const std::string text = readFile(out);  // the JSON, after any error line
+    const auto json =
+        nlohmann::json::parse(text.substr(std::min(text.find('{'), text.size())), nullptr, false);
+    if (json.is_discarded() || !json.contains("series") || !json["series"].contains("cpu.busy"))
+        return times;
+    for (const auto& point : json["series"]["cpu.busy"])
+        times.push_back(point.value("time", std::int64_t{0}));
+    return times;
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -481,6 +512,62 @@ class WestonServer {
     std::string runtime_;
     pid_t pid_ = -1;
 };
+
+TEST_F(EndToEndTest, HistoryOutlivesTheProgramStoppedWithSigtermAndWithSigkillLessItsLastWrite) {
+    test::XvfbServer x;
+    if (!x.reason.empty())
+        GTEST_SKIP() << x.reason;
+    if (const std::string why = whyTheProgramCannotRun(true); !why.empty())
+        GTEST_SKIP() << why;
+    if (access(snapshotPath().c_str(), X_OK) != 0)
+        GTEST_SKIP() << "vigil-snapshot is not built: " << snapshotPath();
+    const QString scratch = dir.filePath(QStringLiteral("xdotool.txt"));
+    const QString out = dir.filePath(QStringLiteral("snapshot.txt"));
+    const std::string state = dir.filePath(QStringLiteral("state")).toStdString();
+    Env env = session(x.display(), "", runtimeFolder(dir, QStringLiteral("run")));
+    env["HOME"] = dir.path().toStdString();
+    env["XDG_STATE_HOME"] = state;
+
+    // Stopped with SIGTERM: no write for an hour, so what is stored is the write at the stop.
+    env["VIGIL_HISTORY_WRITE_SECONDS"] = "3600";
+    const pid_t first = spawn({programPath()}, env, log());
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(test::waitUntil([&] { return visiblePanels(x.display(), scratch) == 1; },
+                                std::chrono::seconds(60)))
+        << readFile(QString::fromStdString(log()));
+    const std::int64_t shown = wallClockMs();
+    // It keeps running, and sampling, for five seconds.
+    ASSERT_FALSE(test::waitUntil([&] { return waitpid(first, nullptr, WNOHANG) == first; },
+                                 std::chrono::seconds(5)))
+        << readFile(QString::fromStdString(log()));
+    kill(first, SIGTERM);
+    EXPECT_EQ(waitFor(first, std::chrono::seconds(60)), 0)
+        << readFile(QString::fromStdString(log()));
+    const auto stopped = recordedBusyTimes(state, out);
+    ASSERT_GE(stopped.size(), 2u) << readFile(out);
+    EXPECT_GE(stopped.back(), shown) << "the samples taken after the panel showed are stored";
+
+    // Killed: written every 2 s; what the second run wrote stays, with what the first stored.
+    env["VIGIL_HISTORY_WRITE_SECONDS"] = "2";
+    const pid_t second = spawn({programPath()}, env, log());
+    ASSERT_GT(second, 0);
+    std::vector<std::int64_t> written;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            written = recordedBusyTimes(state, out);
+            return !written.empty() && written.back() > stopped.back();
+        },
+        std::chrono::seconds(90)))
+        << readFile(out) << readFile(QString::fromStdString(log()));
+    const std::int64_t killed = wallClockMs();
+    kill(second, SIGKILL);
+    waitFor(second, std::chrono::seconds(60));
+    const auto afterKill = recordedBusyTimes(state, out);
+    EXPECT_TRUE(std::includes(afterKill.begin(), afterKill.end(), stopped.begin(), stopped.end()));
+    EXPECT_TRUE(std::includes(afterKill.begin(), afterKill.end(), written.begin(), written.end()));
+    ASSERT_FALSE(afterKill.empty());
+    EXPECT_GE(afterKill.back(), killed - 60'000) << "at most the last minute is lost";
+}
 
 TEST_F(EndToEndTest, OnWaylandThePanelGoesThroughXWaylandWhereItCan) {
     if (const std::string why = whyTheProgramCannotRun(true); !why.empty())

@@ -4,6 +4,7 @@
 
 #include <QKeyEvent>
 
+#include <atomic>
 #include <cstdio>
 
 #include "Vigil_Today/CPUMemoryTestSupport.h"
@@ -186,6 +187,55 @@ TEST_F(HistoryChartsTest, LinkVolumeAndBatteryHistoryInBothThemes) {
         save(*volume.historyPanel, QStringLiteral("history-volume-24h") + suffix);
         save(*battery.view(), QStringLiteral("history-battery-24h") + suffix);
     }
+}
+
+TEST_F(HistoryChartsTest, FiveMinutesFollowTheSamplesInMemoryAndADayIsReadAgainForANewMinutePoint) {
+    std::atomic<std::int64_t> now{kNow};
+    History::Options options;
+    options.path = folder / "following.sqlite";
+    options.writeInterval = std::chrono::minutes(10);
+    options.clock = [&now] { return now.load(); };
+    History following(options);
+    for (std::int64_t at = kNow - 5 * kMinute; at < kNow; at += 2'000)
+        following.record("cpu.busy", at, 20);
+    for (std::int64_t at = kNow - 2 * kHour; at < kNow; at += 30'000)
+        following.record("mem.usage", at, 40);
+    following.writeNow();
+    HistoryPanel busy(following, {{"cpu.busy", QStringLiteral("Busy"), Qt::blue}});
+    HistoryPanel memory(following, {{"mem.usage", QStringLiteral("Used"), Qt::red}});
+    for (HistoryPanel* panel : {&busy, &memory})
+        panel->clock = [&now] { return now.load(); };
+    memory.setRange(2);  // 24 h
+    busy.reload();
+    ASSERT_EQ(busy.chart()->series()[0].points.size(), 150u);
+    ASSERT_EQ(memory.chart()->series()[0].points.size(), 120u);  // two hours of minutes
+
+    // Another copy of the program clears the file: a panel that read it again would come up empty.
+    {
+        History other(options);
+        other.clear();
+    }
+    for (int second = 1; second <= 30; ++second) {
+        now = kNow + second * 1'000;
+        following.record("cpu.busy", now, 50 + second);
+        busy.refresh();
+        memory.refresh();
+    }
+    // Half a minute later: the oldest 15 samples left the range, the 30 new ones came from memory.
+    const auto& followed = busy.chart()->series()[0].points;
+    ASSERT_EQ(followed.size(), 165u);
+    EXPECT_EQ(followed.front().ms, kNow - 270'000);
+    EXPECT_EQ(followed.back().ms, kNow + 30'000);
+    EXPECT_DOUBLE_EQ(followed.back().value, 80);
+    EXPECT_EQ(memory.chart()->series()[0].points.size(), 120u);  // no new minute, not read
+
+    // A new minute has begun, but only the write that merges the last one brings a new point.
+    now = kNow + kMinute + 1'000;
+    memory.refresh();
+    EXPECT_EQ(memory.chart()->series()[0].points.size(), 120u);
+    following.writeNow();
+    memory.refresh();
+    EXPECT_TRUE(memory.chart()->series()[0].points.empty());  // read again: the cleared file
 }
 
 }  // namespace

@@ -58,6 +58,9 @@ text fuzz_public_address 'IP: 192.0.2.7\n'
 seed fuzz_prometheus_text "$fixtures/node-exporter.metrics"
 text fuzz_prometheus_text 'm{a="x\\\\"y",b=""} 1.5e3 1700000000000\n'
 text fuzz_formatter '%%d'
+# History blocks: a minute of three samples, a day with one quarter.
+text fuzz_history_block '\001\000\254\002\314\010\000\314\010\217\003'
+text fuzz_history_block '\002\130\352\060\366\054\006'
 for colour in '#1abc9c' 'E74C3C' '#fff' '0a0' '#' '#-12345' ' #abc'; do
     text fuzz_hex_colour "$colour"
 done

@@ -175,6 +175,106 @@ TEST(HistoryStore, ThinningKeepsAverageAndMaximumOfWhatItMerges) {
     EXPECT_TRUE(errors.all().empty());
 }
 
+// Runs SQL on the file over a connection of its own, as another program (or damage) would.
+void execOn(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &message), SQLITE_OK)
+        << (message ? message : "");
+    sqlite3_free(message);
+    sqlite3_close(db);
+}
+
+TEST(HistoryStore, FileOfTheEarlierOnePointPerRowFormIsReadAndFoldedIntoBlocksWhenWritten) {
+    TempFolder folder;
+    const std::string path = folder / "history.sqlite";
+    // Two samples at 22:05, the minute of 22:00 and the quarter of 22:00, a top list of 22:00.
+    execOn(path, R"sql(
+        CREATE TABLE series(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
+        CREATE TABLE points(series INTEGER NOT NULL, tier INTEGER NOT NULL, t INTEGER NOT NULL,
+          avg INTEGER NOT NULL, max INTEGER, n INTEGER,
+          PRIMARY KEY(series, tier, t)) WITHOUT ROWID;
+        CREATE TABLE top(minute INTEGER NOT NULL, kind TEXT NOT NULL, rank INTEGER NOT NULL,
+          name TEXT NOT NULL, value INTEGER NOT NULL, PRIMARY KEY(minute, kind, rank)) WITHOUT ROWID;
+        INSERT INTO series VALUES(1, 'cpu.busy');
+        INSERT INTO points VALUES(1, 0, 1699999500000, 1000, NULL, NULL),
+                                 (1, 0, 1699999501100, 2050, NULL, NULL),
+                                 (1, 1, 1699999200000, 3000, 6000, 3),
+                                 (1, 2, 1699999200000, 3125, 6000, 6);
+        INSERT INTO top VALUES(1699999200000, 'cpu', 0, 'firefox', 1250);)sql");
+    EXPECT_EQ(valuesOf(stored(path, "cpu.busy", HistoryTier::raw)),
+              std::vector<double>({10, 20.5}));
+
+    ErrorLines errors;
+    std::atomic<std::int64_t> clock{kBase + 10 * 60'000};
+    History history(optionsFor(path, errors, &clock));
+    history.record("cpu.busy", kBase + 6 * 60'000, 7);
+    history.writeNow();
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* rowTable = nullptr;
+    sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE name = 'points'", -1, &rowTable,
+                       nullptr);
+    EXPECT_EQ(sqlite3_step(rowTable), SQLITE_DONE) << "the row table is still there";
+    sqlite3_finalize(rowTable);
+    sqlite3_close(db);
+
+    EXPECT_EQ(valuesOf(stored(path, "cpu.busy", HistoryTier::raw)),
+              std::vector<double>({10, 20.5, 7}));
+    const auto minutes = stored(path, "cpu.busy", HistoryTier::minute);
+    ASSERT_EQ(minutes.size(), 3u);
+    EXPECT_EQ(minutes[0].ms, kBase);
+    EXPECT_DOUBLE_EQ(minutes[0].value, 30);
+    EXPECT_DOUBLE_EQ(minutes[0].max, 60);
+    EXPECT_EQ(minutes[1].ms, kBase + 5 * 60'000);  // merged from the samples
+    EXPECT_DOUBLE_EQ(minutes[1].value, 15.25);
+    EXPECT_DOUBLE_EQ(minutes[1].max, 20.5);
+    EXPECT_DOUBLE_EQ(minutes[2].value, 7);
+    const auto quarters = stored(path, "cpu.busy", HistoryTier::quarter);
+    ASSERT_EQ(quarters.size(), 1u);
+    EXPECT_DOUBLE_EQ(quarters[0].value, 31.25);
+    EXPECT_DOUBLE_EQ(quarters[0].max, 60);
+    const auto apps = history.top(kBase + 30'000, "cpu");
+    ASSERT_EQ(apps.size(), 1u);
+    EXPECT_EQ(apps[0].name, "firefox");
+    EXPECT_DOUBLE_EQ(apps[0].value, 12.5);
+    EXPECT_TRUE(errors.all().empty());
+}
+
+TEST(HistoryStore, DamagedBlockIsSkippedWithOneErrorLineAndReplacedByTheNextWrite) {
+    TempFolder folder;
+    const std::string path = folder / "history.sqlite";
+    ErrorLines errors;
+    std::atomic<std::int64_t> clock{kBase + 50'000};
+    History history(optionsFor(path, errors, &clock));
+    history.record("cpu.busy", kBase + 10'000, 1);
+    history.record("cpu.busy", kBase + 20'000, 2);
+    history.record("mem.usage", kBase + 20'000, 5);
+    history.writeNow();
+    execOn(path, R"sql(UPDATE blocks SET data = x'01ff' WHERE series =
+                         (SELECT id FROM series WHERE name = 'cpu.busy'))sql");
+
+    EXPECT_TRUE(history.points("cpu.busy", kBase, kBase + 60'000).empty());
+    EXPECT_TRUE(history.points("cpu.busy", kBase, kBase + 60'000).empty());
+    EXPECT_EQ(valuesOf(history.points("mem.usage", kBase, kBase + 60'000)), std::vector<double>{5});
+    ASSERT_EQ(errors.all().size(), 1u);
+    EXPECT_NE(errors.all()[0].find("block of cpu.busy (raw, from 1699999200000) is damaged: time "
+                                   "step at byte 2 ends inside a number -- skipped"),
+              std::string::npos)
+        << errors.all()[0];
+
+    history.record("cpu.busy", kBase + 40'000, 3);
+    history.writeNow();
+    EXPECT_EQ(valuesOf(stored(path, "cpu.busy", HistoryTier::raw)), std::vector<double>{3});
+    ASSERT_EQ(errors.all().size(), 2u);
+    EXPECT_NE(
+        errors.all()[1].find("is damaged: time step at byte 2 ends inside a number -- replaced"),
+        std::string::npos)
+        << errors.all()[1];
+}
+
 TEST(HistoryStore, CorruptFileIsMovedAsideAndANewOneBegun) {
     TempFolder folder;
     const std::string path = folder / "history.sqlite";

@@ -59,6 +59,10 @@ TEST(VigilSnapshotHistory, PrintsSeriesInTheirTiersAndTheTopApplicationsOfAMinut
     EXPECT_EQ(series["cpu.busy"], json::parse(R"([{"time":)" + std::to_string(now - 3000) +
                                               R"(,"value":12.5,"tier":"raw"}])"));
     EXPECT_EQ(series["cpu.load1"][0]["value"], 0.75);
+    // "1h" reaches exactly as far back as the samples are kept: the samples, not the minutes.
+    Outcome hour = snapshot(scratch, "--history cpu.busy --since 1h" + from);
+    ASSERT_EQ(hour.status, 0) << hour.err;
+    EXPECT_EQ(json::parse(hour.out)["series"]["cpu.busy"], series["cpu.busy"]);
 
     Outcome older = snapshot(scratch, "--history cpu.busy --since 2h --until 1h" + from);
     ASSERT_EQ(older.status, 0) << older.err;

@@ -53,14 +53,11 @@ std::optional<std::int64_t> parseMoment(std::string_view text, std::int64_t nowM
 }
 
 int printHistory(const std::string& file, const std::string& resource, std::int64_t sinceMs,
-                 std::int64_t untilMs) {
+                 std::int64_t untilMs, std::int64_t nowMs) {
     auto database = openForReading(file);
     if (!database)
         return 1;
-    using namespace std::chrono;
-    const std::int64_t now =
-        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    const HistoryTier tier = history::tierFor(sinceMs, now);
+    const HistoryTier tier = history::tierFor(sinceMs, nowMs);
     nlohmann::ordered_json series = nlohmann::ordered_json::object();
     for (const auto& name : database->seriesNames()) {
         if (!names(name, resource))

@@ -97,7 +97,7 @@ int answerFromHistory(const std::string& series, const std::string& since, const
     const auto to = until.empty() ? std::optional<std::int64_t>(now + 1) : moment(until, "--until");
     if (!from || !to)
         return usage(program);
-    return vigil::snapshot::printHistory(file, series, *from, *to);
+    return vigil::snapshot::printHistory(file, series, *from, *to, now);
 }
 
 }  // namespace
