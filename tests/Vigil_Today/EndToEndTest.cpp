@@ -1,9 +1,8 @@
 // The program and the widget under a real X server (Xvfb) and a real Wayland compositor (Weston,
 // headless): the program starts and shows its panel, answers its command line, keeps one panel
-// per session (over a private session bus, and over its lock and socket where no bus runs),
-// quits through its header's menu, and puts its icon in a tray where one runs; inside a child
-// process on the X server the panel is shown, a gauge clicked, the program restarted over the same
-// settings, and editing begun and ended.
+// per session (over a private session bus, and over its lock and socket where no bus runs), and
+// quits through its header's menu; inside a child process on the X server the panel is shown, a
+// gauge clicked, the program restarted over the same settings, and editing begun and ended.
 
 #include <QDir>
 #include <QFile>
