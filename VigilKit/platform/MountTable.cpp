@@ -2,7 +2,9 @@
 
 #include "platform/Read.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
 #include <charconv>
@@ -186,16 +188,22 @@ std::optional<FileSystemSize> fileSystemSize(const struct statvfs& st) {
 
 namespace {
 
-// False when `path` is plainly no longer a mount point: it lies on the same file system as its
-// parent folder. True when that cannot be told (the path or its parent cannot be examined).
+// False when `path` is plainly no longer a mount point. True when that cannot be told (the path
+// or its parent cannot be examined). One call per volume and sample where the kernel says whether
+// a path is the root of a mount (Linux 5.8 and later); before that, a mount point is a path on
+// another file system than its parent folder.
 bool stillMountPoint(const std::string& path) {
     if (path == "/")
         return true;
-    struct stat here {
-    }, parent{};
-    if (::stat(path.c_str(), &here) != 0 || ::stat((path + "/..").c_str(), &parent) != 0)
+    struct statx here {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, 0, &here) != 0)
         return true;
-    return here.st_dev != parent.st_dev;
+    if (here.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+        return (here.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    struct stat parent {};
+    if (::stat((path + "/..").c_str(), &parent) != 0)
+        return true;
+    return makedev(here.stx_dev_major, here.stx_dev_minor) != parent.st_dev;
 }
 
 // What a helper found; shared with it, since it may answer after the caller gave up.

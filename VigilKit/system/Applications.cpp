@@ -15,9 +15,9 @@ namespace vigil {
 
 namespace {
 
+// WebKitGTK's web-content and network helpers, whose owner is not known by their names.
 bool isWebKitHelper(const std::string& name) {
-    return name.starts_with("com.apple.WebKit.WebContent") ||
-           name.starts_with("com.apple.WebKit.Networking");
+    return name.starts_with("WebKitWebProcess") || name.starts_with("WebKitNetworkProcess");
 }
 
 }  // namespace

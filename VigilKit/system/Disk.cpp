@@ -63,16 +63,18 @@ struct Disk::State : std::enable_shared_from_this<Disk::State> {
 
     State(DiskCollector* c, BlockingCalls& calls) : collector(c), blockingCalls(calls) {}
 
-    // A rebuild on the background queue, unless one is already waiting there: it will read the
-    // table as it is when it runs, which covers every change until then.
+    // A rebuild on the background queue, unless one is already waiting, queued or behind the
+    // rebuild that runs: it reads the table once its turn comes, which covers every change until
+    // then.
     void queueReload() {
         if (reloadQueued.exchange(true))
             return;
         std::weak_ptr<State> weak = weak_from_this();
         Queue::background().async([weak] {
             if (auto state = weak.lock()) {
+                std::lock_guard serial(state->loadMutex);
                 state->reloadQueued = false;
-                state->load();
+                state->rebuild();
             }
         });
     }
@@ -118,6 +120,11 @@ struct Disk::State : std::enable_shared_from_this<Disk::State> {
 
     void load() {
         std::lock_guard serial(loadMutex);
+        rebuild();
+    }
+
+    // Called with loadMutex held.
+    void rebuild() {
         Volumes next;
         std::string rootDisk;
         std::vector<std::string> newDisks;

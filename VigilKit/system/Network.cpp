@@ -4,8 +4,8 @@
 
 #include "collectors/NetworkData.h"
 #include "collectors/PublicAddressServer.h"
+#include "platform/BlockingCalls.h"
 #include "platform/Notification.h"
-#include "runtime/Queue.h"
 #include "system/SystemManager.h"
 
 namespace vigil {
@@ -140,8 +140,14 @@ void Network::scheduleCheck() {
     };
     if (environment_.runInBackground) {
         environment_.runInBackground(std::move(run));
-    } else {
-        Queue::background().async(std::move(run));
+        return;
+    }
+    // A resolver or an echo server may keep the check waiting: on a helper thread of its own,
+    // never on a worker of the sampling pool.
+    if (!BlockingCalls::shared().post("network connection check", std::move(run))) {
+        checking_->store(false);  // the last check is still returning
+        checkRunning_ = false;
+        checkRunning_.notify_all();
     }
 }
 

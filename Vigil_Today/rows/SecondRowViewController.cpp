@@ -24,7 +24,7 @@ const QString kDownArrow = QStringLiteral(" \u2193");
 SecondRowViewController::SecondRowViewController(WidgetContext context)
     : context_(context),
       networkListViewController_(std::make_unique<NetworkListViewController>(
-          &context.system, nullptr, &context.defaults)) {}
+          &context.system, nullptr, &context.defaults, &context.themes)) {}
 
 SecondRowViewController::~SecondRowViewController() = default;
 

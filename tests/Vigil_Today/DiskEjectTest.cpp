@@ -1,5 +1,6 @@
 // Ejecting a real volume from its view: an ext4 image on a loop device, first held busy by a
-// process working in it, then free. Needs root and a free loop device; skips otherwise.
+// process working in it, then free; the refusal also reaches a notification server on a private
+// session bus. Needs root and a free loop device; skips otherwise.
 
 #include <signal.h>
 #include <sys/mount.h>
@@ -15,6 +16,7 @@
 #include "platform/Notification.h"
 #include "settings/Defaults.h"
 #include "support/PrivateMounts.h"
+#include "support/SessionBus.h"
 #include "support/TempFolder.h"
 #include "support/TestSupport.h"
 #include "system/Disk.h"
@@ -72,8 +74,12 @@ TEST(DiskEjectTest, ABusyVolumeStaysListedAndSaysWhoUsesItThenEjectsWhenFreed) {
         GTEST_SKIP() << why;
     VIGIL_IN_PRIVATE_MOUNTS([] {
         test::qtApp();
-        // No notification server here: the refusal's notification must not reach the user's.
-        Notification::useBusAddress("unix:path=/nonexistent/vigil-test-bus");
+        // A notification server of the test's own: the refusal must not reach the user's.
+        test::PrivateBus bus;
+        ASSERT_TRUE(bus.started()) << "dbus-daemon did not start";
+        test::NotificationServer notifications(bus.address());
+        ASSERT_TRUE(notifications.ready());
+        Notification::useBusAddress(bus.address());
         test::ScratchFolder scratch("vigil-eject-view");
         fs::create_directories(scratch.path / "mnt");
         const std::string mountPoint = (scratch.path / "mnt").string();
@@ -112,6 +118,10 @@ TEST(DiskEjectTest, ABusyVolumeStaysListedAndSaysWhoUsesItThenEjectsWhenFreed) {
         EXPECT_EQ(stick->note->toolTip().toStdString(),
                   "Not ejected: it is in use by sleep (" + std::to_string(holder) + ")");
         EXPECT_TRUE(isMounted(mountPoint));
+        ASSERT_TRUE(test::waitUntil([&] { return !notifications.received().empty(); }));
+        EXPECT_EQ(
+            notifications.received().front().summary,
+            "Vigil could not eject Stick: it is in use by sleep (" + std::to_string(holder) + ")");
         disk->load();
         list.update();
         EXPECT_EQ(listed(), stick);
@@ -127,6 +137,8 @@ TEST(DiskEjectTest, ABusyVolumeStaysListedAndSaysWhoUsesItThenEjectsWhenFreed) {
         list.update();
         EXPECT_EQ(listed(), nullptr);
         list.viewWillDisappear();
+        EXPECT_EQ(notifications.received().size(), 1u) << "the eject that worked is not news";
+        Notification::useBusAddress("unix:path=/nonexistent/vigil-test-bus");
     });
 }
 

@@ -22,13 +22,17 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -452,6 +456,112 @@ TEST_F(EndToEndTest, OnePanelPerSessionThatToggleAndQuitReach) {
         EXPECT_EQ(runProgram({"--quit"}, env, out).status, 0) << readFile(out);
         EXPECT_EQ(waitFor(started, std::chrono::seconds(60)), 0) << readFile(firstLog);
     }
+}
+
+// A desktop's tray as programs meet it on the session bus: the StatusNotifierWatcher, saying a
+// tray host is there and keeping the bus names of the icons that register. Qt looks at it through
+// introspection, which sd-bus answers from the table below.
+class TrayWatcher {
+  public:
+    explicit TrayWatcher(const std::string& address) : bus_(Bus::open(address)) {
+        static const sd_bus_vtable table[] = {
+            SD_BUS_VTABLE_START(0),
+            SD_BUS_METHOD("RegisterStatusNotifierItem", "s", "", registerItem,
+                          SD_BUS_VTABLE_UNPRIVILEGED),
+            SD_BUS_PROPERTY("IsStatusNotifierHostRegistered", "b", hostIsThere, 0,
+                            SD_BUS_VTABLE_PROPERTY_CONST),
+            SD_BUS_VTABLE_END};
+        ready_ = bus_ &&
+                 sd_bus_add_object_vtable(bus_->handle(), nullptr, "/StatusNotifierWatcher",
+                                          "org.kde.StatusNotifierWatcher", table, this) >= 0 &&
+                 bus_->requestName("org.kde.StatusNotifierWatcher");
+        if (!ready_)
+            return;
+        thread_ = std::thread([this] {
+            while (!stop_ && bus_->process(std::chrono::milliseconds(50))) {
+            }
+        });
+    }
+    ~TrayWatcher() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool ready() const { return ready_; }
+    std::vector<std::string> items() {
+        std::lock_guard lock(mutex_);
+        return items_;
+    }
+
+  private:
+    static int registerItem(sd_bus_message* message, void* self, sd_bus_error*) {
+        const char* item = nullptr;
+        if (sd_bus_message_read(message, "s", &item) < 0)
+            return -EINVAL;
+        auto* watcher = static_cast<TrayWatcher*>(self);
+        std::lock_guard lock(watcher->mutex_);
+        watcher->items_.push_back(item);
+        return sd_bus_reply_method_return(message, "");
+    }
+    static int hostIsThere(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply,
+                           void*, sd_bus_error*) {
+        return sd_bus_message_append(reply, "b", 1);
+    }
+
+    std::unique_ptr<Bus> bus_;
+    bool ready_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> items_;
+};
+
+TEST_F(EndToEndTest, WhereATrayRunsTheIconRegistersAndAClickTogglesThePanel) {
+    test::XvfbServer x;
+    if (!x.reason.empty())
+        GTEST_SKIP() << x.reason;
+    if (const std::string why = whyTheProgramCannotRun(true); !why.empty())
+        GTEST_SKIP() << why;
+    test::PrivateBus bus;
+    if (!bus.started())
+        GTEST_SKIP() << "dbus-daemon did not start (apt-get install dbus-daemon)";
+    TrayWatcher tray(bus.address());
+    ASSERT_TRUE(tray.ready());
+    const Env env =
+        session(x.display(), "", runtimeFolder(dir, QStringLiteral("run")), bus.address());
+    const QString programLog = dir.filePath(QStringLiteral("program.txt"));
+    const pid_t program = spawn({programPath()}, env, programLog.toStdString());
+    ASSERT_GT(program, 0);
+    const QString scratch = dir.filePath(QStringLiteral("xdotool.txt"));
+    const auto panelsBecome = [&](int count) {
+        return test::waitUntil([&] { return visiblePanels(x.display(), scratch) == count; },
+                               std::chrono::seconds(60));
+    };
+    ASSERT_TRUE(panelsBecome(1)) << readFile(programLog);
+    ASSERT_TRUE(test::waitUntil([&] { return tray.items().size() == 1; }, std::chrono::seconds(60)))
+        << readFile(programLog);
+
+    // The tray host's click on the icon: Activate on the item that registered.
+    auto host = Bus::open(bus.address());
+    ASSERT_NE(host, nullptr);
+    const Bus::Target icon{tray.items().front(), "/StatusNotifierItem",
+                           "org.kde.StatusNotifierItem"};
+    const auto click = [&] {
+        std::string error;
+        const auto reply = host->call(
+            icon, "Activate",
+            [](sd_bus_message* m) { return sd_bus_message_append(m, "ii", 0, 0); },
+            std::chrono::seconds(10), &error);
+        EXPECT_TRUE(reply.has_value()) << error;
+    };
+    click();
+    EXPECT_TRUE(panelsBecome(0));
+    click();
+    EXPECT_TRUE(panelsBecome(1));
+    const QString out = dir.filePath(QStringLiteral("out.txt"));
+    EXPECT_EQ(runProgram({"--quit"}, env, out).status, 0) << readFile(out);
+    EXPECT_EQ(waitFor(program, std::chrono::seconds(60)), 0);
+    EXPECT_EQ(readFile(programLog), "");
 }
 
 // A headless Weston for the test, on a socket in a private runtime folder; with XWayland it also

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 
 #include "HostTestSupport.h"
 #include "TodayViewController.h"
@@ -56,6 +57,13 @@ TEST_F(TodayViewControllerGalleryTest, PanelInEveryState) {
             EXPECT_GT(distinctColours(image), 20) << name.toStdString();
             const QString path = QDir(dir).filePath(theme + "-" + name + ".png");
             EXPECT_TRUE(image.save(path)) << path.toStdString();
+            // Every view follows the panel's theme manager: no text keeps the light theme's black.
+            for (const QLabel* label : panel.findChildren<QLabel*>()) {
+                if (dark && label->isVisible() && !label->text().isEmpty()) {
+                    EXPECT_NE(label->palette().color(QPalette::WindowText), QColor(Qt::black))
+                        << name.toStdString() << ": " << label->text().toStdString();
+                }
+            }
         };
         shoot(QStringLiteral("rows"), 2);
         row->toggleCPUView();

@@ -118,6 +118,41 @@ TEST(CPUCollector, CoreGoingOfflineBetweenSamples) {
     EXPECT_NEAR(data.idle, 100.0 * 160 / 280, 1e-9);
 }
 
+// A machine of 256 logical cores (two sockets of 64 cores with two threads each), generated here:
+// no such machine is at hand. The counts come from the topology, the load from the first line of
+// /proc/stat whatever follows it.
+TEST(CPUCollector, TwoHundredFiftySixLogicalCores) {
+    TempTree tree;
+    const auto stat = [](int user, int system, int idle) {
+        std::string text = "cpu  " + std::to_string(user) + " 0 " + std::to_string(system) + " " +
+                           std::to_string(idle) + " 0 0 0 0 0 0\n";
+        for (int cpu = 0; cpu < 256; ++cpu)
+            text += "cpu" + std::to_string(cpu) + " 100 0 50 1000 0 0 0 0 0 0\n";
+        return text + "btime 1700000000\n";
+    };
+    for (int cpu = 0; cpu < 256; ++cpu) {
+        const std::string topology =
+            "sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/topology/";
+        tree.write(topology + "physical_package_id", std::to_string(cpu / 128) + "\n");
+        tree.write(topology + "core_id", std::to_string(cpu % 128 / 2) + "\n");
+    }
+    for (const char* list : {"present", "online", "possible"})
+        tree.write(std::string("sys/devices/system/cpu/") + list, "0-255\n");
+    tree.write("proc/stat", stat(25600, 12800, 256000));
+    CPUCollector collector(tree.root);
+    const auto info = collector.hostInfo();
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->physical_cpu_max, 128);
+    EXPECT_EQ(info->logical_cpu_max, 256);
+    CPUData data{};
+    collector.data(&data);
+    tree.write("proc/stat", stat(25600 + 2560, 12800 + 1280, 256000 + 8960));
+    collector.data(&data);
+    EXPECT_DOUBLE_EQ(data.user, 20.0);
+    EXPECT_DOUBLE_EQ(data.system, 10.0);
+    EXPECT_DOUBLE_EQ(data.idle, 70.0);
+}
+
 TEST(CPUCollector, StolenTicksCountAsBusy) {
     // Between the samples: user 300, nice 0, system 100, idle 300, iowait 0, irq 20, softirq 30,
     // steal 250 of 1000 ticks. User 30 %, system (100 + 20 + 30 + 250) = 40 %, idle 30 %.

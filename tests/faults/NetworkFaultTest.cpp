@@ -117,7 +117,17 @@ TEST(NetworkFaultTest, LinksDeletedInTheMiddleOfAnUpdate) {
                 network.update();
                 return network.interfaces().count("veth" + std::to_string(victim)) == 1;
             }));
+            // Listed once its carrier is up (the kernel reports that a moment later): only then
+            // are its details read, and it goes while they are.
             ASSERT_TRUE(addLink(10 + round));
+            const std::string added = "veth" + std::to_string(10 + round);
+            ASSERT_TRUE(test::waitUntil([&] {
+                bool listed = false;
+                getNetworkData([&](int64_t, const char* name, const NetworkData*) {
+                    listed = listed || added == name;
+                });
+                return listed;
+            }));
             deleteBeforeExtra = 10 + round;
             network.update();
             checkSane(network.interfaces());

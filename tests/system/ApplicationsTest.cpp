@@ -199,7 +199,7 @@ RunningApplicationPtr fake(pid_t pid, const std::string& name, bool terminated =
 }
 
 TEST(ApplicationsTest, AuxiliaryProcessesFoundByName) {
-    EXPECT_EQ(auxiliaryOwnerName("Safari Web Content"), "Safari");
+    EXPECT_EQ(auxiliaryOwnerName("Epiphany Web Content"), "Epiphany");
     EXPECT_EQ(auxiliaryOwnerName("My  Browser Networking"), "My Browser");
     EXPECT_EQ(auxiliaryOwnerName("Web Content"), "");
     EXPECT_EQ(auxiliaryOwnerName("Browser"), "");
@@ -209,7 +209,7 @@ TEST(ApplicationsTest, AuxiliaryProcessesFoundByName) {
     options.workspace.root = "/nonexistent-root-for-vigil";  // an empty workspace
     Applications apps(options);
     apps.observeValue({platform::RunningApplications::ChangeKind::insertion,
-                       {fake(999990, "Safari"), fake(999991, "Safari Web Content"),
+                       {fake(999990, "Epiphany"), fake(999991, "Epiphany Web Content"),
                         fake(999992, "Other Networking")}});
     auto table = apps.processes();
     ASSERT_EQ(table.size(), 3u);
@@ -284,9 +284,8 @@ TEST(ApplicationsTest, AHelperWaitingForItsOwnerHoldsOnlyItsOwnFigures) {
     auto options = entries.options(0);
     options.workspace.applicationDirectories = std::vector<std::string>{};  // no entries
     Applications apps(options);
-    apps.observeValue(
-        {platform::RunningApplications::ChangeKind::insertion,
-         {fake(sleeper.pid, "Sleeper"), fake(helper.pid, "com.apple.WebKit.WebContent")}});
+    apps.observeValue({platform::RunningApplications::ChangeKind::insertion,
+                       {fake(sleeper.pid, "Sleeper"), fake(helper.pid, "WebKitWebProcess")}});
     for (int tick = 0; tick < 2; ++tick) {
         apps.update();
         // The others refresh while it waits; it alone is not sampled (its process has memory).
@@ -294,7 +293,7 @@ TEST(ApplicationsTest, AHelperWaitingForItsOwnerHoldsOnlyItsOwnFigures) {
         EXPECT_EQ(find(apps.processes(), helper.pid)->mem, 0u) << "tick " << tick;
     }
     apps.observeValue({platform::RunningApplications::ChangeKind::removal,
-                       {fake(helper.pid, "com.apple.WebKit.WebContent", true)}});
+                       {fake(helper.pid, "WebKitWebProcess", true)}});
     apps.update();
     EXPECT_FALSE(find(apps.processes(), helper.pid));
     EXPECT_GT(find(apps.processes(), sleeper.pid)->mem, 0u);

@@ -6,12 +6,15 @@
 #include <cerrno>
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "platform/MountWatch.h"
 #include "platform/Read.h"
+#include "runtime/Queue.h"
 #include "support/TestSupport.h"
 
 namespace vigil {
@@ -308,6 +311,59 @@ TEST(Disk, FollowsTheMountWatch) {
     EXPECT_TRUE(test::waitUntil([&] { return disk.volumes().count("/media/user/My Disk") == 0; }));
     EXPECT_GE(watch->changes(), 1u);
     watch->stop();
+}
+
+// Mount changes that come while a listing waits on a slow file system are merged into one more
+// listing, not one each: one hundred would hold the sampling pool's workers one after the other.
+TEST(Disk, MountChangesThatPileUpAreMergedIntoOneListing) {
+    FixtureCopy fixture;
+    auto options = optionsFor(fixture);
+    options.answerTimeout = std::chrono::seconds(60);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    std::string watched;  // the first volume asked: every listing asks it once
+    int listings = 0;
+    options.statFunction = [&](const char* path, struct statvfs* out) {
+        std::unique_lock lock(mutex);
+        if (watched.empty())
+            watched = path;
+        if (watched == path) {
+            ++listings;
+            changed.notify_all();
+            changed.wait(lock, [&] { return !held; });
+        }
+        return ::statvfs(path, out);
+    };
+    DiskCollector collector(options);
+    Disk disk(nullptr, &collector);
+    const auto listed = [&](int count) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(60), [&] { return listings >= count; });
+    };
+    ASSERT_TRUE(listed(1));
+
+    {
+        std::lock_guard lock(mutex);
+        held = true;
+    }
+    disk.handleMountNotifications();
+    ASSERT_TRUE(listed(2));  // that listing now waits on the volume
+    for (int i = 0; i < 100; ++i)
+        disk.handleMountNotifications();
+    {
+        std::lock_guard lock(mutex);
+        held = false;
+    }
+    changed.notify_all();
+    // The pool starts its tasks in order: by the time this one runs, every listing queued before
+    // it has run, or holds a worker.
+    std::atomic<bool> drained{false};
+    Queue::background().async([&] { drained = true; });
+    ASSERT_TRUE(test::waitUntil([&] { return drained.load(); }, std::chrono::seconds(60)));
+    disk.load();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(listings, 4) << "the first listing, the one held, one for the hundred, this one";
 }
 
 TEST(Disk, MountWatchFailsCleanlyWithoutATable) {

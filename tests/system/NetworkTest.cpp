@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <latch>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/Notification.h"
+#include "runtime/Queue.h"
 #include "support/SessionBus.h"
 #include "support/TestSupport.h"
 
@@ -208,6 +211,39 @@ TEST(NetworkConnection, OnlyOneCheckRunsAtATime) {
         EXPECT_EQ(started, 1);
         EXPECT_EQ(network.publicAddress(), "198.51.100.9");
     }
+}
+
+// The check waits on a resolver and an echo server: one that hangs holds no worker of the
+// sampling pool, which can still run a task on every worker at once.
+TEST(NetworkConnection, AHangingCheckHoldsNoSamplingWorker) {
+    ScriptedNetwork script;
+    std::latch release(1);
+    std::atomic<bool> asking{false};
+    script.environment.isConnectedToInternet = [&] {
+        asking = true;
+        release.wait();  // a resolver that does not answer
+        return false;
+    };
+    script.environment.runInBackground = nullptr;
+    Network network(script.environment);
+    script.set({{"eth0", 0, 0}}, 0);
+    network.update();
+    ASSERT_TRUE(test::waitUntil([&] { return asking.load(); }));
+
+    const unsigned workers = std::max(2u, std::thread::hardware_concurrency());
+    auto together = std::make_shared<std::latch>(workers);
+    auto met = std::make_shared<std::atomic<unsigned>>(0);
+    for (unsigned i = 0; i < workers; ++i) {
+        Queue::background().async([together, met] {
+            together->arrive_and_wait();
+            ++*met;
+        });
+    }
+    EXPECT_TRUE(test::waitUntil([&] { return met->load() == workers; }, std::chrono::seconds(60)))
+        << met->load() << " of " << workers << " workers were free";
+    release.count_down();
+    EXPECT_TRUE(test::waitUntil([&] { return !network.isChecking(); }));
+    EXPECT_TRUE(test::waitUntil([&] { return met->load() == workers; }, std::chrono::seconds(60)));
 }
 
 TEST(NetworkConfiguration, WatcherHandOverSetsNamesRouterAndJoinedServers) {
