@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "settings/Defaults.h"
+#include "system/AlertFigures.h"
 
 namespace vigil {
 
@@ -56,6 +57,10 @@ void setAlertRules(const std::vector<AlertRuleConfig>& rules,
 std::string alertRuleTitle(AlertKind kind);
 std::string alertLevelUnit(AlertKind kind);
 bool alertRuleHasLevels(AlertKind kind);
+// The rule's key in the settings file ("processorBusy"), and whether it fires above its warning
+// level (its clear level lies below it) rather than below.
+std::string alertRuleKey(AlertKind kind);
+bool alertRuleFiresAbove(AlertKind kind);
 
 // A rule that has fired and not yet cleared.
 struct ActiveAlert {
@@ -72,6 +77,27 @@ class Alerts {
   public:
     // The program's instance: evaluates the rules of the settings from start().
     static Alerts& shared();
+
+    // Where an instance gets what it works with; the program's instance uses this machine's.
+    struct Environment {
+        // The figures the enabled rules need, taken now. Called on the evaluating thread.
+        std::function<AlertFigures(const std::vector<AlertRuleConfig>& enabled)> figures;
+        // The bus of the notification server; empty: Notification's (the session bus).
+        std::string busAddress;
+        std::function<std::chrono::steady_clock::time_point()> clock;
+        std::function<std::chrono::system_clock::time_point()> wallClock;
+        // Where the rules are kept; Defaults::shared() when null.
+        Defaults* defaults = nullptr;
+        // Seconds between two evaluations once started; 0: only evaluateNow() evaluates.
+        double interval = 10;
+    };
+    explicit Alerts(Environment environment);
+
+    // Evaluates the rules once now, on the calling thread (the timer's work; tests call it).
+    void evaluateNow();
+    // The connection came back after being lost: posts the connectionBack notice when the rule
+    // is on. Any thread; never blocks.
+    void connectionCameBack();
 
     // Starts evaluating the rules (and posting notifications); stop() ends it at exit.
     void start();
