@@ -7,10 +7,12 @@
 #include <QVBoxLayout>
 
 #include <thread>
-#include "settings/MachineSourcesSection.h"
 
 #include "history/History.h"
+#include "settings/AlertRulesSection.h"
+#include "settings/MachineSourcesSection.h"
 #include "settings/WidgetDefaults.h"
+#include "system/Alerts.h"
 #include "system/Battery.h"
 #include "system/Machines.h"
 #include "system/Sensors.h"
@@ -188,6 +190,11 @@ QWidget* SettingsViewController::loadView() {
     form->addRow(title(QStringLiteral("History")), historyRow);
     layout->addLayout(form);
 
+    alertRules = new AlertRulesSection(defaults_, root);
+    alertRules->onRulesChanged = [] { Alerts::shared().reloadRules(); };
+    layout->addWidget(title(QStringLiteral("Alerts")));
+    layout->addWidget(alertRules);
+
     machineSources = new MachineSourcesSection(defaults_, root);
     machineSources->onSourcesChanged = [](std::vector<MachineSourceConfig> sources) {
         Machines::shared().setSources(std::move(sources));
@@ -229,6 +236,7 @@ void SettingsViewController::viewWillAppear() {
     temperatureSettings->selectSegment(unit >= 0 && unit <= 1 ? static_cast<int>(unit) : -1);
     selectTag(themeSettings, defaults_.get(WidgetDefaultsKeys::theme()));
     listCPUSensors();
+    alertRules->reload();
     machineSources->reload();
     {
         const QSignalBlocker quiet(keepHistorySettings);
@@ -368,6 +376,7 @@ void SettingsViewController::apply(const Theme& theme) {
         }
         box->setPalette(palette);
     }
+    alertRules->applyTheme(theme);
     machineSources->applyTheme(theme);
     vigilPage->setTextColor(theme.infoColor);
     vigilPage->hoverColor = theme.isDark ? FUIColor::clouds() : FUIColor::wetAsphalt();
