@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "AlertOpenHandler.h"
 #include "C/system/ErrorReport.h"
 #include "TodayViewController.h"
 #include "details/HistorySection.h"
@@ -180,6 +181,7 @@ int main(int argc, char* argv[]) {
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
         panel.setPanelVisible(true);
         answerRequests(instance.get(), panel);
+        vigil::Alerts::shared().setOpenHandler(vigil::alertOpenHandler(panel, widget));
         if (headless)
             renderAndQuitLater(panel);
 
@@ -188,6 +190,7 @@ int main(int argc, char* argv[]) {
                                &QApplication::quit);
         }
         status = app.exec();
+        vigil::Alerts::shared().setOpenHandler(nullptr);
         if (instance)
             instance->onRequest = nullptr;
     }
