@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 
 #include <cmath>
@@ -13,6 +14,10 @@
 namespace vigil {
 
 namespace {
+
+// How far a rule's "back to normal" choice stands in from its switch.
+constexpr int kIndent = 20;
+constexpr int kLevelWidth = 92;
 
 struct LevelRange {
     int minimum;
@@ -44,6 +49,13 @@ QSpinBox* levelBox(const QString& ruleTitle, const QString& which, const std::st
                                : QStringLiteral("\u00a0") + QString::fromStdString(unit));
     box->setAccessibleName(ruleTitle + QStringLiteral(", ") + which);
     box->setKeyboardTracking(false);
+    // The arrow keys, Page Up and Down and the wheel step the level; without the buttons two
+    // levels in minutes fit the panel's width.
+    box->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    box->setToolTip(which.left(1).toUpper() + which.mid(1));
+    // Wide enough for "120 minutes"; the longest level the box takes would not fit the panel.
+    box->setMinimumWidth(kLevelWidth);
     return box;
 }
 
@@ -56,14 +68,17 @@ AlertRulesSection::AlertRulesSection(Defaults& defaults, QWidget* parent)
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(2);
-    grid->setColumnStretch(0, 1);
+    // Under each rule's switch, indented: its levels, then its "back to normal" choice. The panel
+    // is too narrow for a rule's name and two levels side by side.
+    grid->setColumnMinimumWidth(0, kIndent);
+    grid->setColumnStretch(3, 1);
     int row = 0;
     const auto font = FUIFont::normal(12);
     for (const QString& caption : {QStringLiteral("Warn at"), QStringLiteral("Clear at")}) {
         auto* label = new TitleField(caption, this);
         if (font)
             label->setFont(*font);
-        label->setAlignment(Qt::AlignCenter);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         grid->addWidget(label, row, 1 + static_cast<int>(captions_.size()));
         captions_.append(label);
     }
@@ -71,14 +86,16 @@ AlertRulesSection::AlertRulesSection(Defaults& defaults, QWidget* parent)
     rules_.reserve(allAlertKinds().size());
     for (AlertKind kind : allAlertKinds())
         addRule(*grid, row, kind);
-    if (font) {
-        for (const RuleControls& rule : rules_) {
-            for (QWidget* control : std::initializer_list<QWidget*>{
-                     rule.enabled, rule.warnLevel, rule.clearLevel, rule.notifyCleared}) {
-                if (control)
-                    control->setFont(*font);
-            }
+    // The "back to normal" choice is the rule's lesser part: a size smaller.
+    const auto smaller = FUIFont::normal(11);
+    for (const RuleControls& rule : rules_) {
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{rule.enabled, rule.warnLevel, rule.clearLevel}) {
+            if (control && font)
+                control->setFont(*font);
         }
+        if (smaller)
+            rule.notifyCleared->setFont(*smaller);
     }
 }
 
@@ -86,19 +103,18 @@ void AlertRulesSection::addRule(QGridLayout& grid, int& row, AlertKind kind) {
     const QString title = QString::fromStdString(alertRuleTitle(kind));
     RuleControls rule{kind, new QCheckBox(title, this), nullptr, nullptr, nullptr};
     rule.enabled->setObjectName(QStringLiteral("alertEnabled%1").arg(rules_.size()));
-    grid.addWidget(rule.enabled, row, 0);
+    grid.addWidget(rule.enabled, row++, 0, 1, 4);
     if (alertRuleHasLevels(kind)) {
         const std::string unit = alertLevelUnit(kind);
         rule.warnLevel = levelBox(title, QStringLiteral("warning level"), unit, this);
         rule.clearLevel = levelBox(title, QStringLiteral("clear level"), unit, this);
         grid.addWidget(rule.warnLevel, row, 1);
-        grid.addWidget(rule.clearLevel, row, 2);
+        grid.addWidget(rule.clearLevel, row++, 2);
     }
-    ++row;
     rule.notifyCleared = new QCheckBox(QStringLiteral("Tell me when it is back to normal"), this);
     rule.notifyCleared->setAccessibleName(title +
                                           QStringLiteral(": tell me when it is back to normal"));
-    grid.addWidget(rule.notifyCleared, row++, 0, 1, 3, Qt::AlignLeft);
+    grid.addWidget(rule.notifyCleared, row++, 1, 1, 3);
     // The connection coming back is itself the news; there is no "back to normal" after it.
     rule.notifyCleared->setVisible(kind != AlertKind::connectionBack);
     grid.setRowMinimumHeight(row++, 4);

@@ -135,6 +135,9 @@ QWidget* SettingsViewController::loadView() {
     form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     form->setHorizontalSpacing(14);
     form->setVerticalSpacing(8);
+    // Where the panel is narrower than a title and its choice side by side (its scroll bar
+    // shows), the choice goes under its title instead of past the panel's edge.
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     const auto titleFont = FUIFont::normal(13);
     auto title = [&](const QString& text) {
         auto* label = new TitleField(text, root);
