@@ -29,6 +29,7 @@
 #include "settings/Defaults.h"
 #include "settings/SettingsPanelPlaceStore.h"
 #include "settings/WidgetDefaults.h"
+#include "system/Alerts.h"
 #include "system/HistoryRecorder.h"
 #include "system/System.h"
 #include "system/SystemManager.h"
@@ -172,6 +173,7 @@ int main(int argc, char* argv[]) {
         vigil::History& history = vigil::History::shared();
         history.setRecording(keepsHistory());
         vigil::HistoryRecorder recorder(vigil::System::shared(), history);
+        vigil::Alerts::shared().start();
         vigil::HistorySection::shown() = &history;
         vigil::HistorySection::rangeSettings() = &vigil::Defaults::shared();
         vigil::QuitOnSignals quitOnSignals;
@@ -188,6 +190,7 @@ int main(int argc, char* argv[]) {
                                &QApplication::quit);
         }
         status = app.exec();
+        vigil::Alerts::shared().stop();
         if (instance)
             instance->onRequest = nullptr;
     }
