@@ -115,8 +115,11 @@ void AlertFiguresReader::readProcessorAndMemory(const std::vector<AlertRuleConfi
         std::optional<Clock::time_point> always;
         sampleIfResting(SystemResourceType::mem, &always, std::chrono::seconds(0));
         const auto sample = memory.sample();
-        if (memoryWarn && sample->total() > 0) {
-            figures.memoryAvailable = double(sample->free) / double(sample->total()) * 100;
+        // Of the installed memory, as `free` shows it; the sample's own total where unknown.
+        const double total =
+            memory.physical() > 0 ? double(memory.physical()) : double(sample->total());
+        if (memoryWarn && total > 0) {
+            figures.memoryAvailable = std::min(100.0, double(sample->free) / total * 100);
             pastWarning |= *figures.memoryAvailable < *memoryWarn;
         }
         const auto [swapTotal, swapUsed] = memory.swap();
