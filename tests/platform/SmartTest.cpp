@@ -125,8 +125,8 @@ TEST(Smart, AtaThresholdExceededIsFailingButCapable) {
     auto t = healthyAta();
     t->status = statusAnswer(0xF4, 0x2C);
     // 280 sectors moved to spares (48-bit raw value, little-endian).
-    t->data = smartDataBlock({{5, 1, {0x18, 0x01, 0, 0, 0, 0}},
-                              {194, 64, {0x24, 0x00, 0x12, 0x00, 0x2F, 0x00}}});
+    t->data = smartDataBlock(
+        {{5, 1, {0x18, 0x01, 0, 0, 0, 0}}, {194, 64, {0x24, 0x00, 0x12, 0x00, 0x2F, 0x00}}});
     SmartReading reading = readSmart(*t);
     EXPECT_TRUE(reading.capable);
     EXPECT_FALSE(reading.passed);
