@@ -30,6 +30,7 @@
 #include "settings/Defaults.h"
 #include "settings/SettingsPanelPlaceStore.h"
 #include "settings/WidgetDefaults.h"
+#include "system/Alerts.h"
 #include "system/HistoryRecorder.h"
 #include "system/System.h"
 #include "system/SystemManager.h"
@@ -173,6 +174,7 @@ int main(int argc, char* argv[]) {
         vigil::History& history = vigil::History::shared();
         history.setRecording(keepsHistory());
         vigil::HistoryRecorder recorder(vigil::System::shared(), history);
+        vigil::Alerts::shared().start();
         vigil::HistorySection::shown() = &history;
         vigil::HistorySection::rangeSettings() = &vigil::Defaults::shared();
         vigil::QuitOnSignals quitOnSignals;
@@ -190,6 +192,7 @@ int main(int argc, char* argv[]) {
                                &QApplication::quit);
         }
         status = app.exec();
+        vigil::Alerts::shared().stop();
         vigil::Alerts::shared().setOpenHandler(nullptr);
         if (instance)
             instance->onRequest = nullptr;

@@ -40,7 +40,7 @@ struct AlertFigures {
     };
     std::optional<Battery> battery;
 
-    // Drives whose health was read; a drive missing here keeps what it had.
+    // The drives as their health was last read (a check every few minutes).
     struct Drive {
         std::string name;  // "sda", "nvme0n1": the subject
         std::string model;

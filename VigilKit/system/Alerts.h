@@ -66,7 +66,9 @@ bool alertRuleFiresAbove(AlertKind kind);
 struct ActiveAlert {
     AlertKind kind;
     // What it is about where a rule watches several things: the volume's mount point, the
-    // sensor's label, the drive's name; empty for the processor, memory, swap and battery.
+    // sensor's id ("coretemp-isa-0000/Package id 0", as Sensors names it: labels repeat across
+    // chips), the whole disk's name ("sda"); empty for the processor, memory, swap, battery and
+    // connection.
     std::string subject;
     // What the detail view shows: "Processor busy above 90 % since 14:02".
     std::string text;
