@@ -34,7 +34,7 @@ void AlertBanner::refresh(bool force) {
     if (shows_) {
         for (const ActiveAlert& alert : watch_.alerts().active()) {
             if (shows_(alert))
-                lines << QString::fromStdString(alert.text);
+                lines << lineFor(alert);
         }
     }
     const QString text = lines.join(QLatin1Char('\n'));
@@ -43,6 +43,19 @@ void AlertBanner::refresh(bool force) {
         setAccessibleName(text);
     }
     setVisible(!lines.isEmpty());
+}
+
+QString AlertBanner::lineFor(const ActiveAlert& alert) {
+    QString text = QString::fromStdString(alert.text);
+    if (alert.kind != AlertKind::temperatureHigh || alert.subject.empty())
+        return text;
+    // The subject is "<chip>/<label>"; a chip's name holds no slash.
+    const std::string& id = alert.subject;
+    const auto slash = id.find('/');
+    const std::string label = slash == std::string::npos ? id : id.substr(slash + 1);
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return QString::fromStdString(label) + QStringLiteral(": ") + text;
 }
 
 void AlertBanner::apply(const Theme& theme) {

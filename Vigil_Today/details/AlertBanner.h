@@ -13,7 +13,9 @@ namespace vigil {
 
 // The line near the top of a detail view that says which rule fired and since when ("Processor
 // busy above 90 % since 14:02"), one line per firing alert the view shows, in the theme's danger
-// colour. Hidden, and taking no room, while none fires. Main thread only.
+// colour. A temperature alert names its sensor first ("Package id 0: within 5 °C of its critical
+// limit (100 °C) since 14:02"), as several sensors may fire. Hidden, and taking no room, while
+// none fires. Main thread only.
 class AlertBanner : public NoThemeField {
   public:
     using Filter = std::function<bool(const ActiveAlert&)>;
@@ -28,6 +30,9 @@ class AlertBanner : public NoThemeField {
     // after the filter's subject changed).
     void refresh(bool force = false);
     void apply(const Theme& theme);
+
+    // The line shown for an alert.
+    static QString lineFor(const ActiveAlert& alert);
 
   private:
     Filter shows_;

@@ -10,18 +10,27 @@
 #include "TodayViewController.h"
 #include "TodayViewControllerSupport.h"
 #include "Vigil_Today/CPUMemoryTestSupport.h"
+#include "details/AlertBanner.h"
+#include "details/BatteryViewController.h"
 #include "details/CPUViewController.h"
 #include "details/DiskListViewController.h"
 #include "details/MemoryViewController.h"
 #include "host/PanelWindow.h"
 #include "rows/FirstRowViewController.h"
+#include "rows/FirstRowViewControllerWithBattery.h"
 #include "settings/AlertRulesSection.h"
 #include "settings/SettingsViewController.h"
+#include "support/TempFolder.h"
 #include "system/Alerts.h"
 #include "system/Disk.h"
+#include "ui/Bar.h"
+
+#include <mutex>
 
 namespace vigil {
 namespace {
+
+using namespace std::chrono_literals;
 
 class AlertViewsTest : public test::QtTest {
   protected:
@@ -144,6 +153,158 @@ TEST_F(AlertViewsTest, SettingsListEveryRuleAndStoreLevelsThatNeverCross) {
         std::printf("gallery: %s\n", qPrintable(path));
     }
     panel.endEditing();
+    panel.hide();
+}
+
+// Alerts over figures the test sets and a clock it moves; their notifications go to a bus that
+// is not there (one error line), which the views never wait for.
+class TestAlerts {
+  public:
+    explicit TestAlerts(Defaults& defaults) {
+        Alerts::Environment environment;
+        environment.figures = [this](const std::vector<AlertRuleConfig>&) {
+            std::lock_guard lock(mutex_);
+            return figures_;
+        };
+        environment.busAddress = "unix:path=" + folder_.path().string() + "/no-bus";
+        environment.clock = [this] {
+            std::lock_guard lock(mutex_);
+            return now_;
+        };
+        environment.defaults = &defaults;
+        environment.interval = 0;
+        alerts = std::make_unique<Alerts>(environment);
+        alerts->start();
+    }
+    ~TestAlerts() { alerts->stop(); }
+
+    // Evaluates every 10 s for `span` with these figures.
+    void hold(const AlertFigures& figures, std::chrono::seconds span) {
+        for (auto passed = std::chrono::seconds(0); passed < span; passed += 10s) {
+            {
+                std::lock_guard lock(mutex_);
+                now_ += 10s;
+                figures_ = figures;
+            }
+            alerts->evaluateNow();
+        }
+    }
+
+    std::unique_ptr<Alerts> alerts;
+
+  private:
+    test::TempFolder folder_;
+    std::mutex mutex_;
+    AlertFigures figures_;
+    std::chrono::steady_clock::time_point now_{};
+};
+
+AlertFigures machineFigures(const Disk::Volume& root, double busy, double available,
+                            int64_t volumeAvailablePercent, int64_t battery) {
+    AlertFigures figures;
+    figures.processorBusy = busy;
+    figures.memoryAvailable = available;
+    figures.volumes.push_back(
+        {root.path, root.name, root.total / 100 * volumeAvailablePercent, root.total});
+    figures.battery = AlertFigures::Battery{battery, true};
+    return figures;
+}
+
+// A busy, short-of-memory machine whose root volume is almost full and whose battery runs out:
+// each gauge turns to the danger colour and each view says which rule fired and since when;
+// when the figures come back, so do the colours, and the views lose the line and its room.
+TEST_F(AlertViewsTest, FiringRulesColourTheGaugesAndHeadTheirViews) {
+    test::WidgetMachine machine("power-discharging", test::WidgetMachine::Connection::local);
+    TestAlerts source(*machine.defaults);
+    WidgetContext context{*machine.system, *machine.navigator, *machine.defaults, *machine.themes,
+                          *source.alerts};
+    TodayViewController today(context);
+    today.view();
+    MemoryPanelPlaceStore places;
+    PanelWindow panel(today, places);
+    panel.setPanelVisible(true);
+    auto* row = dynamic_cast<FirstRowViewControllerWithBattery*>(&today.firstRow());
+    ASSERT_NE(row, nullptr);
+    const auto root = machine.system->disk().HD();
+    ASSERT_TRUE(root && root->total > 0);
+    const Theme& theme = machine.themes->activeTheme();
+
+    row->toggleCPUView();
+    today.refresh();
+    CPUViewController& cpu = row->cpuViewController();
+    EXPECT_TRUE(cpu.alertBanner->isHidden());
+    QCoreApplication::processEvents();
+    const int quietHeight = cpu.view()->sizeHint().height();
+
+    source.hold(machineFigures(*root, 97, 5, 1, 4), std::chrono::minutes(3));
+    today.refresh();
+    EXPECT_TRUE(row->cpuChart()->alarmed());
+    EXPECT_EQ(row->cpuChart()->color(), theme.dangerColor);
+    EXPECT_TRUE(row->memoryChart()->alarmed());
+    EXPECT_TRUE(row->diskChart()->alarmed());
+    EXPECT_EQ(row->batteryCircle()->color(), theme.dangerColor);
+    EXPECT_FALSE(cpu.alertBanner->isHidden());
+    EXPECT_TRUE(
+        cpu.alertBanner->text().startsWith(QStringLiteral("Processor busy above 90 % since ")))
+        << cpu.alertBanner->text().toStdString();
+    EXPECT_EQ(textColorOf(cpu.alertBanner), theme.dangerColor);
+    for (const Themes* shown : {&Themes::light(), &Themes::dark()}) {
+        machine.themes->setActiveTheme(*shown);
+        test::settleAnimations(panel);
+        panel.fitToContents();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(textColorOf(cpu.alertBanner), shown->dangerColor);
+        const QString path =
+            QDir(test::galleryDir("Vigil_Today"))
+                .filePath(shown->isDark ? "alert-cpu-dark.png" : "alert-cpu-light.png");
+        EXPECT_TRUE(test::render(panel).save(path)) << path.toStdString();
+        std::printf("gallery: %s\n", qPrintable(path));
+    }
+    machine.themes->setActiveTheme(Themes::light());
+
+    row->toggleMEMView();
+    today.refresh();
+    EXPECT_TRUE(row->memoryViewController().alertBanner->text().startsWith(
+        QStringLiteral("Memory available below 10 % since ")));
+
+    row->toggleDiskView();
+    today.refresh();
+    int volumesWithAlert = 0;
+    for (const auto& volume : row->diskListViewController().contents()) {
+        const bool isRoot = volume->volume.path == root->path;
+        volumesWithAlert += volume->alertBanner->isHidden() ? 0 : 1;
+        EXPECT_EQ(volume->alertBanner->isHidden(), !isRoot) << volume->volume.path;
+        if (isRoot) {
+            EXPECT_TRUE(volume->alertBanner->text().startsWith(QStringLiteral("Less than ")));
+            EXPECT_EQ(volume->used->color(), Themes::light().dangerColor);
+        }
+    }
+    EXPECT_EQ(volumesWithAlert, 1);
+    const QString disksPath =
+        QDir(test::galleryDir("Vigil_Today")).filePath("alert-disk-light.png");
+    panel.fitToContents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(test::render(panel).save(disksPath));
+    std::printf("gallery: %s\n", qPrintable(disksPath));
+
+    row->toggleBatteryView();
+    today.refresh();
+    BatteryViewController& battery = row->batteryViewController();
+    EXPECT_TRUE(battery.alertBanner->text().startsWith(QStringLiteral("Battery at or below 10 %")));
+
+    // Back to normal: the colours follow the figures again, the lines go with their room.
+    source.hold(machineFigures(*root, 20, 60, 50, 80), std::chrono::minutes(1));
+    today.refresh();
+    EXPECT_TRUE(battery.alertBanner->isHidden());
+    EXPECT_FALSE(row->cpuChart()->alarmed());
+    EXPECT_NE(row->cpuChart()->color(), theme.dangerColor);
+    EXPECT_FALSE(row->memoryChart()->alarmed());
+    EXPECT_FALSE(row->diskChart()->alarmed());
+    row->toggleCPUView();
+    today.refresh();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(cpu.alertBanner->isHidden());
+    EXPECT_EQ(cpu.view()->sizeHint().height(), quietHeight);
     panel.hide();
 }
 
