@@ -15,6 +15,7 @@
 #include "details/CPUViewController.h"
 #include "details/DiskListViewController.h"
 #include "details/MemoryViewController.h"
+#include "details/SensorsSection.h"
 #include "host/PanelWindow.h"
 #include "rows/FirstRowViewController.h"
 #include "rows/FirstRowViewControllerWithBattery.h"
@@ -23,7 +24,10 @@
 #include "support/TempFolder.h"
 #include "system/Alerts.h"
 #include "system/Disk.h"
+#include "system/Sensors.h"
 #include "ui/Bar.h"
+
+#include <unistd.h>
 
 #include <mutex>
 
@@ -306,6 +310,57 @@ TEST_F(AlertViewsTest, FiringRulesColourTheGaugesAndHeadTheirViews) {
     EXPECT_TRUE(cpu.alertBanner->isHidden());
     EXPECT_EQ(cpu.view()->sizeHint().height(), quietHeight);
     panel.hide();
+}
+
+// The processor's sensor and a drive's near their critical limits: the processor view says so at
+// its top, the sensors section names the drive's sensor and shows its reading in the danger colour.
+TEST_F(AlertViewsTest, TemperatureAlertsHeadTheProcessorViewAndMarkTheirSensor) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "reading a sensors fixture needs root (a private mount namespace)";
+    test::FixtureMachine machine;
+    test::TempDefaults store;
+    test::RecordingWorkspace workspace;
+    ThemeManager themes{store.defaults};
+    System::Resources resources = machine.system->resources();
+    resources.sensors = std::make_shared<Sensors>(test::fixturePath("sensors-desktop"));
+    resources.sensors->update();
+    System system(resources, {});
+    TestAlerts source(store.defaults);
+    AlertFigures hot;
+    hot.temperatures = {{"coretemp-isa-0000/Package id 0", "Package id 0", 97, 100, 100},
+                        {"nvme-pci-0100/Composite", "Composite", 83, 81.85, 84.85}};
+    source.hold(hot, 1min);
+
+    CPUViewController cpu(system, workspace, themes, store.defaults);
+    cpu.alerts = source.alerts.get();
+    cpu.viewWillAppear();
+    EXPECT_TRUE(cpu.alertBanner->text().startsWith(
+        QStringLiteral("Package id 0: within 5 °C of its critical limit")))
+        << cpu.alertBanner->text().toStdString();
+    SensorsSection& sensors = *cpu.sensorsSection;
+    EXPECT_TRUE(sensors.alertBanner->text().startsWith(QStringLiteral("Composite: within 5 °C")))
+        << sensors.alertBanner->text().toStdString();
+    EXPECT_FALSE(sensors.alertBanner->text().contains(QStringLiteral("Package id 0")));
+    const auto reading = [&](const char* id) {
+        return sensors.findChild<QLabel*>(QString::fromLatin1(id));
+    };
+    ASSERT_NE(reading("nvme-pci-0100/Composite"), nullptr);
+    EXPECT_EQ(textColorOf(reading("nvme-pci-0100/Composite")), Themes::light().dangerColor);
+    EXPECT_EQ(textColorOf(reading("nct6798-isa-0290/SYSTIN")), Themes::light().labelColor);
+    test::renderOnTheme(cpu.view(), Themes::light(), "alert-sensors-light");
+    themes.setActiveTheme(Themes::dark());
+    EXPECT_EQ(textColorOf(reading("nvme-pci-0100/Composite")), Themes::dark().dangerColor);
+    test::renderOnTheme(cpu.view(), Themes::dark(), "alert-sensors-dark");
+
+    // Cooled down past the clear levels.
+    hot.temperatures[0].celsius = 60;
+    hot.temperatures[1].celsius = 40;
+    source.hold(hot, 1min);
+    cpu.update();
+    EXPECT_TRUE(cpu.alertBanner->isHidden());
+    EXPECT_TRUE(sensors.alertBanner->isHidden());
+    EXPECT_EQ(textColorOf(reading("nvme-pci-0100/Composite")), Themes::dark().labelColor);
+    cpu.viewWillDisappear();
 }
 
 // The notification's "Open": the panel shows (out of the settings too) with the view that tells
