@@ -39,8 +39,8 @@ FirstRowViewController::FirstRowViewController(WidgetContext context)
                                                              context.themes, context.defaults)),
       memoryViewController_(std::make_unique<MemoryViewController>(
           context.system, defaultWorkspace(), context.themes, context.defaults)),
-      diskListViewController_(
-          std::make_unique<DiskListViewController>(&context.system, nullptr, &context.defaults)) {
+      diskListViewController_(std::make_unique<DiskListViewController>(
+          &context.system, nullptr, &context.defaults, &context.themes)) {
     alertWatch_.setAlerts(&context.alerts);
     cpuViewController_->alerts = &context.alerts;
     memoryViewController_->alerts = &context.alerts;

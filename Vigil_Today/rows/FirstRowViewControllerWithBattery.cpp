@@ -22,8 +22,8 @@ QColor batteryRingColor(const Theme& theme, bool isFullyCharged, bool isACPowere
 
 FirstRowViewControllerWithBattery::FirstRowViewControllerWithBattery(WidgetContext context)
     : FirstRowViewController(context),
-      batteryViewController_(
-          std::make_unique<BatteryViewController>(&context.system, &context.defaults)) {
+      batteryViewController_(std::make_unique<BatteryViewController>(
+          &context.system, &context.defaults, &context.themes)) {
     batteryViewController_->alerts = &context.alerts;
 }
 

@@ -154,6 +154,8 @@ QWidget* SettingsViewController::loadView() {
                          QVariant::fromValue<qlonglong>(rawValue(WidgetRowsDefaults::system)));
     rowSettings->addItem(QStringLiteral("Network only"),
                          QVariant::fromValue<qlonglong>(rawValue(WidgetRowsDefaults::network)));
+    // Its choices are read whole: too narrow beside its title, it goes under it.
+    rowSettings->setMinimumWidth(rowSettings->sizeHint().width());
     form->addRow(title(QStringLiteral("Rows")), rowSettings);
 
     temperatureSettings =

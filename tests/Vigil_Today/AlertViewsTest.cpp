@@ -281,6 +281,10 @@ TEST_F(AlertViewsTest, FiringRulesColourTheGaugesAndHeadTheirViews) {
         if (isRoot) {
             EXPECT_TRUE(volume->alertBanner->text().startsWith(QStringLiteral("Less than ")));
             EXPECT_EQ(volume->used->color(), Themes::light().dangerColor);
+            // The dark theme draws the bar in one colour, but for an alert.
+            machine.themes->setActiveTheme(Themes::dark());
+            EXPECT_EQ(volume->used->color(), Themes::dark().dangerColor);
+            machine.themes->setActiveTheme(Themes::light());
         }
     }
     EXPECT_EQ(volumesWithAlert, 1);
