@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 
 #include <cmath>
@@ -15,7 +14,7 @@ namespace vigil {
 
 namespace {
 
-// How far a rule's "back to normal" choice stands in from its switch.
+// How far a rule's levels and "back to normal" choice stand in from its switch.
 constexpr int kIndent = 20;
 constexpr int kLevelWidth = 92;
 
