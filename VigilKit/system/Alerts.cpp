@@ -41,6 +41,7 @@ struct Alerts::State {
     // notification thread meet here).
     mutable std::mutex mutex;
     std::vector<AlertRuleConfig> rules;
+    std::optional<DefaultsValue> storedRules;  // as the settings file held them when read
     bool rulesLoaded = false;
     bool rulesChanged = false;
     std::vector<ActiveAlert> active;
@@ -252,8 +253,10 @@ void Alerts::stop() {
 }
 
 void Alerts::reloadRules() {
+    auto stored = state_->defaults()[kAlertRulesKey].object();
     auto rules = alertRules(state_->defaults());
     std::lock_guard lock(state_->mutex);
+    state_->storedRules = std::move(stored);
     state_->rules = std::move(rules);
     state_->rulesLoaded = true;
     state_->rulesChanged = true;
@@ -261,6 +264,7 @@ void Alerts::reloadRules() {
 
 void Alerts::evaluateNow() {
     std::lock_guard evaluating(state_->evaluating);
+    reloadRulesIfChanged();
     std::vector<AlertRuleConfig> enabled;
     {
         std::lock_guard lock(state_->mutex);
@@ -286,6 +290,17 @@ void Alerts::evaluateNow() {
     for (const auto& event : events)
         state_->notify(event);
     state_->postOwed();
+}
+
+// The settings file changed the rules (an edit by hand, another instance, the settings view).
+void Alerts::reloadRulesIfChanged() {
+    const auto stored = state_->defaults()[kAlertRulesKey].object();
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->rulesLoaded && stored == state_->storedRules)
+            return;
+    }
+    reloadRules();
 }
 
 void Alerts::connectionCameBack() {
