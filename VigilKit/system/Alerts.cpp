@@ -1,5 +1,6 @@
 #include "system/Alerts.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -185,9 +186,17 @@ void Alerts::State::notify(const AlertEvent& event) {
     }
 }
 
-// Under the mutex: the notifications that waited for their rule's quiet time to pass.
+// Under the mutex: the notifications that waited for their rule's quiet time to pass, of rules
+// that still fire (a volume unmounted meanwhile has nothing left to say).
 void Alerts::State::postOwed() {
+    const auto stillFiring = [this](const Key& key) {
+        return std::any_of(active.begin(), active.end(), [&](const ActiveAlert& alert) {
+            return alert.kind == key.first && alert.subject == key.second;
+        });
+    };
     for (auto& [key, entry] : posted) {
+        if (entry.owed && !stillFiring(key))
+            entry.owed.reset();
         if (entry.owed && (!entry.at || now() - *entry.at >= kQuietTime)) {
             const auto message = messageOf(*entry.owed);
             entry.owed.reset();
