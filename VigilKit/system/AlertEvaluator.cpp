@@ -121,7 +121,8 @@ void AlertEvaluator::evaluateRule(const AlertRuleConfig& rule, const AlertFigure
         step(rule, subject, reading, now, wallNow, events);
     };
     const std::string warn = number(rule.warnLevel);
-    const std::string forHowLong = " for " + duration(rule.minDuration) + ".";
+    const std::string forHowLong =
+        rule.minDuration.count() > 0 ? " for " + duration(rule.minDuration) + "." : ".";
     switch (rule.kind) {
         case AlertKind::processorBusy:
             if (const auto busy = figures.processorBusy; busy && std::isfinite(*busy)) {

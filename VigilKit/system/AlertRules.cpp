@@ -16,8 +16,6 @@ namespace vigil {
 
 namespace {
 
-constexpr const char* kRulesKey = "alertRules";
-
 struct KindFacts {
     AlertKind kind;
     const char* key;
@@ -166,7 +164,7 @@ bool alertRuleFiresAbove(AlertKind kind) {
 
 std::vector<AlertRuleConfig> alertRules(Defaults& defaults) {
     std::vector<AlertRuleConfig> rules;
-    const auto stored = defaults[kRulesKey].object();
+    const auto stored = defaults[kAlertRulesKey].object();
     const bool isObject = stored && stored->is_object();
     if (stored && !isObject) {
         reportError("alert rules",
@@ -189,7 +187,7 @@ std::vector<AlertRuleConfig> alertRules(Defaults& defaults) {
 }
 
 void setAlertRules(const std::vector<AlertRuleConfig>& rules, Defaults& defaults) {
-    auto stored = defaults[kRulesKey].object().value_or(DefaultsValue::object());
+    auto stored = defaults[kAlertRulesKey].object().value_or(DefaultsValue::object());
     if (!stored.is_object())
         stored = DefaultsValue::object();
     for (const auto& rule : rules) {
@@ -200,7 +198,7 @@ void setAlertRules(const std::vector<AlertRuleConfig>& rules, Defaults& defaults
         }
         stored[alertRuleKey(rule.kind)] = encode(rule);
     }
-    defaults.set(kRulesKey, std::optional<DefaultsValue>(stored));
+    defaults.set(kAlertRulesKey, std::optional<DefaultsValue>(stored));
 }
 
 }  // namespace vigil

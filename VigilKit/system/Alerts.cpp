@@ -1,5 +1,6 @@
 #include "system/Alerts.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -41,6 +42,7 @@ struct Alerts::State {
     // notification thread meet here).
     mutable std::mutex mutex;
     std::vector<AlertRuleConfig> rules;
+    std::optional<DefaultsValue> storedRules;  // as the settings file held them when read
     bool rulesLoaded = false;
     bool rulesChanged = false;
     std::vector<ActiveAlert> active;
@@ -184,9 +186,17 @@ void Alerts::State::notify(const AlertEvent& event) {
     }
 }
 
-// Under the mutex: the notifications that waited for their rule's quiet time to pass.
+// Under the mutex: the notifications that waited for their rule's quiet time to pass, of rules
+// that still fire (a volume unmounted meanwhile has nothing left to say).
 void Alerts::State::postOwed() {
+    const auto stillFiring = [this](const Key& key) {
+        return std::any_of(active.begin(), active.end(), [&](const ActiveAlert& alert) {
+            return alert.kind == key.first && alert.subject == key.second;
+        });
+    };
     for (auto& [key, entry] : posted) {
+        if (entry.owed && !stillFiring(key))
+            entry.owed.reset();
         if (entry.owed && (!entry.at || now() - *entry.at >= kQuietTime)) {
             const auto message = messageOf(*entry.owed);
             entry.owed.reset();
@@ -252,8 +262,10 @@ void Alerts::stop() {
 }
 
 void Alerts::reloadRules() {
+    auto stored = state_->defaults()[kAlertRulesKey].object();
     auto rules = alertRules(state_->defaults());
     std::lock_guard lock(state_->mutex);
+    state_->storedRules = std::move(stored);
     state_->rules = std::move(rules);
     state_->rulesLoaded = true;
     state_->rulesChanged = true;
@@ -261,6 +273,7 @@ void Alerts::reloadRules() {
 
 void Alerts::evaluateNow() {
     std::lock_guard evaluating(state_->evaluating);
+    reloadRulesIfChanged();
     std::vector<AlertRuleConfig> enabled;
     {
         std::lock_guard lock(state_->mutex);
@@ -286,6 +299,17 @@ void Alerts::evaluateNow() {
     for (const auto& event : events)
         state_->notify(event);
     state_->postOwed();
+}
+
+// The settings file changed the rules (an edit by hand, another instance, the settings view).
+void Alerts::reloadRulesIfChanged() {
+    const auto stored = state_->defaults()[kAlertRulesKey].object();
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->rulesLoaded && stored == state_->storedRules)
+            return;
+    }
+    reloadRules();
 }
 
 void Alerts::connectionCameBack() {

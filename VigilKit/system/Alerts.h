@@ -51,6 +51,8 @@ AlertRuleConfig defaultAlertRule(AlertKind kind);
 std::vector<AlertRuleConfig> alertRules(Defaults& defaults = Defaults::shared());
 void setAlertRules(const std::vector<AlertRuleConfig>& rules,
                    Defaults& defaults = Defaults::shared());
+// The settings file's key of the rules.
+inline constexpr const char* kAlertRulesKey = "alertRules";
 
 // For the settings view: the rule's name ("Processor busy"), its level's unit ("%", "°C",
 // "minutes"; empty when it has none), and whether it has levels to change.
@@ -104,7 +106,8 @@ class Alerts {
     // Starts evaluating the rules (and posting notifications); stop() ends it at exit.
     void start();
     void stop();
-    // Reads the rules from the settings again (after the settings view changed them).
+    // Reads the rules from the settings again (after the settings view changed them; a change
+    // in the settings file is also noticed at the next evaluation).
     void reloadRules();
 
     // Main thread: the rules firing now, and a number that changes whenever that list does.
@@ -122,6 +125,7 @@ class Alerts {
 
   private:
     Alerts();
+    void reloadRulesIfChanged();
     struct State;
     std::unique_ptr<State> state_;
 };

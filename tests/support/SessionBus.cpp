@@ -125,6 +125,10 @@ int onNotify(void* messagePtr, void* userdata, void*) {
         std::lock_guard lock(server->mutex_);
         received.id = replaces != 0 ? replaces : ++server->lastId_;
         server->received_.push_back(received);
+        if (server->holdAnswers_) {
+            server->heldAnswers_.emplace_back(sd_bus_message_ref(message), received.id);
+            return 1;  // answered later, from the server's loop
+        }
     }
     return sd_bus_reply_method_return(message, "u", received.id);
 }
@@ -157,6 +161,11 @@ void NotificationServer::invokeAction(uint32_t id, const std::string& action) {
     signals_.push_back({"ActionInvoked", id, action, 0});
 }
 
+void NotificationServer::holdAnswers(bool hold) {
+    std::lock_guard lock(mutex_);
+    holdAnswers_ = hold;
+}
+
 void NotificationServer::close(uint32_t id, uint32_t reason) {
     std::lock_guard lock(mutex_);
     signals_.push_back({"NotificationClosed", id, "", reason});
@@ -184,9 +193,16 @@ void NotificationServer::run(std::string address) {
     ready_ = true;
     while (!stop_) {
         std::vector<Signal> signals;
+        std::vector<std::pair<void*, uint32_t>> answers;
         {
             std::lock_guard lock(mutex_);
             signals.swap(signals_);
+            if (!holdAnswers_)
+                answers.swap(heldAnswers_);
+        }
+        for (auto [call, id] : answers) {
+            sd_bus_reply_method_return(static_cast<sd_bus_message*>(call), "u", id);
+            sd_bus_message_unref(static_cast<sd_bus_message*>(call));
         }
         for (const auto& signal : signals) {
             if (signal.member == "ActionInvoked") {

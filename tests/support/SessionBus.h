@@ -56,6 +56,8 @@ class NotificationServer {
     // Emitted from the server's thread soon after the call.
     void invokeAction(uint32_t id, const std::string& action);
     void close(uint32_t id, uint32_t reason);
+    // While held, Notify calls are recorded but answered only once released (a busy server).
+    void holdAnswers(bool hold);
 
   private:
     void run(std::string address);
@@ -71,6 +73,8 @@ class NotificationServer {
         uint32_t reason = 0;
     };
     std::vector<Signal> signals_;
+    bool holdAnswers_ = false;
+    std::vector<std::pair<void*, uint32_t>> heldAnswers_;  // sd_bus_message*, id
     std::thread thread_;
     friend int onNotify(void*, void*, void*);
 };

@@ -213,7 +213,9 @@ TEST(AlertEvaluator, ASwitchedOffRuleAndChangedLevels) {
     rules[0].clearLevel = 40;
     rules[0].minDuration = 0s;
     run.evaluator.setRules(rules);
-    EXPECT_EQ(types(run.hold(processor(60))), std::vector<Type>{Type::fired});
+    const auto fired = run.hold(processor(60));
+    ASSERT_EQ(types(fired), std::vector<Type>{Type::fired});
+    EXPECT_EQ(fired[0].body, "Above 50 %. Using the most: Builder, 63 %.");
     rules[0].enabled = false;
     run.evaluator.setRules(rules);
     EXPECT_TRUE(run.evaluator.active().empty());
