@@ -20,6 +20,7 @@
 #include "settings/AlertRulesSection.h"
 #include "settings/SettingsViewController.h"
 #include "settings/WidgetDefaults.h"
+#include "support/SessionBus.h"
 #include "support/TempFolder.h"
 #include "system/Alerts.h"
 #include "system/Disk.h"
@@ -160,16 +161,18 @@ TEST_F(AlertViewsTest, SettingsListEveryRuleAndStoreLevelsThatNeverCross) {
 }
 
 // Alerts over figures the test sets and a clock it moves; their notifications go to a bus that
-// is not there (one error line), which the views never wait for.
+// is not there (one error line, which the views never wait for) unless the test runs a server.
 class TestAlerts {
   public:
-    explicit TestAlerts(Defaults& defaults) {
+    // `busAddress`: the bus of a notification server; none: a bus that is not there.
+    explicit TestAlerts(Defaults& defaults, const std::string& busAddress = {}) {
         Alerts::Environment environment;
         environment.figures = [this](const std::vector<AlertRuleConfig>&) {
             std::lock_guard lock(mutex_);
             return figures_;
         };
-        environment.busAddress = "unix:path=" + folder_.path().string() + "/no-bus";
+        environment.busAddress =
+            busAddress.empty() ? "unix:path=" + folder_.path().string() + "/no-bus" : busAddress;
         environment.clock = [this] {
             std::lock_guard lock(mutex_);
             return now_;
@@ -415,6 +418,37 @@ TEST_F(AlertViewsTest, OpenShowsThePanelWithTheRulesView) {
     open(AlertKind::memoryLow, "");
     EXPECT_TRUE(panel.isVisible());
     EXPECT_FALSE(navigator.isVisible(&row.memoryViewController()));
+    panel.hide();
+}
+
+// The whole way from a person's click: the notification server sends "open", the alerts call
+// the program's handler on the main queue, the panel shows the memory view.
+TEST_F(AlertViewsTest, OpenClickedOnTheNotificationShowsTheMemoryView) {
+    test::PrivateBus bus;
+    if (!bus.started())
+        GTEST_SKIP() << "dbus-daemon could not be started (apt-get install dbus-daemon)";
+    test::NotificationServer server(bus.address());
+    ASSERT_TRUE(server.ready());
+    test::WidgetMachine machine;
+    TestAlerts source(*machine.defaults, bus.address());
+    TodayViewController today(
+        {*machine.system, *machine.navigator, *machine.defaults, *machine.themes, *source.alerts});
+    today.view();
+    MemoryPanelPlaceStore places;
+    PanelWindow panel(today, places);
+    source.alerts->setOpenHandler(alertOpenHandler(panel, today));
+
+    AlertFigures low;
+    low.memoryAvailable = 5;
+    source.hold(low, 70s);
+    ASSERT_TRUE(test::qtWaitUntil([&] { return !server.received().empty(); }));
+    EXPECT_FALSE(panel.isVisible());
+    server.invokeAction(server.received().front().id, "open");
+    EXPECT_TRUE(test::qtWaitUntil([&] {
+        return panel.isVisible() &&
+               machine.navigator->isVisible(&today.firstRow().memoryViewController());
+    }));
+    source.alerts->setOpenHandler(nullptr);
     panel.hide();
 }
 
