@@ -40,7 +40,9 @@ TodayViewController::TodayViewController(WidgetContext context)
       firstRow_(makeFirstRow(context)),
       secondRow_(std::make_unique<SecondRowViewController>(context)),
       settings_(std::make_unique<SettingsViewController>(context.themes, context.defaults,
-                                                         context.system)) {}
+                                                         context.system)) {
+    settings_->alerts = &context.alerts;
+}
 
 TodayViewController::~TodayViewController() {
     if (uiThread_)

@@ -196,7 +196,7 @@ QWidget* SettingsViewController::loadView() {
     layout->addLayout(form);
 
     alertRules = new AlertRulesSection(defaults_, root);
-    alertRules->onRulesChanged = [] { Alerts::shared().reloadRules(); };
+    alertRules->onRulesChanged = [this] { (alerts ? *alerts : Alerts::shared()).reloadRules(); };
     layout->addWidget(title(QStringLiteral("Alerts")));
     layout->addWidget(alertRules);
 

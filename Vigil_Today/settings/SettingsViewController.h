@@ -15,6 +15,7 @@
 namespace vigil {
 
 class AlertRulesSection;
+class Alerts;
 class MachineSourcesSection;
 
 class Defaults;
@@ -79,6 +80,8 @@ class SettingsViewController : public ViewController {
     QPointer<FUILink> vigilPage;
     // The alert rules: switches, levels and "back to normal".
     QPointer<AlertRulesSection> alertRules;
+    // The alerts that read the rules again after a change; the program's when null.
+    Alerts* alerts = nullptr;
     // Other machines: the Machines row's switch and the sources.
     QPointer<MachineSourcesSection> machineSources;
     // The history the two controls act on; none leaves them disabled.

@@ -62,6 +62,62 @@ AlertRuleConfig storedRule(Defaults& defaults, AlertKind kind) {
     return defaultAlertRule(kind);
 }
 
+// Alerts over figures the test sets and a clock it moves; their notifications go to a bus that
+// is not there (one error line, which the views never wait for) unless the test runs a server.
+class TestAlerts {
+  public:
+    // `busAddress`: the bus of a notification server; none: a bus that is not there.
+    explicit TestAlerts(Defaults& defaults, const std::string& busAddress = {}) {
+        Alerts::Environment environment;
+        environment.figures = [this](const std::vector<AlertRuleConfig>&) {
+            std::lock_guard lock(mutex_);
+            return figures_;
+        };
+        environment.busAddress =
+            busAddress.empty() ? "unix:path=" + folder_.path().string() + "/no-bus" : busAddress;
+        environment.clock = [this] {
+            std::lock_guard lock(mutex_);
+            return now_;
+        };
+        environment.defaults = &defaults;
+        environment.interval = 0;
+        alerts = std::make_unique<Alerts>(environment);
+        alerts->start();
+    }
+    ~TestAlerts() { alerts->stop(); }
+
+    // Evaluates every 10 s for `span` with these figures.
+    void hold(const AlertFigures& figures, std::chrono::seconds span) {
+        for (auto passed = std::chrono::seconds(0); passed < span; passed += 10s) {
+            {
+                std::lock_guard lock(mutex_);
+                now_ += 10s;
+                figures_ = figures;
+            }
+            alerts->evaluateNow();
+        }
+    }
+
+    std::unique_ptr<Alerts> alerts;
+
+  private:
+    test::TempFolder folder_;
+    std::mutex mutex_;
+    AlertFigures figures_;
+    std::chrono::steady_clock::time_point now_{};
+};
+
+AlertFigures machineFigures(const Disk::Volume& root, double busy, double available,
+                            int64_t volumeAvailablePercent, int64_t battery) {
+    AlertFigures figures;
+    figures.processorBusy = busy;
+    figures.memoryAvailable = available;
+    figures.volumes.push_back(
+        {root.path, root.name, root.total / 100 * volumeAvailablePercent, root.total});
+    figures.battery = AlertFigures::Battery{battery, true};
+    return figures;
+}
+
 // The Alerts section of the settings, used as a person would: from the keyboard, by name, with
 // levels that must not cross; what it stores is what the alerts read, and it looks right in both
 // themes.
@@ -74,7 +130,9 @@ TEST_F(AlertViewsTest, SettingsListEveryRuleAndStoreLevelsThatNeverCross) {
     swap.minDuration = std::chrono::seconds(300);
     setAlertRules({swap}, defaults);
 
-    TodayViewController today(machine.context());
+    TestAlerts source(defaults);
+    TodayViewController today(
+        {*machine.system, *machine.navigator, defaults, *machine.themes, *source.alerts});
     today.view();
     MemoryPanelPlaceStore places;
     PanelWindow panel(today, places);
@@ -132,6 +190,11 @@ TEST_F(AlertViewsTest, SettingsListEveryRuleAndStoreLevelsThatNeverCross) {
     EXPECT_FALSE(storedMemory.enabled);
     EXPECT_EQ(storedMemory.warnLevel, 20);
     EXPECT_EQ(storedMemory.clearLevel, 21);
+    // The alerts read the new levels at once: 65 % busy is past the warning level now.
+    AlertFigures busyAt65;
+    busyAt65.processorBusy = 65;
+    source.hold(busyAt65, 3min);
+    EXPECT_TRUE(source.alerts->firing(AlertKind::processorBusy));
     // What the view does not show is kept.
     EXPECT_EQ(storedRule(defaults, AlertKind::swapFilling).minDuration, std::chrono::seconds(300));
 
@@ -158,62 +221,6 @@ TEST_F(AlertViewsTest, SettingsListEveryRuleAndStoreLevelsThatNeverCross) {
     }
     panel.endEditing();
     panel.hide();
-}
-
-// Alerts over figures the test sets and a clock it moves; their notifications go to a bus that
-// is not there (one error line, which the views never wait for) unless the test runs a server.
-class TestAlerts {
-  public:
-    // `busAddress`: the bus of a notification server; none: a bus that is not there.
-    explicit TestAlerts(Defaults& defaults, const std::string& busAddress = {}) {
-        Alerts::Environment environment;
-        environment.figures = [this](const std::vector<AlertRuleConfig>&) {
-            std::lock_guard lock(mutex_);
-            return figures_;
-        };
-        environment.busAddress =
-            busAddress.empty() ? "unix:path=" + folder_.path().string() + "/no-bus" : busAddress;
-        environment.clock = [this] {
-            std::lock_guard lock(mutex_);
-            return now_;
-        };
-        environment.defaults = &defaults;
-        environment.interval = 0;
-        alerts = std::make_unique<Alerts>(environment);
-        alerts->start();
-    }
-    ~TestAlerts() { alerts->stop(); }
-
-    // Evaluates every 10 s for `span` with these figures.
-    void hold(const AlertFigures& figures, std::chrono::seconds span) {
-        for (auto passed = std::chrono::seconds(0); passed < span; passed += 10s) {
-            {
-                std::lock_guard lock(mutex_);
-                now_ += 10s;
-                figures_ = figures;
-            }
-            alerts->evaluateNow();
-        }
-    }
-
-    std::unique_ptr<Alerts> alerts;
-
-  private:
-    test::TempFolder folder_;
-    std::mutex mutex_;
-    AlertFigures figures_;
-    std::chrono::steady_clock::time_point now_{};
-};
-
-AlertFigures machineFigures(const Disk::Volume& root, double busy, double available,
-                            int64_t volumeAvailablePercent, int64_t battery) {
-    AlertFigures figures;
-    figures.processorBusy = busy;
-    figures.memoryAvailable = available;
-    figures.volumes.push_back(
-        {root.path, root.name, root.total / 100 * volumeAvailablePercent, root.total});
-    figures.battery = AlertFigures::Battery{battery, true};
-    return figures;
 }
 
 // A busy, short-of-memory machine whose root volume is almost full and whose battery runs out:
