@@ -4,6 +4,7 @@
 
 #include "NavigationController.h"
 #include "Updatable.h"
+#include "details/AlertWatch.h"
 #include "details/BatteryViewController.h"
 #include "details/CPUViewController.h"
 #include "details/DiskListViewController.h"
@@ -39,7 +40,9 @@ TodayViewController::TodayViewController(WidgetContext context)
       firstRow_(makeFirstRow(context)),
       secondRow_(std::make_unique<SecondRowViewController>(context)),
       settings_(std::make_unique<SettingsViewController>(context.themes, context.defaults,
-                                                         context.system)) {}
+                                                         context.system)) {
+    settings_->alerts = &context.alerts;
+}
 
 TodayViewController::~TodayViewController() {
     if (uiThread_)
@@ -153,6 +156,65 @@ void TodayViewController::loadDetailsView(int64_t rows) {
         *detail, int(details - 1), [&row] { row.indicatorHide(); },
         [&row](int index) { row.indicatorMoveTo(index); },
         [&row](int index) { row.indicatorVisibleAt(index); });
+}
+
+QWidget* TodayViewController::showAlertDetails(AlertKind kind, const std::string& subject) {
+    view();
+    NavigationController& navigator = context_.navigator;
+    if (kind == AlertKind::connectionBack) {
+        ViewController& network = secondRow_->networkListViewController();
+        if (!navigator.mainRows().contains(secondRow_.get()))
+            return nullptr;
+        if (!navigator.isVisible(&network))
+            navigator.toggleSecondRow(network);
+        return network.view();
+    }
+    FirstRowViewController& row = *firstRow_;
+    if (!navigator.mainRows().contains(&row))
+        return nullptr;
+    ViewController* detail = nullptr;
+    int index = 0;
+    switch (kind) {
+        case AlertKind::processorBusy:
+        case AlertKind::temperatureHigh:
+            detail = &row.cpuViewController();
+            break;
+        case AlertKind::memoryLow:
+        case AlertKind::swapFilling:
+            detail = &row.memoryViewController();
+            index = 1;
+            break;
+        case AlertKind::volumeLow:
+        case AlertKind::volumeFillingFast:
+        case AlertKind::driveHealth:
+            detail = &row.diskListViewController();
+            index = 2;
+            break;
+        case AlertKind::batteryLow:
+            if (auto* withBattery = dynamic_cast<FirstRowViewControllerWithBattery*>(&row))
+                detail = &withBattery->batteryViewController();
+            index = 3;
+            break;
+        case AlertKind::connectionBack:
+            break;
+    }
+    if (!detail)
+        return nullptr;
+    if (!navigator.isVisible(detail)) {
+        navigator.toggleFirstRow(
+            *detail, index, [&row] { row.indicatorHide(); },
+            [&row](int at) { row.indicatorMoveTo(at); },
+            [&row](int at) { row.indicatorVisibleAt(at); });
+    }
+    if (detail == &row.diskListViewController()) {
+        for (const auto& volumeView : row.diskListViewController().contents()) {
+            ActiveAlert about{kind, subject, {}, {}};
+            if (volumeView->isViewLoaded() &&
+                alertIsAboutVolume(about, volumeView->volume.path, volumeView->volume.device))
+                return volumeView->view();
+        }
+    }
+    return detail->view();
 }
 
 void TodayViewController::suspend() {

@@ -3,12 +3,14 @@
 #include <QList>
 
 #include <memory>
+#include <string>
 
 #include "host/ViewController.h"
 #include "host/WidgetListViewController.h"
 #include "host/WidgetProviding.h"
 #include "rows/WidgetContext.h"
 #include "runtime/Timer.h"
+#include "system/Alerts.h"
 
 namespace vigil {
 
@@ -48,6 +50,12 @@ class TodayViewController : public ViewController, public WidgetProviding {
     // Reopens the detail view stored in `detailsView` when it belongs to the rows shown
     // (`rows` is the widgetRows value).
     void loadDetailsView(int64_t rows);
+    // Opens the detail view that tells of an alert (left open when it already is): the processor
+    // view for the processor and temperatures, the memory view for memory and swap, the disk view
+    // for a volume or a drive, the battery view, the network view. Answers the view to bring into
+    // sight (the volume's own view for a volume or drive), or null where the rows shown have no
+    // such view.
+    QWidget* showAlertDetails(AlertKind kind, const std::string& subject);
 
     FirstRowViewController& firstRow() const { return *firstRow_; }
     SecondRowViewController& secondRow() const { return *secondRow_; }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "AlertOpenHandler.h"
 #include "C/system/ErrorReport.h"
 #include "TodayViewController.h"
 #include "details/HistorySection.h"
@@ -29,6 +30,7 @@
 #include "settings/Defaults.h"
 #include "settings/SettingsPanelPlaceStore.h"
 #include "settings/WidgetDefaults.h"
+#include "system/Alerts.h"
 #include "system/HistoryRecorder.h"
 #include "system/System.h"
 #include "system/SystemManager.h"
@@ -172,6 +174,7 @@ int main(int argc, char* argv[]) {
         vigil::History& history = vigil::History::shared();
         history.setRecording(keepsHistory());
         vigil::HistoryRecorder recorder(vigil::System::shared(), history);
+        vigil::Alerts::shared().start();
         vigil::HistorySection::shown() = &history;
         vigil::HistorySection::rangeSettings() = &vigil::Defaults::shared();
         vigil::QuitOnSignals quitOnSignals;
@@ -180,6 +183,7 @@ int main(int argc, char* argv[]) {
         vigil::PanelTray tray(panel, workspace.imageNamed(QStringLiteral("vigil")));
         panel.setPanelVisible(true);
         answerRequests(instance.get(), panel);
+        vigil::Alerts::shared().setOpenHandler(vigil::alertOpenHandler(panel, widget));
         if (headless)
             renderAndQuitLater(panel);
 
@@ -188,6 +192,8 @@ int main(int argc, char* argv[]) {
                                &QApplication::quit);
         }
         status = app.exec();
+        vigil::Alerts::shared().stop();
+        vigil::Alerts::shared().setOpenHandler(nullptr);
         if (instance)
             instance->onRequest = nullptr;
     }

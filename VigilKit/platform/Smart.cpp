@@ -41,6 +41,19 @@ double ataTemperature(const SmartBlock& block) {
     return 0;
 }
 
+std::optional<int64_t> ataReallocatedSectors(const SmartBlock& block) {
+    for (int i = 0; i < 30; ++i) {
+        const uint8_t* entry = block.data() + 2 + 12 * i;
+        if (entry[0] != ata::reallocatedSectorsAttribute)
+            continue;
+        int64_t raw = 0;
+        for (int byte = 5; byte >= 0; --byte)
+            raw = (raw << 8) | entry[5 + byte];
+        return raw;
+    }
+    return std::nullopt;
+}
+
 std::optional<bool> ataStatusPassed(const AtaRegisters& answer) {
     if (answer.lbaMid == ata::smartLbaMid && answer.lbaHigh == ata::smartLbaHigh)
         return true;
@@ -154,6 +167,7 @@ SmartReading readSmart(SmartTransport& transport) {
     if (!transport.ataReadBlock(readData, &block) || !ataChecksumValid(block))
         return reading;
     reading.temperature = ataTemperature(block);
+    reading.reallocatedSectors = ataReallocatedSectors(block);
     return reading;
 }
 

@@ -55,6 +55,9 @@ struct SmartReading {
     bool capable = false;    // the drive speaks SMART (ATA feature set present, NVMe health log)
     bool passed = true;      // no threshold exceeded / no critical warning
     double temperature = 0;  // degrees Celsius, 0 when not read
+    // ATA: sectors the drive has moved to spares (attribute 5; UDisks2 counts pending ones too);
+    // empty when the drive does not say.
+    std::optional<int64_t> reallocatedSectors;
     SmartAvailability availability = SmartAvailability::notSupported;
 };
 
@@ -69,6 +72,7 @@ constexpr uint8_t smartLbaHigh = 0xC2;
 constexpr uint8_t thresholdExceededLbaMid = 0xF4;
 constexpr uint8_t thresholdExceededLbaHigh = 0x2C;
 constexpr uint8_t temperatureAttribute = 194;
+constexpr uint8_t reallocatedSectorsAttribute = 5;
 }  // namespace ata
 
 // IDENTIFY DEVICE says the SMART feature set is supported (word 82 bit 0, with word 83 valid).
@@ -77,6 +81,9 @@ bool ataSmartSupported(const SmartBlock& identify);
 bool ataChecksumValid(const SmartBlock& block);
 // The current temperature from attribute 194: the low byte of its raw value; 0 when absent.
 double ataTemperature(const SmartBlock& block);
+// Attribute 5's raw value (reallocated sectors, 48 bits); nothing when the drive has no such
+// attribute.
+std::optional<int64_t> ataReallocatedSectors(const SmartBlock& block);
 // RETURN STATUS answer: true passed, false threshold exceeded, nullopt neither signature.
 std::optional<bool> ataStatusPassed(const AtaRegisters& answer);
 // Reads the registers out of SCSI sense data after an ATA PASS-THROUGH with CK_COND (descriptor

@@ -156,6 +156,8 @@ std::optional<SmartReading> ataReading(const Properties& ata, std::string* why) 
     SmartReading reading = readingOf(SmartAvailability::read);
     reading.capable = true;
     reading.passed = !flag(ata, "SmartFailing");
+    if (auto bad = ata.find("SmartNumBadSectors"); bad != ata.end() && bad->second.number >= 0)
+        reading.reallocatedSectors = static_cast<int64_t>(bad->second.number);
     const double kelvin = number(ata, "SmartTemperature");
     if (kelvin > 273.15)
         reading.temperature = std::round((kelvin - 273.15) * 10) / 10;

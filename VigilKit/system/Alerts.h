@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "settings/Defaults.h"
+#include "system/AlertFigures.h"
 
 namespace vigil {
 
@@ -50,18 +51,26 @@ AlertRuleConfig defaultAlertRule(AlertKind kind);
 std::vector<AlertRuleConfig> alertRules(Defaults& defaults = Defaults::shared());
 void setAlertRules(const std::vector<AlertRuleConfig>& rules,
                    Defaults& defaults = Defaults::shared());
+// The settings file's key of the rules.
+inline constexpr const char* kAlertRulesKey = "alertRules";
 
 // For the settings view: the rule's name ("Processor busy"), its level's unit ("%", "°C",
 // "minutes"; empty when it has none), and whether it has levels to change.
 std::string alertRuleTitle(AlertKind kind);
 std::string alertLevelUnit(AlertKind kind);
 bool alertRuleHasLevels(AlertKind kind);
+// The rule's key in the settings file ("processorBusy"), and whether it fires above its warning
+// level (its clear level lies below it) rather than below.
+std::string alertRuleKey(AlertKind kind);
+bool alertRuleFiresAbove(AlertKind kind);
 
 // A rule that has fired and not yet cleared.
 struct ActiveAlert {
     AlertKind kind;
     // What it is about where a rule watches several things: the volume's mount point, the
-    // sensor's label, the drive's name; empty for the processor, memory, swap and battery.
+    // sensor's id ("coretemp-isa-0000/Package id 0", as Sensors names it: labels repeat across
+    // chips), the whole disk's name ("sda"); empty for the processor, memory, swap, battery and
+    // connection.
     std::string subject;
     // What the detail view shows: "Processor busy above 90 % since 14:02".
     std::string text;
@@ -73,10 +82,32 @@ class Alerts {
     // The program's instance: evaluates the rules of the settings from start().
     static Alerts& shared();
 
+    // Where an instance gets what it works with; the program's instance uses this machine's.
+    struct Environment {
+        // The figures the enabled rules need, taken now. Called on the evaluating thread.
+        std::function<AlertFigures(const std::vector<AlertRuleConfig>& enabled)> figures;
+        // The bus of the notification server; empty: Notification's (the session bus).
+        std::string busAddress;
+        std::function<std::chrono::steady_clock::time_point()> clock;
+        std::function<std::chrono::system_clock::time_point()> wallClock;
+        // Where the rules are kept; Defaults::shared() when null.
+        Defaults* defaults = nullptr;
+        // Seconds between two evaluations once started; 0: only evaluateNow() evaluates.
+        double interval = 10;
+    };
+    explicit Alerts(Environment environment);
+
+    // Evaluates the rules once now, on the calling thread (the timer's work; tests call it).
+    void evaluateNow();
+    // The connection came back after being lost: posts the connectionBack notice when the rule
+    // is on. Any thread; never blocks.
+    void connectionCameBack();
+
     // Starts evaluating the rules (and posting notifications); stop() ends it at exit.
     void start();
     void stop();
-    // Reads the rules from the settings again (after the settings view changed them).
+    // Reads the rules from the settings again (after the settings view changed them; a change
+    // in the settings file is also noticed at the next evaluation).
     void reloadRules();
 
     // Main thread: the rules firing now, and a number that changes whenever that list does.
@@ -94,6 +125,7 @@ class Alerts {
 
   private:
     Alerts();
+    void reloadRulesIfChanged();
     struct State;
     std::unique_ptr<State> state_;
 };

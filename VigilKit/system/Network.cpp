@@ -5,7 +5,7 @@
 #include "collectors/NetworkData.h"
 #include "collectors/PublicAddressServer.h"
 #include "platform/BlockingCalls.h"
-#include "platform/Notification.h"
+#include "system/Alerts.h"
 #include "system/SystemManager.h"
 
 namespace vigil {
@@ -254,8 +254,10 @@ Network::Environment Network::systemEnvironment() {
                          configuration.dnsAddrs);
             });
     };
-    environment.notify = [](const std::string& title, const std::string& text) {
-        Notification::notify(title, text);
+    // The back-online notice is the connectionBack alert rule: on unless the user switched it
+    // off, and posted without waiting for the notification server.
+    environment.notify = [](const std::string&, const std::string&) {
+        Alerts::shared().connectionCameBack();
     };
     return environment;
 }

@@ -55,4 +55,9 @@ void GaugeBar::setPercent(double percent) {
     storePercent(percent);
 }
 
+void GaugeBar::recolor() {
+    if (colorize_)
+        setColor(colorFor(percent()));
+}
+
 }  // namespace vigil

@@ -39,6 +39,9 @@ class GaugeBar : public ThresholdColored<Bar> {
 
     void setPercent(double percent) override;
 
+  protected:
+    void recolor() override;
+
   private:
     bool colorize_ = true;
 };

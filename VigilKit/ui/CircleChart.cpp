@@ -89,4 +89,8 @@ void GaugeCircleChart::setPercent(double percent) {
     CircleChart::setPercent(percent);
 }
 
+void GaugeCircleChart::recolor() {
+    setColor(colorFor(percent()));
+}
+
 }  // namespace vigil

@@ -58,6 +58,9 @@ class GaugeCircleChart : public ThresholdColored<CircleChart> {
 
     // Recolours the arc for the new value, then sets it.
     void setPercent(double percent) override;
+
+  protected:
+    void recolor() override;
 };
 
 // NaN becomes 0 and infinities a large finite value, so the figure can be rounded and drawn.

@@ -14,6 +14,8 @@ GaugeThresholds::GaugeThresholds(double successBelow, double warningBelow)
 
 QColor GaugeThresholds::colorFor(double percent) const {
     const double p = sanitizedPercent(percent);
+    if (alarmed)
+        return dangerColor;
     if (p < success)
         return successColor;
     if (p < warning)

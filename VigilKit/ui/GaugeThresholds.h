@@ -7,12 +7,14 @@ namespace vigil {
 
 // Two thresholds and three colours: below `success` the success colour, below `warning` the
 // warning colour, else the danger colour (a value on a threshold belongs to the higher band).
+// While `alarmed` (a rule about the figure fires) every value takes the danger colour.
 struct GaugeThresholds {
     QColor successColor;
     QColor warningColor;
     QColor dangerColor;
     double success;
     double warning;
+    bool alarmed = false;
 
     GaugeThresholds(double successBelow, double warningBelow);
     // NaN counts as 0.
@@ -47,8 +49,19 @@ class ThresholdColored : public View {
     double warning() const { return thresholds_.warning; }
     void setWarning(double value) { redrawIf(thresholds_.warning, value); }
 
-    // The colour of the band that `percent` falls in.
+    // The colour of the band that `percent` falls in (the danger colour while alarmed).
     QColor colorFor(double percent) const { return thresholds_.colorFor(percent); }
+
+    bool alarmed() const { return thresholds_.alarmed; }
+    // Shows the danger colour at once while on; off goes back to the band of the current value.
+    void setAlarmed(bool alarmed) {
+        if (assignIfChanged(thresholds_.alarmed, alarmed))
+            recolor();
+    }
+
+  protected:
+    // Takes the colour of the current value's band (views that colour themselves by it).
+    virtual void recolor() {}
 
   private:
     template <typename T>

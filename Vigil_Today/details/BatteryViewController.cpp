@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "details/AlertBanner.h"
 #include "details/DetailViews.h"
 #include "details/HistorySection.h"
 #include "settings/Defaults.h"
@@ -73,6 +74,11 @@ QWidget* BatteryViewController::loadView() {
     auto* outer = new QVBoxLayout(root);
     outer->setContentsMargins(12, 8, 12, 0);
     outer->setSpacing(5);
+
+    alertBanner = new AlertBanner(
+        [](const ActiveAlert& alert) { return alert.kind == AlertKind::batteryLow; }, root);
+    alertBanner->setAlerts(alerts);
+    outer->addWidget(alertBanner);
 
     // Status, remaining time and charge.
     auto* top = new QHBoxLayout();
@@ -201,8 +207,14 @@ void BatteryViewController::viewDidLoad() {
     themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
 
+void BatteryViewController::update() {
+    if (isViewLoaded())
+        alertBanner->refresh();
+}
+
 void BatteryViewController::viewWillAppear() {
     view();
+    alertBanner->refresh();
     separatorLineConstraint = widgetRows(defaults_) == WidgetRowsDefaults::system ? -1.0 : 0.0;
     separatorLine->setVisible(separatorLineConstraint >= 0);
     if (historyPanel)
@@ -307,6 +319,7 @@ void BatteryViewController::apply(const Theme& theme) {
     theme.updateText(powerUsageRow);
     theme.updateText(powerAdapterRow);
     percentBar->setColor(theme.controllerColor);
+    alertBanner->apply(theme);
     HistorySection::apply(historyPanel, theme);
 }
 

@@ -13,6 +13,8 @@
 
 namespace vigil {
 
+class Alerts;
+class AlertBanner;
 class CallbackStackView;
 class Defaults;
 class System;
@@ -24,7 +26,7 @@ struct Theme;
 // temperature and capacities; a click on the power-draw row opens a menu with voltage and
 // current. A fact the battery does not report leaves its row out; an unknown capacity, draw,
 // voltage or current shows as "-". Redrawn on every change of the battery, not by the refresh
-// tick.
+// tick; the battery-low alert, shown at the top while it fires, follows the tick.
 class BatteryViewController : public ViewController, public Updatable {
   public:
     // The shared system and settings store when not given.
@@ -32,7 +34,11 @@ class BatteryViewController : public ViewController, public Updatable {
                                    ThemeManager* themes = nullptr);
     ~BatteryViewController() override;
 
+    // Whose alerts the view shows; the program's when null. Set before the view loads.
+    Alerts* alerts = nullptr;
+
     // Outlets.
+    QPointer<AlertBanner> alertBanner;
     // The charge over time. None without history.
     QPointer<HistoryPanel> historyPanel;
     QPointer<CallbackStackView> remainingStack;
@@ -54,8 +60,8 @@ class BatteryViewController : public ViewController, public Updatable {
     QPointer<HorizontalLine> separatorLine;
 
     void viewWillAppear() override;
-    // The battery's signal redraws this view, not the refresh tick.
-    void update() override {}
+    // The battery's signal redraws the figures; the tick only the alert.
+    void update() override;
     void onBatteryChanged();
     void popElectricity();
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "details/AlertBanner.h"
 #include "details/HistorySection.h"
 #include "details/SensorsSection.h"
 #include "host/Workspace.h"
@@ -175,6 +176,18 @@ QWidget* CPUViewController::loadView() {
     auto* layout = new QVBoxLayout(root);
     layout->setContentsMargins(16, 10, 16, 8);
     layout->setSpacing(8);
+
+    alertBanner = new AlertBanner(
+        [this](const ActiveAlert& alert) {
+            if (alert.kind == AlertKind::processorBusy)
+                return true;
+            const auto sensor = cpuSensor();
+            return alert.kind == AlertKind::temperatureHigh && sensor &&
+                   sensor->source == alert.subject;
+        },
+        root);
+    alertBanner->setAlerts(alerts);
+    layout->addWidget(alertBanner);
 
     // User, system and idle shares.
     auto* shares = new QGridLayout();
@@ -382,8 +395,12 @@ void CPUViewController::update() {
                                    : QString());
     cpuTemperature->setToolTip(sensor ? QString::fromStdString(sensor->source) : QString());
     cpuTemperature->setVisible(sensor.has_value());
-    if (const auto& sensors = system.resources().sensors)
+    alertBanner->refresh();
+    if (const auto& sensors = system.resources().sensors) {
+        // The processor sensor's alert is said at the top already.
+        sensorsSection->showAlerts(alerts, sensor ? sensor->source : std::string());
         sensorsSection->show(sensors->snapshot()->chips);
+    }
     const CPU::ThermalState state = thermalStateWith(cpu.thermalState(), sensor);
     if (!prevThermalState || *prevThermalState != state) {
         prevThermalState = state;
@@ -475,6 +492,7 @@ void CPUViewController::setupTheme() {
 void CPUViewController::apply(const Theme& theme) {
     theme.updateText(view());
     temp->setIndicatorColor(theme.controllerColor);
+    alertBanner->apply(theme);
     sensorsSection->apply(theme);
     HistorySection::apply(historyPanel, theme);
     applyTableTheme(theme);

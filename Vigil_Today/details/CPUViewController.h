@@ -23,6 +23,8 @@
 
 namespace vigil {
 
+class Alerts;
+class AlertBanner;
 class CallbackStackView;
 class Defaults;
 class System;
@@ -33,8 +35,9 @@ struct Theme;
 // The processor details: the load split into user, system and idle shares, the load averages,
 // process and thread counts, the thermal state, the processor and graphics names, the uptime
 // (with a menu of boot, awake and sleeping times) and the three applications using the most
-// processor time, with their share of the graphics processor where any of them holds one. Redrawn
-// by the widget's refresh tick; main thread only.
+// processor time, with their share of the graphics processor where any of them holds one. At its
+// top, while one fires, the processor-busy alert and the processor sensor's temperature alert.
+// Redrawn by the widget's refresh tick; main thread only.
 class CPUViewController : public TopApplicationsViewController {
   public:
     explicit CPUViewController(System& system, Workspace& workspace, ThemeManager& themes,
@@ -44,6 +47,9 @@ class CPUViewController : public TopApplicationsViewController {
 
     static QString nibName() { return QStringLiteral("CPUViewController"); }
 
+    // Whose alerts the view shows; the program's when null. Set before the view loads.
+    Alerts* alerts = nullptr;
+    QPointer<AlertBanner> alertBanner;
     QPointer<QLabel> cpuUser;
     QPointer<QLabel> cpuSys;
     QPointer<QLabel> cpuIdle;

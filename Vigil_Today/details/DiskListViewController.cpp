@@ -81,6 +81,7 @@ void DiskListViewController::buildDiskViews() {
             std::make_unique<DiskViewController>(system_, workspace_, &defaults_, themes_);
         controller->volume = volume;
         controller->diskListViewController = this;
+        controller->alerts = alerts;
         next.push_back(std::move(controller));
     };
     add(volumes.count(hd->path) ? volumes.at(hd->path) : *hd);

@@ -12,6 +12,7 @@
 
 namespace vigil {
 
+class Alerts;
 class CallbackStackView;
 class Defaults;
 class System;
@@ -28,6 +29,8 @@ class DiskListViewController : public ViewController, public Updatable {
     ~DiskListViewController() override;
 
     QPointer<CallbackStackView> stackView;
+    // Whose alerts the volume views show; the program's when null. Set before the view loads.
+    Alerts* alerts = nullptr;
     // One entry per shown volume, the root volume first.
     const std::vector<std::unique_ptr<DiskViewController>>& contents() const { return contents_; }
 

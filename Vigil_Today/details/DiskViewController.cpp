@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "details/AlertBanner.h"
 #include "details/DetailViews.h"
 #include "details/DiskListViewController.h"
 #include "details/HistorySection.h"
@@ -121,6 +122,14 @@ QWidget* DiskViewController::loadView() {
     diskRowCallback->stackLayout()->setStretchFactor(texts, 1);
     outer->addWidget(diskRowCallback);
 
+    alertBanner = new AlertBanner(
+        [this](const ActiveAlert& alert) {
+            return alertIsAboutVolume(alert, volume.path, volume.device);
+        },
+        root);
+    alertBanner->setAlerts(alerts);
+    outer->addWidget(alertBanner);
+
     used = new GaugeBar(root);
     used->setAccessibleName(QStringLiteral("Used"));
     used->setFixedHeight(6);
@@ -230,6 +239,7 @@ void DiskViewController::viewDidLoad() {
     temperatureFrame->setVisible(false);  // until the drive answers with a temperature
     contextMenu->setFont(detailMenuFont());
     diskRowCallback->onclick = [this] { popUpMenu(); };
+    alertWatch_.setAlerts(alerts);
     apply(themes_.activeTheme());
     themes_.onThemeChange.listen(*this, [this](const Theme& theme) { apply(theme); });
 }
@@ -347,6 +357,8 @@ void DiskViewController::update(const Disk::Volume& current) {
         writeIO->setText(qs(bpsStr(volume.wbytesps)));
     // Bar, text and the first row's gauge share one figure: df's used / (used + available).
     used->setPercent(volume.usagePercent());
+    if (alertWatch_.changed())
+        showAlerts();
     if (volume.stale && volume.total <= 0) {
         usage->setText(QStringLiteral("Size unknown"));
     } else {
@@ -398,15 +410,31 @@ void DiskViewController::apply(const Theme& theme) {
     QPalette palette = note->palette();
     palette.setColor(QPalette::WindowText, theme.dangerColor);
     note->setPalette(palette);
-    if (!theme.isDark) {
-        used->setColorize(true);
-        used->setSuccessColor(theme.successColor);
-        used->setWarningColor(theme.warningColor);
-        used->setDangerColor(theme.dangerColor);
-    } else {
-        used->setColorize(false);
-        used->setColor(theme.controllerColor);
+    alertBanner->apply(theme);
+    colorUsedBar(theme);
+}
+
+void DiskViewController::colorUsedBar(const Theme& theme) {
+    used->setSuccessColor(theme.successColor);
+    used->setWarningColor(theme.warningColor);
+    used->setDangerColor(theme.dangerColor);
+    // The dark theme draws the bar in one colour, but for an alert.
+    used->setColorize(!theme.isDark);
+    if (theme.isDark)
+        used->setColor(spaceAlarm_ ? theme.dangerColor : theme.controllerColor);
+    used->setAlarmed(spaceAlarm_);
+}
+
+void DiskViewController::showAlerts() {
+    alertBanner->refresh(true);
+    spaceAlarm_ = false;
+    for (const ActiveAlert& alert : alertWatch_.alerts().active()) {
+        spaceAlarm_ =
+            spaceAlarm_ ||
+            ((alert.kind == AlertKind::volumeLow || alert.kind == AlertKind::volumeFillingFast) &&
+             alert.subject == volume.path);
     }
+    colorUsedBar(themes_.activeTheme());
 }
 
 void DiskViewController::popUpMenu() {

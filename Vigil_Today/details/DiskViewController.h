@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Updatable.h"
+#include "details/AlertWatch.h"
 #include "host/ViewController.h"
 #include "system/Disk.h"
 #include "ui/Bar.h"
@@ -18,6 +19,8 @@
 
 namespace vigil {
 
+class Alerts;
+class AlertBanner;
 class Defaults;
 class DiskListViewController;
 class System;
@@ -30,7 +33,9 @@ struct Theme;
 // One mounted volume in the disk details: name, used and available space as a bar and a line of
 // text, read and write rates, the volume's icon and its SMART light, and a note when the volume
 // does not answer or an eject was refused; a click on the row opens the volume's menu (facts,
-// eject, show in the file manager, the disk tools).
+// eject, show in the file manager, the disk tools). While an alert about the volume fires (almost
+// full, filling fast, its drive failing) its text stands under the name, and the bar takes the
+// danger colour while the volume is almost full or filling fast.
 class DiskViewController : public ViewController, public Updatable {
   public:
     // `workspace` opens the tools and files; the desktop's when null. `defaults` holds the
@@ -47,10 +52,13 @@ class DiskViewController : public ViewController, public Updatable {
     QPointer<HistoryPanel> historyPanel;
     // The list that shows this view (for the removal after an eject); set by the list.
     DiskListViewController* diskListViewController = nullptr;
+    // Whose alerts the view shows; the program's when null. Set before the view loads.
+    Alerts* alerts = nullptr;
 
     // Outlets.
     QPointer<CallbackStackView> diskRowCallback;
     QPointer<QLabel> diskName;
+    QPointer<AlertBanner> alertBanner;
     QPointer<Square> smartLed;
     QPointer<GaugeBar> used;
     QPointer<QLabel> usage;
@@ -107,6 +115,9 @@ class DiskViewController : public ViewController, public Updatable {
 
   private:
     void startSmartCheck();
+    void showAlerts();
+    // The bar's colour: by its share, or the danger colour while a space alert fires.
+    void colorUsedBar(const Theme& theme);
     // The SMART temperature, else the drive sensor's; the frame hides without either.
     void showTemperature(double smartCelsius);
     void showSmartStatus(const SMARTData& record);
@@ -117,6 +128,8 @@ class DiskViewController : public ViewController, public Updatable {
     void nameRowForScreenReaders();
 
     std::string ejectRefusal_;  // empty unless the last eject was refused
+    AlertWatch alertWatch_;
+    bool spaceAlarm_ = false;
 
     System& system_;
     Workspace& workspace_;

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "details/AlertBanner.h"
 #include "details/HistorySection.h"
 #include "host/Workspace.h"
 #include "settings/WidgetDefaults.h"
@@ -45,6 +46,14 @@ QWidget* MemoryViewController::loadView() {
     auto* layout = new QVBoxLayout(root);
     layout->setContentsMargins(16, 10, 16, 8);
     layout->setSpacing(8);
+
+    alertBanner = new AlertBanner(
+        [](const ActiveAlert& alert) {
+            return alert.kind == AlertKind::memoryLow || alert.kind == AlertKind::swapFilling;
+        },
+        root);
+    alertBanner->setAlerts(alerts);
+    layout->addWidget(alertBanner);
 
     // The pie beside its legend: wired, active, compressed, free.
     auto* split = new QHBoxLayout();
@@ -145,6 +154,7 @@ void MemoryViewController::update() {
         showFigures(*sample);
         shownSample_ = std::move(sample);
     }
+    alertBanner->refresh();
     if (historyPanel)
         historyPanel->refresh();
     maybeUpdateAppsTable();
@@ -185,6 +195,7 @@ std::optional<TableCell> MemoryViewController::tableViewCell(int row, int column
 
 void MemoryViewController::apply(const Theme& theme) {
     theme.updateText(view());
+    alertBanner->apply(theme);
     HistorySection::apply(historyPanel, theme);
     applyTableTheme(theme);
 }

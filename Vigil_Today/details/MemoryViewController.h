@@ -23,6 +23,8 @@
 
 namespace vigil {
 
+class Alerts;
+class AlertBanner;
 class Defaults;
 class System;
 class ThemeManager;
@@ -31,7 +33,8 @@ struct Theme;
 
 // The memory details: installed size, the wired / active / compressed / free split (also as a
 // pie), memory in use, cached files, swap, page-ins and page-outs, and the three applications
-// using the most memory. Redrawn by the widget's refresh tick; main thread only.
+// using the most memory. At its top, while one fires, the memory-low and swap alerts. Redrawn by
+// the widget's refresh tick; main thread only.
 class MemoryViewController : public TopApplicationsViewController {
   public:
     explicit MemoryViewController(System& system, Workspace& workspace, ThemeManager& themes,
@@ -41,6 +44,9 @@ class MemoryViewController : public TopApplicationsViewController {
 
     static QString nibName() { return QStringLiteral("MemoryViewController"); }
 
+    // Whose alerts the view shows; the program's when null. Set before the view loads.
+    Alerts* alerts = nullptr;
+    QPointer<AlertBanner> alertBanner;
     QPointer<QLabel> wired;
     QPointer<QLabel> active;
     QPointer<QLabel> compressed;

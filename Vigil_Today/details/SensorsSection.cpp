@@ -1,6 +1,8 @@
 #include "details/SensorsSection.h"
 
+#include "details/AlertBanner.h"
 #include "details/TopApplications.h"
+#include "system/Alerts.h"
 #include "system/Formatting.h"
 #include "themes/Theme.h"
 
@@ -17,7 +19,42 @@ SensorsSection::SensorsSection(Defaults& defaults, QWidget* parent)
     grid_->setHorizontalSpacing(10);
     grid_->setVerticalSpacing(1);
     grid_->setColumnStretch(0, 1);
+    alertBanner = new AlertBanner(
+        [this](const ActiveAlert& alert) {
+            return alert.kind == AlertKind::temperatureHigh && alert.subject != saidElsewhere_;
+        },
+        this);
     setVisible(false);
+}
+
+void SensorsSection::showAlerts(Alerts* alerts, const std::string& saidElsewhere) {
+    if (alerts != alerts_) {
+        alerts_ = alerts;
+        alertBanner->setAlerts(alerts);
+        watch_.setAlerts(alerts);
+    }
+    const bool moved = saidElsewhere != saidElsewhere_;
+    saidElsewhere_ = saidElsewhere;
+    alertBanner->refresh(moved);
+    if (!watch_.changed())
+        return;
+    firing_.clear();
+    for (const ActiveAlert& alert : watch_.alerts().active()) {
+        if (alert.kind == AlertKind::temperatureHigh)
+            firing_.insert(alert.subject);
+    }
+    colorReadings();
+}
+
+void SensorsSection::colorReadings() {
+    if (!theme_)
+        return;
+    for (size_t i = 0; i < values.size() && i < shownIds_.size(); ++i) {
+        QPalette palette = values[i]->palette();
+        palette.setColor(QPalette::WindowText,
+                         firing_.count(shownIds_[i]) ? theme_->dangerColor : theme_->labelColor);
+        values[i]->setPalette(palette);
+    }
 }
 
 QString SensorsSection::readingText(const Sensor& sensor, Defaults& defaults) {
@@ -104,6 +141,7 @@ void SensorsSection::show(const std::vector<SensorChip>& chips) {
 }
 
 void SensorsSection::rebuild(const std::vector<SensorChip>& chips) {
+    grid_->removeWidget(alertBanner);
     while (QLayoutItem* item = grid_->takeAt(0)) {
         delete item->widget();
         delete item;
@@ -111,6 +149,7 @@ void SensorsSection::rebuild(const std::vector<SensorChip>& chips) {
     values.clear();
     int row = 0;
     grid_->addWidget(detailTitle(QStringLiteral("Sensors"), this), row++, 0, 1, 2);
+    grid_->addWidget(alertBanner, row++, 0, 1, 2);
     for (const auto& chip : chips) {
         if (chip.sensors.empty())
             continue;
@@ -131,11 +170,14 @@ void SensorsSection::rebuild(const std::vector<SensorChip>& chips) {
     }
     if (theme_)
         theme_->updateText(this);
+    colorReadings();
 }
 
 void SensorsSection::apply(const Theme& theme) {
-    theme_ = &theme;
+    theme_ = theme;
     theme.updateText(this);
+    alertBanner->apply(theme);
+    colorReadings();
 }
 
 }  // namespace vigil

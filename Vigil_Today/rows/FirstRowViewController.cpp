@@ -40,7 +40,12 @@ FirstRowViewController::FirstRowViewController(WidgetContext context)
       memoryViewController_(std::make_unique<MemoryViewController>(
           context.system, defaultWorkspace(), context.themes, context.defaults)),
       diskListViewController_(std::make_unique<DiskListViewController>(
-          &context.system, nullptr, &context.defaults, &context.themes)) {}
+          &context.system, nullptr, &context.defaults, &context.themes)) {
+    alertWatch_.setAlerts(&context.alerts);
+    cpuViewController_->alerts = &context.alerts;
+    memoryViewController_->alerts = &context.alerts;
+    diskListViewController_->alerts = &context.alerts;
+}
 
 FirstRowViewController::~FirstRowViewController() = default;
 
@@ -138,6 +143,23 @@ void FirstRowViewController::update() {
     cpuChart_->setPercent(context_.system.cpu().usage());
     memoryChart_->setPercent(double(context_.system.mem().usage()));
     diskChart_->setPercent(double(context_.system.disk().usage()));
+    if (alertWatch_.changed())
+        showAlerts();
+}
+
+void FirstRowViewController::showAlerts() {
+    const Alerts& alerts = context_.alerts;
+    cpuChart_->setAlarmed(alerts.firing(AlertKind::processorBusy));
+    memoryChart_->setAlarmed(alerts.firing(AlertKind::memoryLow) ||
+                             alerts.firing(AlertKind::swapFilling));
+    // The ring shows the root volume.
+    const auto root = context_.system.disk().HD();
+    bool rootAlarmed = false;
+    if (root) {
+        for (const ActiveAlert& alert : alerts.active())
+            rootAlarmed = rootAlarmed || alertIsAboutVolume(alert, root->path, root->device);
+    }
+    diskChart_->setAlarmed(rootAlarmed);
 }
 
 void FirstRowViewController::toggle(ViewController& detail, int index) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Updatable.h"
+#include "details/AlertWatch.h"
 #include "host/ViewController.h"
 #include "rows/WidgetContext.h"
 #include "ui/CircleChart.h"
@@ -25,7 +26,9 @@ struct Theme;
 
 // The first summary row: ring gauges for processor, memory and disk use. Clicking a gauge opens
 // or closes its detail view under the row; a dot on the track under the gauges (the indicator)
-// marks the open one.
+// marks the open one. A gauge whose alert rule fires (processor busy; memory low or swap
+// filling; the root volume almost full, filling fast or its drive failing) shows the danger
+// colour until the rule clears.
 class FirstRowViewController : public ViewController, public Updatable {
   public:
     // How long the indicator slides from one gauge to another, and how long it fades.
@@ -83,10 +86,13 @@ class FirstRowViewController : public ViewController, public Updatable {
                                  const QString& spokenName = QString());
     // Centres each column over its indicator position.
     void placeColumns();
+    // Marks the gauges whose rules fire; called at a refresh when the firing alerts changed.
+    virtual void showAlerts();
     void toggle(ViewController& detail, int index);
 
     std::vector<double> indicatorPositions_{41.0, 127.0, 210.0};
     WidgetContext context_;
+    AlertWatch alertWatch_;
 
   private:
     void apply(const Theme& theme);

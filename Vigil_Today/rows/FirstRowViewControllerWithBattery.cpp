@@ -23,7 +23,9 @@ QColor batteryRingColor(const Theme& theme, bool isFullyCharged, bool isACPowere
 FirstRowViewControllerWithBattery::FirstRowViewControllerWithBattery(WidgetContext context)
     : FirstRowViewController(context),
       batteryViewController_(std::make_unique<BatteryViewController>(
-          &context.system, &context.defaults, &context.themes)) {}
+          &context.system, &context.defaults, &context.themes)) {
+    batteryViewController_->alerts = &context.alerts;
+}
 
 FirstRowViewControllerWithBattery::~FirstRowViewControllerWithBattery() = default;
 
@@ -51,8 +53,16 @@ void FirstRowViewControllerWithBattery::onBatteryChanged() {
     const Battery& battery = context_.system.battery();
     const Theme& theme = context_.themes.activeTheme();
     batteryCircle_->setPercent(double(battery.percent()));
-    batteryCircle_->setColor(batteryRingColor(theme, battery.isFullyCharged(),
-                                              battery.isACPowered(), battery.percent()));
+    batteryCircle_->setColor(context_.alerts.firing(AlertKind::batteryLow)
+                                 ? theme.dangerColor
+                                 : batteryRingColor(theme, battery.isFullyCharged(),
+                                                    battery.isACPowered(), battery.percent()));
+}
+
+void FirstRowViewControllerWithBattery::showAlerts() {
+    FirstRowViewController::showAlerts();
+    if (batteryCircle_)
+        onBatteryChanged();
 }
 
 void FirstRowViewControllerWithBattery::toggleBatteryView() {

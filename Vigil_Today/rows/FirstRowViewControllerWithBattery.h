@@ -7,7 +7,8 @@ namespace vigil {
 class BatteryViewController;
 
 // The first row on a machine with a battery: a fourth ring shows the charge, coloured by the
-// power state, and opens the battery details.
+// power state (the danger colour while the battery-low rule fires), and opens the battery
+// details.
 class FirstRowViewControllerWithBattery : public FirstRowViewController {
   public:
     explicit FirstRowViewControllerWithBattery(WidgetContext context = WidgetContext::shared());
@@ -24,6 +25,7 @@ class FirstRowViewControllerWithBattery : public FirstRowViewController {
 
   protected:
     void viewDidLoad() override;
+    void showAlerts() override;
 
   private:
     QPointer<CircleChart> batteryCircle_;

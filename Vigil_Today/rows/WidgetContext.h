@@ -1,5 +1,7 @@
 #pragma once
 
+#include "system/Alerts.h"
+
 namespace vigil {
 
 class Defaults;
@@ -15,8 +17,11 @@ struct WidgetContext {
     NavigationController& navigator;
     Defaults& defaults;
     ThemeManager& themes;
+    // Whose firing rules the gauges and detail views show.
+    Alerts& alerts = Alerts::shared();
 
-    // System::shared(), NavigationController::shared(), Defaults::shared(), ThemeManager::shared().
+    // System::shared(), NavigationController::shared(), Defaults::shared(), ThemeManager::shared(),
+    // Alerts::shared().
     // The first call must be on the main thread.
     static WidgetContext shared();
 };

@@ -7,10 +7,12 @@
 #include <QVBoxLayout>
 
 #include <thread>
-#include "settings/MachineSourcesSection.h"
 
 #include "history/History.h"
+#include "settings/AlertRulesSection.h"
+#include "settings/MachineSourcesSection.h"
 #include "settings/WidgetDefaults.h"
+#include "system/Alerts.h"
 #include "system/Battery.h"
 #include "system/Machines.h"
 #include "system/Sensors.h"
@@ -133,6 +135,9 @@ QWidget* SettingsViewController::loadView() {
     form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     form->setHorizontalSpacing(14);
     form->setVerticalSpacing(8);
+    // Where the panel is narrower than a title and its choice side by side (its scroll bar
+    // shows), the choice goes under its title instead of past the panel's edge.
+    form->setRowWrapPolicy(QFormLayout::WrapLongRows);
     const auto titleFont = FUIFont::normal(13);
     auto title = [&](const QString& text) {
         auto* label = new TitleField(text, root);
@@ -149,6 +154,8 @@ QWidget* SettingsViewController::loadView() {
                          QVariant::fromValue<qlonglong>(rawValue(WidgetRowsDefaults::system)));
     rowSettings->addItem(QStringLiteral("Network only"),
                          QVariant::fromValue<qlonglong>(rawValue(WidgetRowsDefaults::network)));
+    // Its choices are read whole: too narrow beside its title, it goes under it.
+    rowSettings->setMinimumWidth(rowSettings->sizeHint().width());
     form->addRow(title(QStringLiteral("Rows")), rowSettings);
 
     temperatureSettings =
@@ -187,6 +194,11 @@ QWidget* SettingsViewController::loadView() {
     historyRow->addWidget(clearHistoryButton);
     form->addRow(title(QStringLiteral("History")), historyRow);
     layout->addLayout(form);
+
+    alertRules = new AlertRulesSection(defaults_, root);
+    alertRules->onRulesChanged = [this] { (alerts ? *alerts : Alerts::shared()).reloadRules(); };
+    layout->addWidget(title(QStringLiteral("Alerts")));
+    layout->addWidget(alertRules);
 
     machineSources = new MachineSourcesSection(defaults_, root);
     machineSources->onSourcesChanged = [](std::vector<MachineSourceConfig> sources) {
@@ -229,6 +241,7 @@ void SettingsViewController::viewWillAppear() {
     temperatureSettings->selectSegment(unit >= 0 && unit <= 1 ? static_cast<int>(unit) : -1);
     selectTag(themeSettings, defaults_.get(WidgetDefaultsKeys::theme()));
     listCPUSensors();
+    alertRules->reload();
     machineSources->reload();
     {
         const QSignalBlocker quiet(keepHistorySettings);
@@ -368,6 +381,7 @@ void SettingsViewController::apply(const Theme& theme) {
         }
         box->setPalette(palette);
     }
+    alertRules->applyTheme(theme);
     machineSources->applyTheme(theme);
     vigilPage->setTextColor(theme.infoColor);
     vigilPage->hoverColor = theme.isDark ? FUIColor::clouds() : FUIColor::wetAsphalt();

@@ -14,6 +14,8 @@
 
 namespace vigil {
 
+class AlertRulesSection;
+class Alerts;
 class MachineSourcesSection;
 
 class Defaults;
@@ -49,7 +51,8 @@ class SegmentedControl : public QWidget {
 
 // Shown instead of the rows while the widget is edited: which summary rows to show, the
 // temperature unit, the processor's sensor, the theme, whether history is kept (and clearing it),
-// and a link to the product's page. Every choice is stored at once.
+// the alert rules, the other machines and a link to the product's page. Every choice is stored at
+// once.
 class SettingsViewController : public ViewController {
   public:
     // The product's web page.
@@ -75,6 +78,10 @@ class SettingsViewController : public ViewController {
     // "Clear history…": a first click asks, a second within a few seconds deletes every point.
     QPointer<QPushButton> clearHistoryButton;
     QPointer<FUILink> vigilPage;
+    // The alert rules: switches, levels and "back to normal".
+    QPointer<AlertRulesSection> alertRules;
+    // The alerts that read the rules again after a change; the program's when null.
+    Alerts* alerts = nullptr;
     // Other machines: the Machines row's switch and the sources.
     QPointer<MachineSourcesSection> machineSources;
     // The history the two controls act on; none leaves them disabled.

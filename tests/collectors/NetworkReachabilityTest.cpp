@@ -11,6 +11,7 @@
 #include "settings/Defaults.h"
 #include "support/LoopbackServer.h"
 #include "support/SessionBus.h"
+#include "support/TestSupport.h"
 #include "system/Network.h"
 
 namespace vigil {
@@ -75,6 +76,9 @@ TEST(NetworkReachability, RealResolverEchoServerAndNotification) {
             EXPECT_EQ(network.publicAddress(), "198.51.100.77");
         },
         &reason);
+    // The notice is posted by the connectionBack alert rule on a thread of its own.
+    if (ran)
+        test::waitUntil([&] { return !notifications.received().empty(); });
     Notification::useBusAddress("");
     std::filesystem::remove_all(config);
     if (!ran)

@@ -8,13 +8,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/Notification.h"
+#include "platform/NotificationCenter.h"
 #include "support/SessionBus.h"
 #include "support/TempFolder.h"
 #include "support/TestSupport.h"
@@ -119,6 +123,67 @@ TEST(NotificationFaultTest, SessionBusGoingAwayAndComingBack) {
     err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(errorLines(err), 1) << err;
     Notification::useBusAddress("");
+}
+
+// The alerts' sender keeps one connection: it is opened again after the bus came back, and the
+// server's clicks reach it on the new one.
+TEST(NotificationFaultTest, CenterReconnectsAfterTheBusCameBack) {
+    test::TempFolder folder;
+    FixedBus bus(folder / "bus");
+    if (!bus.start())
+        GTEST_SKIP() << "dbus-daemon could not be started";
+    std::mutex mutex;
+    std::vector<std::string> clicked;
+    std::vector<std::optional<uint32_t>> answers;
+    NotificationCenter::Handlers handlers;
+    handlers.actionInvoked = [&](uint32_t id, const std::string& action) {
+        std::lock_guard lock(mutex);
+        clicked.push_back(std::to_string(id) + " " + action);
+    };
+    NotificationCenter center(handlers, bus.address());
+    const auto post = [&](const char* title) {
+        const std::size_t before = answers.size();
+        Notification::Message message;
+        message.title = title;
+        center.post(message, [&](std::optional<uint32_t> id) {
+            std::lock_guard lock(mutex);
+            answers.push_back(id);
+        });
+        return test::waitUntil([&] {
+            std::lock_guard lock(mutex);
+            return answers.size() > before;
+        });
+    };
+    const auto clicks = [&] {
+        std::lock_guard lock(mutex);
+        return clicked.size();
+    };
+    {
+        test::NotificationServer server(bus.address());
+        ASSERT_TRUE(server.ready());
+        ASSERT_TRUE(post("Before"));
+        EXPECT_EQ(answers.back(), 1u);
+        server.invokeAction(1, "open");
+        ASSERT_TRUE(test::waitUntil([&] { return clicks() == 1; }));
+    }
+    bus.stop();
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(post("During"));
+    ASSERT_TRUE(post("During"));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errorLines(err), 1) << err;
+    EXPECT_EQ(answers[1], std::nullopt);
+    EXPECT_EQ(answers[2], std::nullopt);
+
+    ASSERT_TRUE(bus.start());
+    test::NotificationServer server(bus.address());
+    ASSERT_TRUE(server.ready());
+    ASSERT_TRUE(post("After"));
+    EXPECT_EQ(answers.back(), 1u);
+    server.invokeAction(1, "default");
+    ASSERT_TRUE(test::waitUntil([&] { return clicks() == 2; }));
+    EXPECT_EQ(clicked, (std::vector<std::string>{"1 open", "1 default"}));
+    center.stop();
 }
 
 }  // namespace

@@ -116,6 +116,7 @@ TEST(Smart, AtaPassedWithTemperatureFromTheLowByte) {
     EXPECT_TRUE(reading.capable);
     EXPECT_TRUE(reading.passed);
     EXPECT_DOUBLE_EQ(reading.temperature, 36);
+    EXPECT_EQ(reading.reallocatedSectors, 0);
     // Read-only: the status and the data block, no enable/disable, no self-test.
     EXPECT_EQ(t->commands, (std::vector<uint8_t>{ata::smartReturnStatus, ata::smartReadData}));
 }
@@ -123,10 +124,16 @@ TEST(Smart, AtaPassedWithTemperatureFromTheLowByte) {
 TEST(Smart, AtaThresholdExceededIsFailingButCapable) {
     auto t = healthyAta();
     t->status = statusAnswer(0xF4, 0x2C);
+    // 280 sectors moved to spares (48-bit raw value, little-endian).
+    t->data = smartDataBlock(
+        {{5, 1, {0x18, 0x01, 0, 0, 0, 0}}, {194, 64, {0x24, 0x00, 0x12, 0x00, 0x2F, 0x00}}});
     SmartReading reading = readSmart(*t);
     EXPECT_TRUE(reading.capable);
     EXPECT_FALSE(reading.passed);
     EXPECT_DOUBLE_EQ(reading.temperature, 36);
+    EXPECT_EQ(reading.reallocatedSectors, 280);
+    t->data = smartDataBlock({{194, 64, {0x24, 0, 0, 0, 0, 0}}});
+    EXPECT_EQ(readSmart(*t).reallocatedSectors, std::nullopt);
 }
 
 TEST(Smart, AtaWithoutTemperatureOrWithABadBlockReadsZero) {

@@ -313,6 +313,9 @@ TEST(UDisksSmart, RecordedDrivesOnAPrivateSystemBus) {
     EXPECT_EQ(failing->availability, SmartAvailability::read);
     EXPECT_FALSE(failing->passed);
     EXPECT_DOUBLE_EQ(failing->temperature, 41.0);
+    EXPECT_EQ(healthy->reallocatedSectors, 0);
+    EXPECT_EQ(failing->reallocatedSectors, 1184);
+    EXPECT_EQ(warning->reallocatedSectors, std::nullopt);  // NVMe drives have none
     EXPECT_EQ(warning->availability, SmartAvailability::read);
     EXPECT_FALSE(warning->passed);
     EXPECT_DOUBLE_EQ(warning->temperature, 45.0);

@@ -91,6 +91,7 @@ int onNotify(void* messagePtr, void* userdata, void*) {
     if (sd_bus_message_read(message, "susss", &app, &replaces, &icon, &summary, &body) < 0)
         return -EINVAL;
     received.appName = app;
+    received.replacesId = replaces;
     received.summary = summary;
     received.body = body;
     sd_bus_message_enter_container(message, 'a', "s");
@@ -106,6 +107,10 @@ int onNotify(void* messagePtr, void* userdata, void*) {
             const char* sound = nullptr;
             sd_bus_message_read(message, "v", "s", &sound);
             received.soundName = sound;
+        } else if (std::strcmp(key, "urgency") == 0) {
+            uint8_t urgency = 0;
+            sd_bus_message_read(message, "v", "y", &urgency);
+            received.urgency = urgency;
         } else if (std::strcmp(key, "suppress-sound") == 0) {
             int flag = 0;
             sd_bus_message_read(message, "v", "b", &flag);
@@ -118,9 +123,14 @@ int onNotify(void* messagePtr, void* userdata, void*) {
     sd_bus_message_exit_container(message);
     {
         std::lock_guard lock(server->mutex_);
+        received.id = replaces != 0 ? replaces : ++server->lastId_;
         server->received_.push_back(received);
+        if (server->holdAnswers_) {
+            server->heldAnswers_.emplace_back(sd_bus_message_ref(message), received.id);
+            return 1;  // answered later, from the server's loop
+        }
     }
-    return sd_bus_reply_method_return(message, "u", 1u);
+    return sd_bus_reply_method_return(message, "u", received.id);
 }
 
 namespace {
@@ -146,6 +156,21 @@ NotificationServer::~NotificationServer() {
     thread_.join();
 }
 
+void NotificationServer::invokeAction(uint32_t id, const std::string& action) {
+    std::lock_guard lock(mutex_);
+    signals_.push_back({"ActionInvoked", id, action, 0});
+}
+
+void NotificationServer::holdAnswers(bool hold) {
+    std::lock_guard lock(mutex_);
+    holdAnswers_ = hold;
+}
+
+void NotificationServer::close(uint32_t id, uint32_t reason) {
+    std::lock_guard lock(mutex_);
+    signals_.push_back({"NotificationClosed", id, "", reason});
+}
+
 std::vector<NotificationServer::Received> NotificationServer::received() const {
     std::lock_guard lock(mutex_);
     return received_;
@@ -167,6 +192,29 @@ void NotificationServer::run(std::string address) {
     }
     ready_ = true;
     while (!stop_) {
+        std::vector<Signal> signals;
+        std::vector<std::pair<void*, uint32_t>> answers;
+        {
+            std::lock_guard lock(mutex_);
+            signals.swap(signals_);
+            if (!holdAnswers_)
+                answers.swap(heldAnswers_);
+        }
+        for (auto [call, id] : answers) {
+            sd_bus_reply_method_return(static_cast<sd_bus_message*>(call), "u", id);
+            sd_bus_message_unref(static_cast<sd_bus_message*>(call));
+        }
+        for (const auto& signal : signals) {
+            if (signal.member == "ActionInvoked") {
+                sd_bus_emit_signal(bus, "/org/freedesktop/Notifications",
+                                   "org.freedesktop.Notifications", "ActionInvoked", "us",
+                                   signal.id, signal.action.c_str());
+            } else {
+                sd_bus_emit_signal(bus, "/org/freedesktop/Notifications",
+                                   "org.freedesktop.Notifications", "NotificationClosed", "uu",
+                                   signal.id, signal.reason);
+            }
+        }
         const int r = sd_bus_process(bus, nullptr);
         if (r > 0)
             continue;

@@ -32,7 +32,9 @@ class PrivateBus {
     std::string address_;
 };
 
-// A notification server on a bus: owns org.freedesktop.Notifications and records every Notify.
+// A notification server on a bus: owns org.freedesktop.Notifications, records every Notify
+// (answering with ids 1, 2, 3, ..., or the replaced one's), and sends the signals a person's
+// click or dismissal makes a real server send.
 class NotificationServer {
   public:
     struct Received {
@@ -40,6 +42,9 @@ class NotificationServer {
         std::vector<std::string> actions;
         std::string soundName;
         bool suppressSound = false;
+        uint32_t replacesId = 0;
+        uint32_t id = 0;  // the answer
+        int urgency = -1;
     };
 
     explicit NotificationServer(const std::string& busAddress);
@@ -48,12 +53,28 @@ class NotificationServer {
     bool ready() const { return ready_; }
     std::vector<Received> received() const;
 
+    // Emitted from the server's thread soon after the call.
+    void invokeAction(uint32_t id, const std::string& action);
+    void close(uint32_t id, uint32_t reason);
+    // While held, Notify calls are recorded but answered only once released (a busy server).
+    void holdAnswers(bool hold);
+
   private:
     void run(std::string address);
 
     std::atomic<bool> ready_{false}, stop_{false}, failed_{false};
     mutable std::mutex mutex_;
     std::vector<Received> received_;
+    uint32_t lastId_ = 0;
+    struct Signal {
+        std::string member;
+        uint32_t id = 0;
+        std::string action;
+        uint32_t reason = 0;
+    };
+    std::vector<Signal> signals_;
+    bool holdAnswers_ = false;
+    std::vector<std::pair<void*, uint32_t>> heldAnswers_;  // sd_bus_message*, id
     std::thread thread_;
     friend int onNotify(void*, void*, void*);
 };

@@ -282,6 +282,8 @@ TEST(NetworkConnection, BackOnlinePostsExactlyOneRealNotification) {
     script.online = true;
     for (int i = 0; i < 64; ++i)
         network.update();
+    // Posted by the connectionBack alert rule on a thread of its own.
+    test::waitUntil([&] { return !server.received().empty(); }, std::chrono::seconds(10));
     Notification::useBusAddress("");
 
     const auto received = server.received();
@@ -289,7 +291,7 @@ TEST(NetworkConnection, BackOnlinePostsExactlyOneRealNotification) {
     EXPECT_EQ(received[0].summary, "Network");
     EXPECT_EQ(received[0].body, "Connected to Internet");
     EXPECT_EQ(received[0].soundName, Notification::kDefaultSound);
-    EXPECT_TRUE(received[0].actions.empty());
+    EXPECT_EQ(received[0].actions, (std::vector<std::string>{"default", "Open", "open", "Open"}));
 }
 
 }  // namespace

@@ -101,6 +101,13 @@ TEST_F(ChartsTest, GaugeThresholdBands) {
     EXPECT_EQ(gauge.color(), green);
     gauge.setPercent(50);
     EXPECT_EQ(gauge.color(), yellow);
+    // A firing alert turns the gauge red at once and for every value, until it clears.
+    gauge.setAlarmed(true);
+    EXPECT_EQ(gauge.color(), red);
+    gauge.setPercent(10);
+    EXPECT_EQ(gauge.color(), red);
+    gauge.setAlarmed(false);
+    EXPECT_EQ(gauge.color(), green);
 
     GaugeBar bar;
     bar.setPercent(90.9);
@@ -111,6 +118,11 @@ TEST_F(ChartsTest, GaugeThresholdBands) {
     EXPECT_EQ(bar.color(), yellow);
     bar.setPercent(99.0);
     EXPECT_EQ(bar.color(), red);
+    bar.setPercent(20);
+    bar.setAlarmed(true);
+    EXPECT_EQ(bar.color(), red);
+    bar.setAlarmed(false);
+    EXPECT_EQ(bar.color(), green);
     bar.setColorize(false);
     bar.setColor(FUIColor::amethyst());
     bar.setPercent(10);
