@@ -147,6 +147,8 @@ void PanelWindow::applyColors() {
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         palette.setColor(role, colors.text);
     setPalette(palette);
+    // The header's menu is a window of its own and would keep the desktop's colours.
+    menu_->menu()->setPalette(palette);
     update();
 }
 

@@ -20,6 +20,7 @@
 #include "settings/AlertRulesSection.h"
 #include "settings/SettingsViewController.h"
 #include "settings/WidgetDefaults.h"
+#include "support/AlertsDriver.h"
 #include "support/SessionBus.h"
 #include "support/TempFolder.h"
 #include "system/Alerts.h"
@@ -62,51 +63,6 @@ AlertRuleConfig storedRule(Defaults& defaults, AlertKind kind) {
     return defaultAlertRule(kind);
 }
 
-// Alerts over figures the test sets and a clock it moves; their notifications go to a bus that
-// is not there (one error line, which the views never wait for) unless the test runs a server.
-class TestAlerts {
-  public:
-    // `busAddress`: the bus of a notification server; none: a bus that is not there.
-    explicit TestAlerts(Defaults& defaults, const std::string& busAddress = {}) {
-        Alerts::Environment environment;
-        environment.figures = [this](const std::vector<AlertRuleConfig>&) {
-            std::lock_guard lock(mutex_);
-            return figures_;
-        };
-        environment.busAddress =
-            busAddress.empty() ? "unix:path=" + folder_.path().string() + "/no-bus" : busAddress;
-        environment.clock = [this] {
-            std::lock_guard lock(mutex_);
-            return now_;
-        };
-        environment.defaults = &defaults;
-        environment.interval = 0;
-        alerts = std::make_unique<Alerts>(environment);
-        alerts->start();
-    }
-    ~TestAlerts() { alerts->stop(); }
-
-    // Evaluates every 10 s for `span` with these figures.
-    void hold(const AlertFigures& figures, std::chrono::seconds span) {
-        for (auto passed = std::chrono::seconds(0); passed < span; passed += 10s) {
-            {
-                std::lock_guard lock(mutex_);
-                now_ += 10s;
-                figures_ = figures;
-            }
-            alerts->evaluateNow();
-        }
-    }
-
-    std::unique_ptr<Alerts> alerts;
-
-  private:
-    test::TempFolder folder_;
-    std::mutex mutex_;
-    AlertFigures figures_;
-    std::chrono::steady_clock::time_point now_{};
-};
-
 AlertFigures machineFigures(const Disk::Volume& root, double busy, double available,
                             int64_t volumeAvailablePercent, int64_t battery) {
     AlertFigures figures;
@@ -130,7 +86,7 @@ TEST_F(AlertViewsTest, SettingsListEveryRuleAndStoreLevelsThatNeverCross) {
     swap.minDuration = std::chrono::seconds(300);
     setAlertRules({swap}, defaults);
 
-    TestAlerts source(defaults);
+    test::AlertsDriver source(defaults);
     TodayViewController today(
         {*machine.system, *machine.navigator, defaults, *machine.themes, *source.alerts});
     today.view();
@@ -228,7 +184,7 @@ TEST_F(AlertViewsTest, SettingsListEveryRuleAndStoreLevelsThatNeverCross) {
 // when the figures come back, so do the colours, and the views lose the line and its room.
 TEST_F(AlertViewsTest, FiringRulesColourTheGaugesAndHeadTheirViews) {
     test::WidgetMachine machine("power-discharging", test::WidgetMachine::Connection::local);
-    TestAlerts source(*machine.defaults);
+    test::AlertsDriver source(*machine.defaults);
     WidgetContext context{*machine.system, *machine.navigator, *machine.defaults, *machine.themes,
                           *source.alerts};
     TodayViewController today(context);
@@ -338,7 +294,7 @@ TEST_F(AlertViewsTest, TemperatureAlertsHeadTheProcessorViewAndMarkTheirSensor) 
     resources.sensors = std::make_shared<Sensors>(test::fixturePath("sensors-desktop"));
     resources.sensors->update();
     System system(resources, {});
-    TestAlerts source(store.defaults);
+    test::AlertsDriver source(store.defaults);
     AlertFigures hot;
     hot.temperatures = {{"coretemp-isa-0000/Package id 0", "Package id 0", 97, 100, 100},
                         {"nvme-pci-0100/Composite", "Composite", 83, 81.85, 84.85}};
@@ -437,7 +393,7 @@ TEST_F(AlertViewsTest, OpenClickedOnTheNotificationShowsTheMemoryView) {
     test::NotificationServer server(bus.address());
     ASSERT_TRUE(server.ready());
     test::WidgetMachine machine;
-    TestAlerts source(*machine.defaults, bus.address());
+    test::AlertsDriver source(*machine.defaults, bus.address());
     TodayViewController today(
         {*machine.system, *machine.navigator, *machine.defaults, *machine.themes, *source.alerts});
     today.view();

@@ -11,6 +11,7 @@
 #include "TodayViewController.h"
 #include "TodayViewControllerSupport.h"
 #include "Vigil_Today/CPUMemoryTestSupport.h"
+#include "host/PanelMenu.h"
 #include "host/PanelWindow.h"
 #include "settings/WidgetDefaults.h"
 #include "themes/Theme.h"
@@ -224,6 +225,9 @@ TEST_F(ThemeTest, WholePanelFollowsTheThemeOnADarkDesktop) {
             << expected.name;
         EXPECT_EQ(panel.hideButton()->palette().color(QPalette::ButtonText), expected.text)
             << expected.name;
+        const QPalette menu = panel.panelMenu().menu()->palette();
+        EXPECT_EQ(menu.color(QPalette::Window), expected.background) << expected.name;
+        EXPECT_EQ(menu.color(QPalette::WindowText), expected.text) << expected.name;
     }
     panel.hide();
     QApplication::setPalette(desktop);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "C/system/ErrorReport.h"
+#include "support/AlertsDriver.h"
 #include "support/SessionBus.h"
 #include "support/TempFolder.h"
 #include "support/TestSupport.h"
@@ -24,35 +25,18 @@ class AlertsOnABus : public testing::Test {
             GTEST_SKIP() << "dbus-daemon could not be started";
         server_ = std::make_unique<test::NotificationServer>(bus_.address());
         ASSERT_TRUE(server_->ready());
-        Alerts::Environment environment;
-        environment.figures = [this](const std::vector<AlertRuleConfig>&) {
-            std::lock_guard lock(mutex_);
-            return figures_;
-        };
-        environment.busAddress = bus_.address();
-        environment.clock = [this] {
-            std::lock_guard lock(mutex_);
-            return now_;
-        };
-        environment.defaults = &defaults_;
-        environment.interval = 0;
-        alerts_ = std::make_unique<Alerts>(environment);
-        alerts_->start();
+        driver_ = std::make_unique<test::AlertsDriver>(defaults_, bus_.address());
+        alerts_ = driver_->alerts.get();
     }
 
     // Evaluates every 10 s for `span` with the processor at `busy` percent and the memory at
     // `available` percent.
     void hold(double busy, std::chrono::seconds span, double available = 50) {
-        for (auto passed = 0s; passed < span; passed += 10s) {
-            {
-                std::lock_guard lock(mutex_);
-                now_ += 10s;
-                figures_.processorBusy = busy;
-                figures_.memoryAvailable = available;
-                figures_.topProcessor = AlertFigures::TopApplication{"Builder", busy - 5};
-            }
-            alerts_->evaluateNow();
-        }
+        AlertFigures figures;
+        figures.processorBusy = busy;
+        figures.memoryAvailable = available;
+        figures.topProcessor = AlertFigures::TopApplication{"Builder", busy - 5};
+        driver_->hold(figures, span);
     }
     // Waits until the server has received `count` notifications; returns them.
     std::vector<test::NotificationServer::Received> receivedAfter(std::size_t count) {
@@ -64,10 +48,8 @@ class AlertsOnABus : public testing::Test {
     std::unique_ptr<test::NotificationServer> server_;
     test::TempFolder folder_;
     Defaults defaults_{"alerts", folder_.path()};
-    std::mutex mutex_;
-    AlertFigures figures_;
-    std::chrono::steady_clock::time_point now_{};
-    std::unique_ptr<Alerts> alerts_;
+    std::unique_ptr<test::AlertsDriver> driver_;
+    Alerts* alerts_ = nullptr;
 };
 
 TEST_F(AlertsOnABus, OneNotificationPerCrossingReplacedInPlaceAndOpenReachesTheHandler) {
