@@ -37,11 +37,11 @@ constexpr KindFacts kKinds[] = {
     {AlertKind::volumeLow, "volumeLow", "Volume almost full", "%", 10, 12, 0, false, 0, 99},
     {AlertKind::volumeFillingFast, "volumeFillingFast", "Volume filling fast", "minutes", 60, 120,
      0, false, 1, 24 * 60},
-    {AlertKind::temperatureHigh, "temperatureHigh", "Temperature high", "°C", 5, 10, 30, false, 0,
-     50},
+    {AlertKind::temperatureHigh, "temperatureHigh", "Temperature near its limit", "°C below", 5, 10,
+     30, false, 0, 50},
     {AlertKind::batteryLow, "batteryLow", "Battery low", "%", 10, 15, 0, false, 1, 99},
     {AlertKind::driveHealth, "driveHealth", "Drive failing", "", 0, 0, 0, true, 0, 0},
-    {AlertKind::connectionBack, "connectionBack", "Connected to Internet", "", 0, 0, 0, true, 0, 0},
+    {AlertKind::connectionBack, "connectionBack", "Back online", "", 0, 0, 0, true, 0, 0},
 };
 
 const KindFacts& factsOf(AlertKind kind) {

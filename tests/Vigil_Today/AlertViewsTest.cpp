@@ -106,7 +106,7 @@ TEST_F(AlertViewsTest, SettingsListEveryRuleAndStoreLevelsThatNeverCross) {
     EXPECT_EQ(busy.warnLevel->text(), QStringLiteral("90\u00a0%"));
     EXPECT_EQ(section.controls(AlertKind::swapFilling).warnLevel->value(), 50);
     EXPECT_EQ(section.controls(AlertKind::temperatureHigh).warnLevel->suffix(),
-              QStringLiteral("\u00a0°C"));
+              QStringLiteral("\u00a0°C below"));
     EXPECT_EQ(section.controls(AlertKind::volumeFillingFast).clearLevel->suffix(),
               QStringLiteral("\u00a0minutes"));
     EXPECT_EQ(section.controls(AlertKind::driveHealth).warnLevel, nullptr);
