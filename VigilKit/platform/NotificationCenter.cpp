@@ -187,6 +187,13 @@ void NotificationCenter::run() {
         }
         if (connection && !connection->dispatch())
             connection.reset();
+        {
+            // A post or stop() that came while this round ran may have had its wake-up read
+            // already by the poll before it: look again instead of waiting for another.
+            std::lock_guard lock(mutex_);
+            if (stopping_ || !queue_.empty())
+                continue;
+        }
 
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
         int timeout = -1;
